@@ -1,0 +1,92 @@
+#include "Application.h"
+
+#include <QThread>
+#include <QWidget>
+
+#include "Dialogs.h"
+#include "Exceptions.h"
+#include "Graphics.h"
+#include "Messages.h"
+
+TApplication *Application = nullptr;
+
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
+{
+    Application = this;
+    RefreshSystemColors();
+}
+
+TApplication::~TApplication()
+{
+    Application = nullptr;
+}
+
+void TApplication::SetTitle(const std::string &title)
+{
+    FTitle = title;
+    setApplicationName(QString::fromStdString(title));
+    setApplicationDisplayName(QString::fromStdString(title));
+}
+
+void TApplication::HandleException(const std::exception &e)
+{
+    std::string caption = FTitle.empty() ? std::string("Error") : FTitle;
+    MessageBoxA(0, e.what(), caption, MB_OK | MB_ICONERROR);
+}
+
+void TApplication::ProcessMessages()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void TApplication::Terminate()
+{
+    quit();
+}
+
+bool TApplication::event(QEvent *e)
+{
+    if (e->type() == QEvent::ApplicationPaletteChange)
+        RefreshSystemColors();
+    return QApplication::event(e);
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event)
+{
+    // No exception may escape into Qt: handlers' failures are shown and the window stays usable.
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception &e) {
+        HandleException(e);
+    } catch (...) {
+        HandleException(Exception("Unknown error"));
+    }
+    return false;
+}
+
+bool IsGuiThread()
+{
+    return qApp && QThread::currentThread() == qApp->thread();
+}
+
+void RunOnGuiThread(std::function<void()> f)
+{
+    if (!qApp)
+        return;
+    if (IsGuiThread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+}
+
+void CallOnGuiThread(const std::function<void()> &f)
+{
+    if (!qApp)
+        return;
+    if (IsGuiThread()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(qApp, [&f] { f(); }, Qt::BlockingQueuedConnection);
+}

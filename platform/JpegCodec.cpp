@@ -1,0 +1,178 @@
+#include "JpegCodec.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "Exceptions.h"
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr cinfo)
+{
+    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
+    std::longjmp(err->jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {} // warnings are not shown
+
+// The libjpeg calls live in functions without C++ objects of their own, so that the longjmp
+// out of the error handler skips no destructor.
+struct DecodeJob {
+    const std::uint8_t *data;
+    std::size_t size;
+    JpegHeaderInfo info;
+    QImage *out;       // filled when decoding; null for a header-only read
+    int messageCode;   // libjpeg's message number on failure
+    bool tooLarge;
+    bool noMemory;
+};
+
+bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
+{
+    cinfo.err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.output_message = OutputMessage;
+    if (setjmp(err.jump)) {
+        job.messageCode = err.pub.msg_code;
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
+    jpeg_read_header(&cinfo, TRUE);
+    job.info.width = int(cinfo.image_width);
+    job.info.height = int(cinfo.image_height);
+    job.info.components = cinfo.num_components;
+    job.info.colorSpace = int(cinfo.jpeg_color_space);
+    job.info.progressive = jpeg_has_multiple_scans(&cinfo) != 0;
+    if (!job.out) {
+        jpeg_destroy_decompress(&cinfo);
+        return true;
+    }
+    if (std::int64_t(cinfo.image_width) * cinfo.image_height > MaxJpegPixels) {
+        job.tooLarge = true;
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_block_smoothing = TRUE;
+    jpeg_start_decompress(&cinfo);
+    const int w = int(cinfo.output_width), h = int(cinfo.output_height);
+    const int comps = cinfo.output_components;
+    *job.out = QImage(w, h, QImage::Format_RGB32);
+    if (job.out->isNull()) {
+        job.noMemory = true;
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                JPOOL_IMAGE, JDIMENSION(w * comps), 1);
+    // Adobe writes CMYK inverted; such files carry an Adobe marker.
+    const bool inverted = cinfo.saw_Adobe_marker;
+    while (cinfo.output_scanline < cinfo.output_height) {
+        const int y = int(cinfo.output_scanline);
+        jpeg_read_scanlines(&cinfo, row, 1);
+        QRgb *dst = reinterpret_cast<QRgb *>(job.out->scanLine(y));
+        const JSAMPLE *src = row[0];
+        if (cmyk) {
+            for (int x = 0; x < w; ++x, src += 4) {
+                int c = src[0], m = src[1], yy = src[2], k = src[3];
+                if (!inverted) {
+                    c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
+                }
+                dst[x] = qRgb(c * k / 255, m * k / 255, yy * k / 255);
+            }
+        } else {
+            for (int x = 0; x < w; ++x, src += 3)
+                dst[x] = qRgb(src[0], src[1], src[2]);
+        }
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+[[noreturn]] void RaiseJpeg(int code)
+{
+    throw EJPEG("JPEG error #" + std::to_string(code));
+}
+
+} // namespace
+
+JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size)
+{
+    DecodeJob job{data, size, {}, nullptr, 0, false, false};
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    if (!RunDecode(job, cinfo, err))
+        RaiseJpeg(job.messageCode);
+    return job.info;
+}
+
+QImage DecodeJpeg(const std::uint8_t *data, std::size_t size)
+{
+    QImage image;
+    DecodeJob job{data, size, {}, &image, 0, false, false};
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    if (!RunDecode(job, cinfo, err)) {
+        if (job.noMemory)
+            throw MakeOutOfMemory();
+        if (job.tooLarge)
+            throw EJPEG("JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
+        RaiseJpeg(job.messageCode);
+    }
+    return image;
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    auto fail = [&](int error) -> std::vector<std::uint8_t> {
+        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(error));
+    };
+    if (fd < 0)
+        return fail(errno);
+    struct stat st;
+    // A pipe or device named like a picture is refused rather than read (it could block).
+    const int statResult = ::fstat(fd, &st);
+    if (statResult != 0 || !S_ISREG(st.st_mode)) {
+        const int e = statResult != 0 ? errno : EINVAL;
+        ::close(fd);
+        return fail(e);
+    }
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(std::size_t(st.st_size));
+    std::uint8_t buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            const int e = errno;
+            ::close(fd);
+            return fail(e);
+        }
+        if (n == 0)
+            break;
+        bytes.insert(bytes.end(), buf, buf + n);
+    }
+    ::close(fd);
+    return bytes;
+}

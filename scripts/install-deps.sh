@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Pixavant builds, tests and benchmarks with. Idempotent: only
+# what is missing is installed, so running it again is cheap.
+set -euo pipefail
+
+packages=(
+    g++ cmake make pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6
+    libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
+    libraw-dev libraw-bin
+    libmagick++-6.q16-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    xvfb xauth imagemagick
+    hicolor-icon-theme adwaita-icon-theme
+    desktop-file-utils appstream
+)
+if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
+    packages+=(exiv2 libvips-tools clang libclang-rt-14-dev)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
