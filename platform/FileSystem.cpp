@@ -1,0 +1,164 @@
+#include "FileSystem.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+char Upper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
+
+bool Match(const char *n, const char *p)
+{
+    // Iterative wildcard match with one backtrack point: linear in practice, no recursion
+    // blow-up on hostile names.
+    const char *starP = nullptr, *starN = nullptr;
+    while (*n) {
+        if (*p == '*') {
+            starP = ++p;
+            starN = n;
+        } else if (*p == '?' || (*p && Upper(*p) == Upper(*n))) {
+            ++p;
+            ++n;
+        } else if (starP) {
+            p = starP;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*')
+        ++p;
+    return *p == 0;
+}
+
+} // namespace
+
+bool MatchesMask(const std::string &name, const std::string &pattern)
+{
+    if (pattern == "*.*" || pattern == "*")
+        return true;
+    return Match(name.c_str(), pattern.c_str());
+}
+
+bool TFileSearch::FindFirst(const std::string &pathPattern, std::uint32_t attrMask)
+{
+    FindClose();
+    const auto slash = pathPattern.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0                ? std::string("/")
+                                                           : pathPattern.substr(0, slash);
+    FPattern = slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
+    FMask = attrMask;
+    FDirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (FDirFd < 0)
+        return false;
+    FDir = ::fdopendir(FDirFd);
+    if (!FDir) {
+        ::close(FDirFd);
+        FDirFd = -1;
+        return false;
+    }
+    return Advance();
+}
+
+bool TFileSearch::FindNext()
+{
+    return FDir && Advance();
+}
+
+void TFileSearch::FindClose()
+{
+    if (FDir)
+        ::closedir(FDir); // closes FDirFd too
+    FDir = nullptr;
+    FDirFd = -1;
+}
+
+bool TFileSearch::Advance()
+{
+    while (dirent *e = ::readdir(FDir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const bool hidden = name[0] == '.';
+        if (hidden && !(FMask & faHidden))
+            continue;
+        if (!MatchesMask(name, FPattern))
+            continue;
+        // Follows symbolic links: a link to a picture is a picture; a link to a folder or a
+        // pipe is not a file.
+        struct stat st;
+        if (::fstatat(FDirFd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        FCurrent.Name = name;
+        FCurrent.Size = st.st_size;
+        FCurrent.Attr = faArchive | (hidden ? faHidden : 0u) |
+                        ((st.st_mode & 0222) == 0 ? faReadOnly : 0u);
+        return true;
+    }
+    return false;
+}
+
+bool ForceDirectories(const std::string &path)
+{
+    if (path.empty())
+        return false;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    const std::string parent = ExtractFileDir(ExcludeTrailingPathDelimiter(path));
+    if (parent != path && !parent.empty() && !ForceDirectories(parent))
+        return false;
+    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST)
+        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return false;
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string &path)
+{
+    return (!path.empty() && path.back() == '/') ? path : path + "/";
+}
+
+std::string ExcludeTrailingPathDelimiter(const std::string &path)
+{
+    if (path.size() > 1 && path.back() == '/')
+        return path.substr(0, path.size() - 1);
+    return path;
+}
+
+std::string ExtractFileName(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtractFilePath(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ExtractFileDir(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return std::string();
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string ExtensionKey(const std::string &name)
+{
+    const std::string file = ExtractFileName(name);
+    const auto dot = file.find_last_of('.');
+    if (dot == std::string::npos)
+        return std::string();
+    std::string ext = file.substr(dot, 4);
+    for (char &c : ext)
+        c = Upper(c);
+    return ext;
+}

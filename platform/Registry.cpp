@@ -1,0 +1,87 @@
+#include "Registry.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr HKEY CurrentVersionKey = 0x1001;
+const char *const CurrentVersionPath = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+
+std::mutex hookMutex;
+std::function<std::optional<std::string>(const std::string &)> valueHook;
+
+std::optional<std::string> SystemValue(const std::string &name)
+{
+    if (name == "RegisteredOwner") {
+        if (const passwd *pw = ::getpwuid(::getuid())) {
+            std::string gecos = pw->pw_gecos ? pw->pw_gecos : "";
+            gecos = gecos.substr(0, gecos.find(','));
+            if (!gecos.empty())
+                return gecos;
+            if (pw->pw_name && *pw->pw_name)
+                return std::string(pw->pw_name);
+        }
+        if (const char *user = std::getenv("USER"))
+            return std::string(user);
+        return std::nullopt;
+    }
+    if (name == "RegisteredOrganization") {
+        if (const char *org = std::getenv("ORGANIZATION"))
+            return std::string(org);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+void SetRegistryValueHookForTesting(
+    std::function<std::optional<std::string>(const std::string &)> hook)
+{
+    std::lock_guard lock(hookMutex);
+    valueHook = std::move(hook);
+}
+
+LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result)
+{
+    if (key != HKEY_LOCAL_MACHINE || !subKey || !result ||
+        std::strcmp(subKey, CurrentVersionPath) != 0)
+        return ERROR_FILE_NOT_FOUND;
+    *result = CurrentVersionKey;
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *, DWORD *type, unsigned char *data,
+                      DWORD *size)
+{
+    if (key != CurrentVersionKey || !valueName)
+        return ERROR_FILE_NOT_FOUND;
+    std::optional<std::string> value;
+    {
+        std::lock_guard lock(hookMutex);
+        value = valueHook ? valueHook(valueName) : SystemValue(valueName);
+    }
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = REG_SZ;
+    const DWORD needed = DWORD(value->size() + 1);
+    if (!size)
+        return data ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    if (!data || *size < needed) {
+        *size = needed;
+        return data ? ERROR_MORE_DATA : ERROR_SUCCESS;
+    }
+    std::memcpy(data, value->c_str(), needed);
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY key)
+{
+    return key == CurrentVersionKey ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
