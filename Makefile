@@ -1,0 +1,39 @@
+# Convenience targets; everything is CMake underneath.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: deps configure build run test test-sanitize bench package clean
+
+deps:
+	./scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Starts Pixavant (under a virtual X display when there is no display).
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/app/pixavant; \
+	else xvfb-run -a ./$(BUILD)/app/pixavant; fi
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPIXAVANT_SANITIZE=ON
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+bench:
+	PIXAVANT_BENCH_DEPS=1 ./scripts/install-deps.sh
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPIXAVANT_BENCH=ON
+	cmake --build build-bench -j $(JOBS)
+
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+clean:
+	rm -rf $(BUILD) build-sanitize build-bench

@@ -1,0 +1,40 @@
+// Program entry: the application object, its title, and the five windows, created once.
+#include <QTimer>
+
+#include "Application.h"
+#include "Thread.h"
+#include "ThumbsMain.h"
+#include "about.h"
+#include "fullscreen.h"
+#include "main.h"
+#include "view.h"
+
+int main(int argc, char **argv)
+{
+    TApplication app(argc, argv);
+    app.SetTitle("Pixavant");
+    // Only the main window's close ends the program; hidden windows do not keep it alive.
+    app.setQuitOnLastWindowClosed(false);
+
+    auto *main = new TMainForm;
+    app.SetMainForm(main);
+    auto *view = new TviewForm;
+    auto *full = new Tfullform;
+    auto *thumbs = new TthumbForm1;
+    auto *about = new TAboutform;
+
+    main->show();
+    // Every window and the notify record exist now: open the start folder, which scans it.
+    QTimer::singleShot(0, main, [main] { main->OpenStartFolder(); });
+    const int result = app.exec();
+
+    // A running extractor is asked to stop; wait for it (serving its calls) before its list
+    // view and notify record go.
+    TThread::WaitForAll();
+    delete about;
+    delete thumbs;
+    delete full;
+    delete view;
+    delete main;
+    return result;
+}

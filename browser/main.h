@@ -1,0 +1,165 @@
+// The browser window: folder tree, thumbnail list, folder field, status line and menu. It runs
+// the folder scan, takes the extractor thread's messages and opens the viewer.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeView>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ExtractImageThread.h"
+#include "Forms.h"
+#include "ListView.h"
+
+class QFileSystemModel;
+class QFrame;
+class QAction;
+
+constexpr UINT WM_THUMB_ADDIMAGE = WM_USER + 102;     // 1126
+constexpr UINT WM_THUMB_ICONSDONE = WM_USER + 104;    // 1128
+constexpr UINT WM_THUMB_USEIMAGE = WM_USER + 105;     // 1129
+constexpr UINT WM_THUMB_REPLACEIMAGE = WM_USER + 106; // 1130
+constexpr UINT WM_THUMB_ITEMSTARTED = WM_USER + 107;  // 1131
+constexpr UINT WM_RESCAN = WM_USER + 51;              // 1075
+
+class TMainForm : public TForm {
+    Q_OBJECT
+public:
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // Components, named as on the window.
+    QFrame *PnlBtm;
+    QLabel *PnlStatus;
+    QLabel *PnlCurFile;
+    QProgressBar *ProgressBar1;
+    QTreeView *explor;
+    QFileSystemModel *explorModel;
+    TListView *ListView;
+    QFrame *PnlTop;
+    QWidget *CoolBar1;
+    QMenuBar *ActionMainMenuBar1;
+    QFrame *Panel1;
+    QLineEdit *EdSelFolder;
+    QPushButton *BtnBrowse;
+    std::unique_ptr<TImageList> ImageList1;
+    QAction *Action1;
+    QAction *Action2;
+    QLabel *Label2;
+    QComboBox *ComboBox1;
+    QLabel *Label3;
+    QCheckBox *CheckBox1;
+    QCheckBox *CheckBox2;
+    QCheckBox *CheckBox3;
+    QCheckBox *CheckBox4;
+    QCheckBox *CheckBox5;
+    QPushButton *BtnStop;
+    QPushButton *BtnRefresh;
+    QLabel *Label1;
+    QPushButton *Button1;
+
+    // Start-up and menu.
+    void FormCreate();
+    void Action1Execute();
+    void Action2Execute();
+    void CheckBox1Click(QCheckBox *sender);
+    int PixelFormatBits() const;
+    unsigned ExtractFlags() const;
+    void ShowStartFolder();
+    // Selects the start folder in the tree (documents, else home), which scans it. Called
+    // once every window exists.
+    void OpenStartFolder();
+
+    // Folder scan.
+    void explorChange();
+    void BtnBrowseClick();
+    void BtnRefreshClick();
+    void BtnStopClick();
+    void StartScan();
+    void ScanFolder(const std::string &folder);
+    void ListFolder(const std::string &folder);
+    bool ConvertRawFiles(const std::string &folder);
+    // Writes the current RAW file's preview to the temporary preview file; false when none
+    // could be extracted (then no preview file exists).
+    bool convertraw();
+    void ExtractorDone();
+    void ShowStatus(const std::string &text);
+    void ShowCurrentFile(const std::string &text);
+    static bool BrowseForFolder(const std::string &initial, std::string &path);
+
+    // Selection and opening the viewer.
+    void ListViewSelectItem(int item, bool selected);
+    void ListViewDblClick();
+    void Button1Click();
+
+    // The tree's path for a folder, and setting it (raises "Error setting path: "%s"").
+    std::string TreePath() const;
+    void SetTreePath(const std::string &path);
+
+    // The window's side of the extractor's messages.
+    void WMItemStarted(int item);
+    void WMUseImage(int item, int imageIndex);
+    void WMAddImage(int item, TBitmap *bitmap);
+    void WMReplaceImage(int item, TBitmap *bitmap);
+    void WMIconsDone();
+    void WMRescan();
+    void StepProgress(int itemIndex);
+
+    // The progress bar's logical state (the bar itself cannot show a maximum of 0).
+    int ProgressPosition() const { return FProgressPosition; }
+    int ProgressMax() const { return FProgressMax; }
+    void SetProgressMax(int max);
+    void SetProgressPosition(int position);
+
+    // State, for the window's own handlers and tests.
+    bool ThumbnailPass() const { return FThumbnailPass; }
+    bool RestartPending() const { return FRestartPending; }
+    TThumbnailExtractorThread *Extractor() const { return FExtractor; }
+    const TThumbnailExtractorNotify &Notify() const { return FNotify; }
+
+protected:
+    void WndProc(TMessage &message) override;
+    void FormClose() override;
+
+private:
+    void BuildLayout();
+
+    void ReportRawFailures();
+
+    bool FThumbnailPass = false;
+    bool FRestartPending = false;
+    TThumbnailExtractorNotify FNotify{};
+    TThumbnailExtractorThread *FExtractor = nullptr;
+    // One scan at a time: set while ScanFolder runs (the RAW pass lets events in).
+    bool FScanning = false;
+    bool FStopRequested = false;
+    // The list update the listing pass leaves open until the icons are done (or the run ends).
+    bool FListUpdateOpen = false;
+    int FProgressPosition = 0;
+    int FProgressMax = 0;
+    // RAW files of the last pass that got no new thumbnail, with the reason.
+    std::vector<std::pair<std::string, std::string>> FRawFailures;
+};
+
+constexpr UINT WM_RAWFAILURES = WM_USER + 52;
+
+// The mask colour by pass: icons are keyed on the window colour, thumbnails are opaque.
+extern const TColor MaskColorByPass[2];
+
+// The picture a list entry stands for: a thumbnail file NAME.CR2.JPG leads back to its RAW
+// file NAME.CR2 (only the final ".JPG" is removed); any other path stays as it is.
+std::string PictureForEntry(const std::string &path);
+
+extern TMainForm *MainForm;
+
+// S with every occurrence of Sub removed, searching from the start again after each deletion.
+std::string RemoveAll(const std::string &sub, const std::string &s);

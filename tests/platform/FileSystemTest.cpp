@@ -1,0 +1,105 @@
+// The directory search the scans use, folder chains and the extension key.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "FileSystem.h"
+#include "TestUtil.h"
+
+namespace {
+
+std::set<std::string> Find(const std::string &pattern)
+{
+    std::set<std::string> names;
+    TFileSearch search;
+    if (search.FindFirst(pattern, faHidden | faArchive)) {
+        do
+            names.insert(search.Current().Name);
+        while (search.FindNext());
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(FileSearch, FindsRegularFilesOnlyWhateverTheirAttributes)
+{
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.file("plain.jpg"), "x");
+    testutil::WriteFile(dir.file("readonly.png"), "x");
+    ::chmod(dir.file("readonly.png").c_str(), 0444);
+    testutil::WriteFile(dir.file(".hidden.gif"), "x");
+    testutil::WriteFile(dir.file("noext"), "x");
+    ::mkdir(dir.file("folder.jpg").c_str(), 0755);
+    ::mkfifo(dir.file("pipe.jpg").c_str(), 0644);
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = dir.file("sock.jpg");
+    if (sockPath.size() < sizeof addr.sun_path) {
+        std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
+        ::bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    }
+    ::symlink(dir.file("plain.jpg").c_str(), dir.file("link.jpg").c_str());
+
+    EXPECT_EQ(Find(dir.file("*.*")),
+              (std::set<std::string>{"plain.jpg", "readonly.png", ".hidden.gif", "noext",
+                                     "link.jpg"}));
+    ::close(sock);
+}
+
+TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask)
+{
+    testutil::TempDir dir;
+    for (const char *name : {"A.CR2", "b.cr2", "c.Cr2", "d.cr2x", "e.jpg", ".f.CR2"})
+        testutil::WriteFile(dir.file(name), "x");
+    EXPECT_EQ(Find(dir.file("*.CR2")),
+              (std::set<std::string>{"A.CR2", "b.cr2", "c.Cr2", ".f.CR2"}));
+
+    TFileSearch search;
+    std::set<std::string> visible;
+    if (search.FindFirst(dir.file("*.CR2"), faArchive)) {
+        do
+            visible.insert(search.Current().Name);
+        while (search.FindNext());
+    }
+    EXPECT_EQ(visible.count(".f.CR2"), 0u);
+}
+
+TEST(FileSearch, MissingFolderFindsNothing)
+{
+    TFileSearch search;
+    EXPECT_FALSE(search.FindFirst("/nonexistent-pixavant-folder/*.*", faHidden | faArchive));
+    EXPECT_FALSE(search.FindNext());
+}
+
+TEST(FileSystem, ForceDirectoriesCreatesEveryLevel)
+{
+    testutil::TempDir dir;
+    const std::string deep = dir.file("a/b/c");
+    EXPECT_TRUE(ForceDirectories(deep));
+    EXPECT_TRUE(ForceDirectories(deep)); // existing is fine
+    testutil::WriteFile(dir.file("file"), "x");
+    EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
+}
+
+TEST(FileSystem, ExtensionKeyAndPathParts)
+{
+    EXPECT_EQ(ExtensionKey("photo.tiff"), ".TIF");
+    EXPECT_EQ(ExtensionKey("photo.jpeg"), ".JPE");
+    EXPECT_EQ(ExtensionKey("photo.cr2"), ".CR2");
+    EXPECT_EQ(ExtensionKey("/a.JPG/noext"), "");
+    EXPECT_EQ(ExtensionKey("IMG.CR2.JPG"), ".JPG");
+    EXPECT_EQ(ExtractFileName("/x/y.jpg"), "y.jpg");
+    EXPECT_EQ(ExtractFileDir("/y.jpg"), "/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/"), "/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/a"), "/a/");
+    EXPECT_TRUE(MatchesMask("x.cr2", "*.CR2"));
+    EXPECT_TRUE(MatchesMask("noext", "*.*"));
+    EXPECT_FALSE(MatchesMask("x.cr", "*.CR2"));
+}

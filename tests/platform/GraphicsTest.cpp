@@ -1,0 +1,117 @@
+// Bitmaps: sizes, transparency, system colours, and JPEG loading.
+#include <gtest/gtest.h>
+
+#include <QPainter>
+
+#include <array>
+
+#include "Exceptions.h"
+#include "Graphics.h"
+#include "JpegCodec.h"
+#include "TestUtil.h"
+
+TEST(Graphics, SystemColoursResolveAndPlainColoursPassThrough)
+{
+    EXPECT_EQ(ColorToRGB(0x123456), 0x123456);
+    EXPECT_GE(ColorToRGB(clWindow), 0);
+    EXPECT_EQ(ColorToRGB(clBtnFace) & 0xFF000000, 0);
+    EXPECT_EQ(ToQColor(0x0000FF), QColor(255, 0, 0));
+}
+
+TEST(Graphics, BitmapGrowsWithBrushColourAndKeepsPixels)
+{
+    TBitmap b(2, 2);
+    b.Fill(0x0000FF);
+    b.SetBrushColor(0x00FF00);
+    b.SetSize(3, 3);
+    EXPECT_EQ(b.Image().pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(b.Image().pixel(2, 2), qRgb(0, 255, 0));
+    b.SetSize(0, 5);
+    EXPECT_TRUE(b.Empty());
+}
+
+TEST(Graphics, AutomaticTransparentColourIsBottomLeftWithFlag)
+{
+    TBitmap b(4, 3);
+    b.Fill(clWhite);
+    b.Image().setPixel(0, 2, qRgb(1, 2, 3));
+    EXPECT_EQ(b.TransparentColor(), TColor(0x02000000 | 0x030201));
+    b.SetTransparentColor(0x0000FF);
+    EXPECT_EQ(b.TransparentColor(), 0x0000FF);
+}
+
+TEST(Graphics, TransparentDrawingSkipsKeyPixels)
+{
+    TBitmap b(2, 1);
+    b.Image().setPixel(0, 0, qRgb(255, 0, 0));
+    b.Image().setPixel(1, 0, qRgb(0, 0, 255));
+    b.SetTransparentColor(0x0000FF); // red
+    b.SetTransparent(true);
+    QImage canvas(2, 1, QImage::Format_RGB32);
+    canvas.fill(qRgb(0, 255, 0));
+    {
+        QPainter p(&canvas);
+        b.Draw(p, QRect(0, 0, 2, 1));
+    }
+    EXPECT_EQ(canvas.pixel(0, 0), qRgb(0, 255, 0));
+    EXPECT_EQ(canvas.pixel(1, 0), qRgb(0, 0, 255));
+}
+
+TEST(Graphics, FrameAndCopyClipToTheBitmap)
+{
+    TBitmap b(4, 4);
+    b.Fill(clBlack);
+    b.FrameRect(QRect(0, 0, 4, 4), clWhite);
+    EXPECT_EQ(b.Image().pixel(0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(b.Image().pixel(3, 3), qRgb(255, 255, 255));
+    EXPECT_EQ(b.Image().pixel(1, 1), qRgb(0, 0, 0));
+    TBitmap small(3, 3);
+    small.Fill(0x0000FF);
+    b.CopyFrom(small, 2, -1); // hangs over two edges
+    EXPECT_EQ(b.Image().pixel(3, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(b.Image().pixel(3, 1), qRgb(255, 0, 0));
+    EXPECT_EQ(b.Image().pixel(1, 1), qRgb(0, 0, 0));
+}
+
+TEST(Graphics, PictureLoadsJpegAndRefusesBadFiles)
+{
+    TPicture picture;
+    int changes = 0;
+    picture.OnChange = [&] { ++changes; };
+    picture.LoadFromFile(testutil::Sample("jpg/pillow_hopper_gray.jpg"));
+    ASSERT_NE(picture.Graphic(), nullptr);
+    EXPECT_STREQ(picture.Graphic()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(picture.Width(), 128);
+    EXPECT_GE(changes, 1);
+
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.file("bad.jpg"), "not a jpeg at all");
+    EXPECT_THROW(picture.LoadFromFile(dir.file("bad.jpg")), EJPEG);
+    EXPECT_THROW(picture.LoadFromFile(dir.file("missing.jpg")), EFOpenError);
+    EXPECT_THROW(picture.LoadFromFile(dir.file("x.xyz")), EInvalidGraphic);
+    EXPECT_EQ(picture.Width(), 128); // a failed load keeps the previous picture
+}
+
+TEST(Graphics, CmykJpegDecodesToPlausibleColours)
+{
+    const auto bytes = testutil::ReadFile(testutil::Sample("jpg/pillow_pil_sample_cmyk.jpg"));
+    const auto rgbBytes = testutil::ReadFile(testutil::Sample("jpg/pillow_pil_sample_rgb.jpg"));
+    const QImage cmyk = DecodeJpeg(bytes.data(), bytes.size());
+    const QImage rgb = DecodeJpeg(rgbBytes.data(), rgbBytes.size());
+    ASSERT_EQ(cmyk.size(), rgb.size());
+    // Same scene: the mean colour must agree closely (an inverted or swapped conversion
+    // would be far off).
+    auto mean = [](const QImage &img) {
+        double r = 0, g = 0, b = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const QRgb p = img.pixel(x, y);
+                r += qRed(p), g += qGreen(p), b += qBlue(p);
+            }
+        const double n = double(img.width()) * img.height();
+        return std::array<double, 3>{r / n, g / n, b / n};
+    };
+    const auto a = mean(cmyk), c = mean(rgb);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(a[i], c[i], 25.0);
+}
