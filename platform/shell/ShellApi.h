@@ -185,6 +185,11 @@ public:
     virtual ULONG IsRunning() = 0;
 };
 
+// COM apartments have no meaning here; the calls are kept so threads read as they should.
+constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
+inline HRESULT CoInitializeEx(void *, DWORD) { return S_OK; }
+inline void CoUninitialize() {}
+
 HRESULT SHGetMalloc(IMalloc **out);
 HRESULT SHGetDesktopFolder(IShellFolder **out);
 // Copies the path of the list into a MAX_PATH buffer; FALSE when it has none or it is longer.

@@ -1,0 +1,355 @@
+// File icons and the system image list over the freedesktop icon theme.
+#include "ShellIcons.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+#include <sys/stat.h>
+
+#include "Application.h"
+#include "Graphics.h"
+
+namespace {
+
+constexpr int LargeIconSize = 32;
+constexpr int SmallIconSize = 16;
+
+std::atomic<bool> imageListUnavailable{false};
+
+// One distinct icon: its theme name (or fallback key) and its pictures at both list sizes.
+struct IconEntry {
+    std::string Key;
+    QIcon Icon; // touched on the GUI thread only
+    QImage Large;
+    QImage Small;
+};
+
+// The icons met so far. Indexes are shared by the large and the small list and never change.
+class IconRegistry {
+public:
+    // Index of the icon for a MIME type; resolves (on the GUI thread) at first sight.
+    int IndexForMime(const QString &mimeName);
+    QImage Image(int index, bool small);
+    QIcon Icon(int index); // GUI thread
+    int Count()
+    {
+        std::lock_guard lock(FMutex);
+        return int(FEntries.size());
+    }
+
+private:
+    int Add(const std::string &key, const QIcon &icon, const QImage &large, const QImage &small);
+
+    std::mutex FMutex;
+    std::vector<IconEntry> FEntries;
+    std::unordered_map<std::string, int> FByKey;
+    std::unordered_map<std::string, int> FByMime;
+};
+
+IconRegistry &Registry()
+{
+    static IconRegistry registry;
+    return registry;
+}
+
+QImage Rendered(const QIcon &icon, int size)
+{
+    QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
+    if (image.isNull())
+        return image;
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (image.width() == size && image.height() == size)
+        return image;
+    // Centre a smaller (or scale down a larger) picture on a transparent square.
+    QImage square(size, size, QImage::Format_ARGB32_Premultiplied);
+    square.fill(Qt::transparent);
+    const QImage fitted = image.width() > size || image.height() > size
+                              ? image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                              : image;
+    QPainter p(&square);
+    p.drawImage((size - fitted.width()) / 2, (size - fitted.height()) / 2, fitted);
+    return square;
+}
+
+// A plain page (or folder) in a colour of its kind, for systems without an icon theme.
+QImage DrawnIcon(const std::string &kind, int size)
+{
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal s = size / 32.0;
+    if (kind == "folder") {
+        p.setPen(QPen(QColor(0x8a, 0x6d, 0x1f), s));
+        p.setBrush(QColor(0xe8, 0xc2, 0x4f));
+        QPainterPath path;
+        path.moveTo(2 * s, 7 * s);
+        path.lineTo(12 * s, 7 * s);
+        path.lineTo(14 * s, 10 * s);
+        path.lineTo(30 * s, 10 * s);
+        path.lineTo(30 * s, 27 * s);
+        path.lineTo(2 * s, 27 * s);
+        path.closeSubpath();
+        p.drawPath(path);
+        return image;
+    }
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : kind)
+        h = (h ^ c) * 16777619u;
+    const QColor band = QColor::fromHsv(int(h % 360), 150, 200);
+    QPainterPath page;
+    page.moveTo(6 * s, 2 * s);
+    page.lineTo(20 * s, 2 * s);
+    page.lineTo(27 * s, 9 * s);
+    page.lineTo(27 * s, 30 * s);
+    page.lineTo(6 * s, 30 * s);
+    page.closeSubpath();
+    p.setPen(QPen(QColor(0x70, 0x70, 0x70), s));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    p.fillRect(QRectF(8 * s, 16 * s, 17 * s, 9 * s), band);
+    p.drawLine(QPointF(20 * s, 2 * s), QPointF(20 * s, 9 * s));
+    p.drawLine(QPointF(20 * s, 9 * s), QPointF(27 * s, 9 * s));
+    return image;
+}
+
+int IconRegistry::Add(const std::string &key, const QIcon &icon, const QImage &large,
+                      const QImage &small)
+{
+    // Caller holds the lock.
+    auto it = FByKey.find(key);
+    if (it != FByKey.end())
+        return it->second;
+    FEntries.push_back(IconEntry{key, icon, large, small});
+    const int index = int(FEntries.size()) - 1;
+    FByKey.emplace(key, index);
+    return index;
+}
+
+int IconRegistry::IndexForMime(const QString &mimeName)
+{
+    const std::string mimeKey = mimeName.toStdString();
+    {
+        std::lock_guard lock(FMutex);
+        auto it = FByMime.find(mimeKey);
+        if (it != FByMime.end())
+            return it->second;
+    }
+
+    // Theme icons are GUI objects: look them up there. The GUI thread never waits for a
+    // worker, so blocking on it here is safe.
+    std::string key;
+    QIcon icon;
+    QImage large, small;
+    CallOnGuiThread([&] {
+        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor") {
+            // Headless or bare sessions name no theme; the common full theme is a better
+            // second choice than none.
+            if (QDir("/usr/share/icons/Adwaita").exists())
+                QIcon::setFallbackThemeName("Adwaita");
+        }
+        QMimeDatabase db;
+        const QMimeType mime = db.mimeTypeForName(mimeName);
+        QStringList names;
+        if (mime.isValid())
+            names << mime.iconName() << mime.genericIconName();
+        names << "unknown";
+        for (const QString &name : names) {
+            if (!name.isEmpty() && QIcon::hasThemeIcon(name)) {
+                QIcon candidate = QIcon::fromTheme(name);
+                QImage l = Rendered(candidate, LargeIconSize);
+                if (l.isNull())
+                    continue;
+                key = name.toStdString();
+                icon = candidate;
+                large = l;
+                small = Rendered(candidate, SmallIconSize);
+                break;
+            }
+        }
+    });
+    if (key.empty()) {
+        // No theme (or no application): a drawn icon per kind of file.
+        QMimeDatabase db;
+        const QMimeType mime = db.mimeTypeForName(mimeName);
+        std::string kind = mime.isValid() ? mime.genericIconName().toStdString() : "unknown";
+        if (mimeKey == "inode/directory")
+            kind = "folder";
+        key = "fallback:" + kind;
+        large = DrawnIcon(kind, LargeIconSize);
+        small = DrawnIcon(kind, SmallIconSize);
+    }
+    if (small.isNull())
+        small = large.scaled(SmallIconSize, SmallIconSize, Qt::KeepAspectRatio,
+                             Qt::SmoothTransformation);
+
+    std::lock_guard lock(FMutex);
+    const int index = Add(key, icon, large, small);
+    FByMime.emplace(mimeKey, index);
+    return index;
+}
+
+QImage IconRegistry::Image(int index, bool small)
+{
+    std::lock_guard lock(FMutex);
+    if (index < 0 || index >= int(FEntries.size()))
+        return QImage();
+    return small ? FEntries[std::size_t(index)].Small : FEntries[std::size_t(index)].Large;
+}
+
+QIcon IconRegistry::Icon(int index)
+{
+    std::lock_guard lock(FMutex);
+    if (index < 0 || index >= int(FEntries.size()))
+        return QIcon();
+    return FEntries[std::size_t(index)].Icon;
+}
+
+// The MIME type that names a file's icon: its kind for folders and special files, else its
+// name's extension. The content is never read, so a named pipe is never opened.
+QString MimeNameFor(const std::string &path, DWORD attributes, bool useAttributes)
+{
+    if (useAttributes) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return "inode/directory";
+    } else {
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                return "inode/directory";
+            if (S_ISFIFO(st.st_mode))
+                return "inode/fifo";
+            if (S_ISSOCK(st.st_mode))
+                return "inode/socket";
+            if (S_ISCHR(st.st_mode))
+                return "inode/chardevice";
+            if (S_ISBLK(st.st_mode))
+                return "inode/blockdevice";
+        }
+    }
+    static std::mutex dbMutex;
+    std::lock_guard lock(dbMutex);
+    QMimeDatabase db;
+    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    return db.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
+}
+
+} // namespace
+
+class TSystemImageList {
+public:
+    explicit TSystemImageList(bool small) : FSmall(small) {}
+    int Size() const { return FSmall ? SmallIconSize : LargeIconSize; }
+    bool Small() const { return FSmall; }
+
+private:
+    bool FSmall;
+};
+
+namespace {
+TSystemImageList largeList(false);
+TSystemImageList smallList(true);
+} // namespace
+
+BOOL DestroyIcon(HICON icon)
+{
+    delete icon;
+    return icon ? 1 : 0;
+}
+
+std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *info,
+                              UINT infoSize, UINT flags)
+{
+    if (!info || infoSize < sizeof(SHFILEINFOA))
+        return 0;
+    const std::string p = path ? path : "";
+    const bool small = flags & SHGFI_SMALLICON;
+    TSystemImageList *list = small ? &smallList : &largeList;
+    if ((flags & SHGFI_SYSICONINDEX) && p.empty())
+        return imageListUnavailable ? 0 : reinterpret_cast<std::uintptr_t>(list);
+    if (p.empty())
+        return 0;
+
+    const bool useAttributes = flags & SHGFI_USEFILEATTRIBUTES;
+    const QString mime = MimeNameFor(p, attributes, useAttributes);
+    const int index = Registry().IndexForMime(mime);
+    std::uintptr_t result = 1;
+    if (flags & SHGFI_SYSICONINDEX) {
+        if (imageListUnavailable)
+            return 0;
+        info->iIcon = index;
+        result = reinterpret_cast<std::uintptr_t>(list);
+    }
+    if (flags & SHGFI_ICON) {
+        auto *handle = new TIconHandle;
+        handle->Image = Registry().Image(index, small);
+        if (IsGuiThread())
+            handle->Icon = Registry().Icon(index);
+        info->hIcon = handle;
+        info->iIcon = index;
+    }
+    if (flags & SHGFI_TYPENAME) {
+        QMimeDatabase db;
+        const QByteArray comment = db.mimeTypeForName(mime).comment().toUtf8();
+        const std::size_t n = std::min<std::size_t>(comment.size(), sizeof(info->szTypeName) - 1);
+        std::memcpy(info->szTypeName, comment.constData(), n);
+        info->szTypeName[n] = 0;
+    }
+    return result;
+}
+
+int GetSystemMetrics(int index)
+{
+    switch (index) {
+    case SM_CXICON:
+    case SM_CYICON:
+        return LargeIconSize;
+    case SM_CXSMICON:
+    case SM_CYSMICON:
+        return SmallIconSize;
+    default:
+        return 0;
+    }
+}
+
+BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy)
+{
+    if (!list || !cx || !cy)
+        return 0;
+    *cx = *cy = list->Size();
+    return 1;
+}
+
+int ImageList_GetImageCount(HIMAGELIST list)
+{
+    return list ? Registry().Count() : 0;
+}
+
+BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT)
+{
+    if (!list)
+        return 0;
+    const QImage icon = Registry().Image(index, list->Small());
+    if (icon.isNull() || dest.Image().isNull())
+        return 0;
+    {
+        QPainter p(&dest.Image());
+        p.drawImage(x, y, icon);
+    }
+    dest.Modified();
+    return 1;
+}
+
+void SetSystemImageListUnavailableForTesting(bool unavailable)
+{
+    imageListUnavailable = unavailable;
+}

@@ -1,0 +1,82 @@
+// The background thread that fills the thumbnail list: first every item's file-type icon, then
+// each file's shell thumbnail, reported to the window by posted messages.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Graphics.h"
+#include "ListView.h"
+#include "ShObjIdlQuot.h"
+#include "ShellApi.h"
+#include "ShellIcons.h"
+#include "Thread.h"
+
+// Where the thread posts, and with which ids. The window owns it and keeps it alive until the
+// thread has ended; the thread reads it at every post.
+struct TThumbnailExtractorNotify {
+    HWND Window;
+    UINT MsgIconsDone;
+    UINT MsgUseImage;
+    UINT MsgAddImage;
+    UINT MsgReplaceImage;
+    UINT MsgItemStarted;
+};
+
+// One distinct system icon and the items that have it.
+struct TThumbnailData {
+    std::int32_t IconIndex = 0;
+    std::int32_t ImageIndex = 0;   // position in the thread's list = index in the window's list
+    std::int32_t ShowingCount = 0; // items still showing the icon image
+    std::int32_t ItemCount = 0;
+    std::vector<std::int32_t> ItemIndexes; // ascending
+};
+
+class TThumbnailExtractorThread : public TThread {
+public:
+    // Created suspended, freeing itself after OnTerminate. Call on the GUI thread.
+    TThumbnailExtractorThread(TThumbnailExtractorNotify *Notify, const std::string &Folder,
+                              TListView *ListView, int Width, int Height, unsigned ColorDepth,
+                              unsigned Flags);
+    ~TThumbnailExtractorThread() override;
+
+    // Asks the run to stop and kills an extraction under way; returns at once.
+    void Abort();
+
+    const std::string &Folder() const { return FFolder; }
+
+protected:
+    void Execute() override;
+
+private:
+    struct TSystemImages {
+        HIMAGELIST Handle = nullptr;
+        int Width = 0;
+        int Height = 0;
+    };
+
+    void CreateSystemImages();
+    void IconPass();
+    void ThumbnailPass();
+    std::unique_ptr<TBitmap> IconBitmap(int iconIndex);
+    void DrawBorder(TBitmap &bitmap);
+    void Fit(TBitmap &bitmap);
+    TThumbnailData *GetThumbnailDataByItemIndex(int itemIndex);
+    bool ReadCaption(int index, std::string &caption);
+    void Pause();
+
+    TThumbnailExtractorNotify *FNotify;
+    ComPtr<IMalloc> FMalloc;
+    std::vector<std::unique_ptr<TThumbnailData>> FThumbnailData;
+    std::string FFolder;
+    int FWidth;
+    int FHeight;
+    unsigned FColorDepth;
+    unsigned FFlags;
+    TListView *FListView; // never touched by the worker: it reads through FListViewHandle
+    HWND FListViewHandle;
+    std::unique_ptr<TSystemImages> FSystemImages;
+    TRunnableTaskSlot FRunnableTask;
+};
