@@ -554,8 +554,19 @@ TRect TRotateImage::CalcDestRect() const
     return TRect{ox, oy, CheckedAdd(w, ox), CheckedAdd(h, oy)};
 }
 
+void TRotateImage::CheckCacheSize()
+{
+    // A hidden widget gets its resize event only when shown, so the size the cache was made
+    // for is remembered as well.
+    if (size() != FCacheSize) {
+        FCacheValid = 0;
+        FCacheSize = size();
+    }
+}
+
 TRect TRotateImage::GetDestRect()
 {
+    CheckCacheSize();
     if (!(FCacheValid & DestRectValid)) {
         FDestRect = CalcDestRect();
         FCacheValid |= DestRectValid;
@@ -584,6 +595,7 @@ void TRotateImage::BuildClipRgn()
 
 const QRegion &TRotateImage::GetClipRgn()
 {
+    CheckCacheSize();
     if (!(FCacheValid & ClipRgnValid)) {
         BuildClipRgn();
         FCacheValid |= ClipRgnValid;

@@ -126,6 +126,7 @@ private:
     TRect CalcDestRect() const;
     void BuildClipRgn();
     void AdjustSize();
+    void CheckCacheSize();
     void FollowParent();
     void Invalidate() { update(); }
 
@@ -144,6 +145,7 @@ private:
     QPolygon FClipOutline;
     QRegion FClipRgn;
     unsigned FCacheValid = 0;
+    QSize FCacheSize;
     bool FChanging = false;
 
     TAlign FAlign = TAlign::alNone;

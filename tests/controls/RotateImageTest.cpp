@@ -1,0 +1,250 @@
+// The picture control: layout of the turned picture, its outline, transparent drawing over the
+// parent, caching and sizing.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <limits>
+
+#include "Exceptions.h"
+#include "RotImg.h"
+
+namespace {
+
+TBitmap Filled(int w, int h, QRgb rgb)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(rgb);
+    return TBitmap(img);
+}
+
+void Load(TRotateImage &control, const TGraphic &graphic)
+{
+    TPicture picture;
+    picture.SetGraphic(&graphic);
+    control.SetPicture(picture);
+}
+
+// The viewer's arrangement: centred, shrunk to fit, laid out for the diagonal.
+struct ViewerLayout : testing::Test {
+    ViewerLayout()
+    {
+        image.resize(250, 250);
+        image.SetCenter(true);
+        image.SetProportional(true);
+        Load(image, Filled(300, 400, qRgb(10, 20, 30)));
+    }
+    TRotateImage image;
+};
+
+} // namespace
+
+TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn)
+{
+    EXPECT_EQ(image.Diagonal(), 500);
+    EXPECT_EQ(image.GetDestRect(), (TRect{50, 25, 200, 225}));
+    image.SetAngle(90);
+    ASSERT_EQ(image.Rotated().Width(), 400);
+    const TRect turned = image.GetDestRect();
+    EXPECT_EQ(turned, (TRect{25, 50, 225, 200}));
+    EXPECT_DOUBLE_EQ(double(turned.Width()) / image.Rotated().Width(), 0.5);
+    EXPECT_DOUBLE_EQ(double(turned.Height()) / image.Rotated().Height(), 0.5);
+}
+
+TEST_F(ViewerLayout, OutlineFollowsTheTurnedPicture)
+{
+    // Unturned, the outline sits half a source pixel up and left of the rectangle, as the
+    // centre of an even-sized copy lies left of and above its middle.
+    EXPECT_EQ(image.ClipOutline(),
+              QPolygon({{50, 24}, {200, 24}, {200, 224}, {50, 224}}));
+    image.SetAngle(90);
+    EXPECT_EQ(image.ClipOutline(),
+              QPolygon({{25, 200}, {25, 50}, {225, 50}, {225, 200}}));
+    image.SetAngle(45);
+    EXPECT_EQ(image.GetDestRect(), (TRect{1, 1, 248, 248}));
+    EXPECT_EQ(image.ClipOutline(),
+              QPolygon({{1, 107}, {107, 1}, {248, 142}, {142, 248}}));
+    EXPECT_TRUE(image.GetClipRgn().contains(QPoint(124, 124)));
+    EXPECT_FALSE(image.GetClipRgn().contains(QPoint(5, 5)));
+}
+
+TEST_F(ViewerLayout, ResizingAndSettingsRecomputeTheCachedRectangle)
+{
+    EXPECT_EQ(image.GetDestRect(), (TRect{50, 25, 200, 225}));
+    image.resize(500, 500);
+    EXPECT_EQ(image.GetDestRect(), (TRect{100, 50, 400, 450}));
+    image.SetCenter(false); // without centring the picture still sits in its share
+    EXPECT_EQ(image.GetDestRect(), (TRect{100, 50, 400, 450}));
+    image.SetUniqueSize(false);
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 300, 400}));
+    image.SetStretch(true);
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 375, 500}));
+    image.SetProportional(false);
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 500, 500}));
+}
+
+TEST(RotateImage, ProportionalAloneShrinksButNeverEnlarges)
+{
+    TRotateImage image;
+    image.resize(250, 250);
+    image.SetUniqueSize(false);
+    image.SetProportional(true);
+    Load(image, Filled(300, 400, qRgb(1, 2, 3)));
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 188, 250}));
+    Load(image, Filled(100, 80, qRgb(1, 2, 3)));
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 100, 80}));
+    image.SetStretch(true); // both: fit in either direction
+    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 250, 200}));
+}
+
+TEST(RotateImage, UnchangedAngleDoesNothingAndAnglesWaitForAPicture)
+{
+    TRotateImage image;
+    image.SetAngle(90); // no picture: only stored
+    EXPECT_TRUE(image.Rotated().Empty());
+    Load(image, Filled(4, 2, qRgb(9, 9, 9)));
+    EXPECT_EQ(image.Rotated().Width(), 2);
+    EXPECT_EQ(image.Rotated().Height(), 4);
+
+    const TBitmap *before = &image.Rotated();
+    const TRect rect = image.GetDestRect();
+    image.SetAngle(90);
+    image.SetAngle(450.0L - 360.0L);
+    EXPECT_EQ(&image.Rotated(), before);
+    EXPECT_EQ(image.GetDestRect(), rect);
+
+    image.SetAngle(360); // an unturned copy
+    EXPECT_NE(&image.Rotated(), before);
+    EXPECT_EQ(image.Rotated().Width(), 4);
+    EXPECT_EQ(image.Rotated().Image(), image.Source()->Image());
+
+    image.Picture().Clear();
+    EXPECT_TRUE(image.Rotated().Empty());
+    EXPECT_EQ(image.Source(), nullptr);
+    EXPECT_EQ(image.Diagonal(), 0);
+}
+
+TEST(RotateImage, ConvertedPicturesTakeTheControlColourInTheirCorners)
+{
+    TRotateImage image;
+    image.SetColor(0x00405060);
+    QImage photo(40, 20, QImage::Format_RGB32);
+    photo.fill(qRgb(200, 100, 50));
+    TJPEGImage jpeg;
+    jpeg.LoadFromImage(photo);
+    Load(image, jpeg);
+    ASSERT_NE(image.Source(), nullptr);
+    EXPECT_NE(static_cast<const TGraphic *>(image.Source()), image.Picture().Graphic());
+    image.SetAngle(30);
+    // The colour carries the control's flag byte into the background pixels.
+    const auto corner = reinterpret_cast<const std::uint32_t *>(image.Rotated().Image().constBits())[0];
+    EXPECT_EQ(corner, 0x04605040u);
+    EXPECT_EQ(image.Rotated().TransparentColor(), TColor(0x04405060));
+}
+
+TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough)
+{
+    QWidget parent;
+    parent.resize(200, 200);
+    parent.setAutoFillBackground(true);
+    QPalette pal = parent.palette();
+    pal.setColor(QPalette::Window, QColor(255, 0, 0));
+    parent.setPalette(pal);
+    TRotateImage image(&parent);
+    image.setGeometry(0, 0, 200, 200);
+    image.SetUniqueSize(false);
+    image.SetTransparent(true);
+
+    // Blue picture with a green middle; the bottom-left blue is the transparent colour.
+    QImage pic(100, 100, QImage::Format_RGB32);
+    pic.fill(qRgb(0, 0, 255));
+    for (int y = 40; y < 60; ++y)
+        for (int x = 40; x < 60; ++x)
+            pic.setPixel(x, y, qRgb(0, 255, 0));
+    Load(image, TBitmap(pic));
+    EXPECT_TRUE(image.Picture().Graphic()->Transparent());
+    image.SetAngle(45);
+    EXPECT_TRUE(image.Rotated().Transparent());
+    parent.show();
+
+    QImage shot = parent.grab().toImage();
+    const QRect dest = image.GetDestRect().ToQRect();
+    EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
+    EXPECT_EQ(shot.pixel(dest.left() + 3, dest.top() + 3), qRgb(255, 0, 0)); // background corner
+    EXPECT_EQ(shot.pixel(dest.center() + QPoint(0, 30)), qRgb(255, 0, 0));  // blue keyed out
+    EXPECT_EQ(shot.pixel(190, 190), qRgb(255, 0, 0));
+
+    // Clipped instead: the picture's own blue shows, but nothing outside its outline.
+    image.SetTransparent(false);
+    EXPECT_FALSE(image.Rotated().Transparent());
+    shot = parent.grab().toImage();
+    EXPECT_EQ(shot.pixel(dest.center() + QPoint(0, 30)), qRgb(0, 0, 255));
+    EXPECT_EQ(shot.pixel(dest.left() + 3, dest.top() + 3), qRgb(255, 0, 0));
+    EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
+}
+
+TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize)
+{
+    TRotateImage image;
+    image.SetAutoSize(true);
+    Load(image, Filled(300, 400, qRgb(1, 1, 1)));
+    EXPECT_EQ(image.size(), QSize(500, 500));
+
+    image.SetUniqueSize(false);
+    EXPECT_EQ(image.size(), QSize(300, 400));
+    image.SetAngle(90);
+    EXPECT_EQ(image.size(), QSize(400, 300));
+
+    int w = 7, h = 9;
+    image.SetAlign(TAlign::alTop); // only the height may change
+    EXPECT_TRUE(image.CanAutoSize(w, h));
+    EXPECT_EQ(w, 7);
+    EXPECT_EQ(h, 300);
+}
+
+TEST(RotateImage, LoadingDefersTheBuildUntilTheEnd)
+{
+    TRotateImage image;
+    image.SetLoading(true);
+    Load(image, Filled(6, 4, qRgb(1, 1, 1)));
+    image.SetAngle(90);
+    EXPECT_TRUE(image.Rotated().Empty());
+    image.SetLoading(false);
+    EXPECT_EQ(image.Rotated().Width(), 4);
+    EXPECT_EQ(image.Rotated().Height(), 6);
+}
+
+TEST(RotateImage, FailedTurnsKeepThePreviousPictureAndBadAnglesAreRefused)
+{
+    TRotateImage image;
+    Load(image, TBitmap(QImage(32767, 100, QImage::Format_RGB32)));
+    const TBitmap *before = &image.Rotated();
+    EXPECT_THROW(image.SetAngle(45), EIntOverflow);
+    EXPECT_EQ(&image.Rotated(), before);
+    EXPECT_EQ(image.Rotated().Width(), 32767);
+
+    // The control still takes new pictures afterwards.
+    image.SetAngle(0);
+    Load(image, Filled(4, 2, qRgb(1, 1, 1)));
+    image.SetAngle(90);
+    EXPECT_EQ(image.Rotated().Width(), 2);
+
+    EXPECT_THROW(image.SetAngle(std::numeric_limits<long double>::quiet_NaN()), Exception);
+    EXPECT_THROW(image.SetAngle(std::numeric_limits<long double>::infinity()), Exception);
+    EXPECT_EQ(image.Angle(), 90);
+    image.SetAngle(-1e9L);
+    EXPECT_FALSE(image.Rotated().Empty());
+}
+
+TEST(RotateImage, ClicksAndDoubleClicksReachTheirHandlers)
+{
+    TRotateImage image;
+    int clicks = 0, doubles = 0;
+    image.OnClick = [&] { ++clicks; };
+    image.OnDblClick = [&] { ++doubles; };
+    image.show();
+    QTest::mouseClick(&image, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(clicks, 1);
+    QTest::mouseDClick(&image, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(doubles, 1);
+}
