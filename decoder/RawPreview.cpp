@@ -1,0 +1,104 @@
+#include "RawPreview.h"
+
+#include "Exceptions.h"
+#include "Mervante.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <unistd.h>
+
+// The library sees the table through its own declaration: both must keep one layout.
+static_assert(sizeof(TDecoderIoTable) == sizeof(MervanteIoTable));
+static_assert(offsetof(TDecoderIoTable, FileId) == offsetof(MervanteIoTable, FileId));
+static_assert(offsetof(TDecoderIoTable, Gets) == offsetof(MervanteIoTable, Gets));
+static_assert(offsetof(TDecoderIoTable, Open) == offsetof(MervanteIoTable, Open));
+static_assert(offsetof(TDecoderIoTable, Close) == offsetof(MervanteIoTable, Close));
+static_assert(offsetof(TDecoderIoTable, Tell) == offsetof(MervanteIoTable, Tell));
+static_assert(offsetof(TDecoderIoTable, NoOp) == offsetof(MervanteIoTable, NoOp));
+static_assert(offsetof(TDecoderIoTable, Read) == offsetof(MervanteIoTable, Read));
+static_assert(offsetof(TDecoderIoTable, Getc) == offsetof(MervanteIoTable, Getc));
+static_assert(offsetof(TDecoderIoTable, Write) == offsetof(MervanteIoTable, Write));
+static_assert(offsetof(TDecoderIoTable, Putc) == offsetof(MervanteIoTable, Putc));
+static_assert(offsetof(TDecoderIoTable, Puts) == offsetof(MervanteIoTable, Puts));
+static_assert(offsetof(TDecoderIoTable, Eof) == offsetof(MervanteIoTable, Eof));
+static_assert(offsetof(TDecoderIoTable, Seek) == offsetof(MervanteIoTable, Seek));
+static_assert(RawPreviewPathBufferSize == MervanteOutputPathSize);
+
+namespace {
+
+// Puts back the control word and DefaultFpuControl of before the call on every way out.
+class TFpuRestore {
+public:
+    explicit TFpuRestore(std::uint16_t saved) : FSaved(saved) {}
+    ~TFpuRestore() {
+        ResetFpu();
+        SetFpuControl(FSaved);
+    }
+    TFpuRestore(const TFpuRestore &) = delete;
+    TFpuRestore &operator=(const TFpuRestore &) = delete;
+
+private:
+    std::uint16_t FSaved;
+};
+
+void RemovePreviewFile(const std::string &path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw Exception("Cannot remove the old preview file \"" + path +
+                        "\": " + std::strerror(errno));
+}
+
+bool PreviewExists(const std::string &path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
+
+} // namespace
+
+std::int32_t ExtractRawPreview(const TDecoderIoTable *table, const char *inputPath,
+                               char *outputBuffer, std::int32_t *quality) {
+    const std::uint16_t saved = DefaultFpuControl;
+    SetFpuControl(static_cast<std::uint16_t>(saved | 0x10BF));
+    TFpuRestore restore(saved);
+
+    char noFile[RawPreviewPathBufferSize] = {};
+    if (inputPath == nullptr || *inputPath == 0) {
+        std::strncpy(noFile, NoRawFileName, sizeof noFile - 1);
+        inputPath = noFile;
+    }
+    return ExtractThumbnail(reinterpret_cast<const MervanteIoTable *>(table), inputPath,
+                            outputBuffer, quality);
+}
+
+std::string TempPreviewFile(TempPreview which) {
+    return TempPreviewPath(which);
+}
+
+bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which) {
+    std::int32_t quality = 100;
+    const std::string outputPath = TempPreviewFile(which);
+    if (outputPath.size() >= RawPreviewPathBufferSize)
+        throw Exception("The temporary folder's path is too long for the preview file: \"" +
+                        outputPath + "\"");
+    char output[RawPreviewPathBufferSize] = {};
+    std::memcpy(output, outputPath.data(), outputPath.size());
+
+    RemovePreviewFile(outputPath);
+
+    TDecoderIoTable table;
+    BuildDecoderIoTable(table);
+
+    std::int32_t result = -1;
+    try {
+        result = ExtractRawPreview(&table, rawPath.c_str(), output, &quality);
+    } catch (const EZeroDivide &) {
+    } catch (const EDivByZero &) {
+    } catch (...) {
+        ::unlink(outputPath.c_str()); // a half-written preview is no preview
+        throw;
+    }
+    if (result != 0) {
+        ::unlink(outputPath.c_str());
+        return false;
+    }
+    return PreviewExists(outputPath);
+}

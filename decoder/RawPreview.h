@@ -1,0 +1,32 @@
+// The call into the RAW preview library and the one implementation of the two places that use
+// it: the folder scan's RAW pass and the viewer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "DecoderIo.h"
+#include "TempFolder.h"
+
+// Size of the output path buffer handed to the library, terminator included.
+constexpr int RawPreviewPathBufferSize = 261;
+
+// The path handed on when the input path is missing or empty: no file has that name.
+constexpr const char *NoRawFileName = "*:\\***.***";
+
+// Calls the library with the x87 control word masked (DefaultFpuControl | 0x10BF) and restores
+// DefaultFpuControl and the live word afterwards, also when the call ends by an exception.
+// Returns the library's result (0: a preview was written).
+std::int32_t ExtractRawPreview(const TDecoderIoTable *table, const char *inputPath,
+                               char *outputBuffer, std::int32_t *quality);
+
+// The preview file each caller reads: <temp>/tmp/thumb.tmp.jpg for the scan, <temp>/thumb.tmp.jpg
+// for the viewer. Makes sure of the folders; raises Exception when the temporary folder is unsafe.
+std::string TempPreviewFile(TempPreview which);
+
+// Writes the preview of rawPath to TempPreviewFile(which): makes sure of the folders, removes
+// the previous preview file (so a failure never leaves another picture's preview in its place),
+// and calls the library with a fresh table. A division by zero during the call is swallowed;
+// any other exception goes on to the caller. Returns whether a preview file was written; after
+// a failure no preview file exists.
+bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which);

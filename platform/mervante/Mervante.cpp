@@ -1,0 +1,492 @@
+// The RAW preview library. LibRaw finds the preview inside the RAW file, reading it through a
+// datastream that forwards every call to the caller's table; the preview is turned upright and
+// written as a JPEG file through the same table. Nothing here opens a file by itself.
+#include "Mervante.h"
+
+#include <libraw/libraw.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace {
+
+// Far above any camera's preview, far below what would exhaust memory on hostile input.
+constexpr long long MaxPreviewPixels = 120'000'000;
+constexpr int DefaultQuality = 90;
+
+using Bytes = std::vector<unsigned char>;
+
+// A failed extraction step; its code is the call's result.
+struct Failure {
+    int Code;
+};
+
+// LibRaw's view of a stream of the caller's table. An exception raised by an entry is kept and
+// LibRaw is stopped at once; the call rethrows it once LibRaw has returned.
+class TableStream : public LibRaw_abstract_datastream {
+public:
+    TableStream(const MervanteIoTable &table, MervanteStream *stream)
+        : FTable(table), FStream(stream) {}
+
+    int valid() override { return FStream != nullptr && !FPending; }
+
+    int read(void *buffer, size_t size, size_t count) override {
+        if (size == 0 || count == 0 || !valid())
+            return 0;
+        if (count > std::numeric_limits<size_t>::max() / size)
+            return 0;
+        const size_t total = size * count;
+        size_t done = 0;
+        Call([&] {
+            auto *out = static_cast<unsigned char *>(buffer);
+            while (done < total) {
+                const size_t chunk = std::min<size_t>(total - done, 1u << 30);
+                const std::int32_t n =
+                    FTable.Read(out + done, 1, static_cast<std::int32_t>(chunk), FStream);
+                if (n <= 0)
+                    break;
+                done += static_cast<size_t>(n);
+                if (static_cast<size_t>(n) < chunk)
+                    break;
+            }
+        });
+        if (done < total)
+            FShortRead = true;
+        return static_cast<int>(done / size);
+    }
+
+    int seek(INT64 offset, int whence) override {
+        if (!valid())
+            return -1;
+        INT64 target = offset;
+        if (whence == SEEK_CUR)
+            target += tell();
+        else if (whence == SEEK_END)
+            target += size();
+        else if (whence != SEEK_SET)
+            return -1;
+        // Positions outside the file's 32-bit range fail here, the way fseek fails.
+        if (target < 0 || target > std::numeric_limits<std::int32_t>::max())
+            return -1;
+        std::int32_t r = -1;
+        Call([&] { r = FTable.Seek(FStream, static_cast<std::int32_t>(target), SEEK_SET); });
+        return r == 0 ? 0 : -1;
+    }
+
+    INT64 tell() override {
+        if (!valid())
+            return -1;
+        std::int32_t r = -1;
+        Call([&] { r = FTable.Tell(FStream); });
+        return r;
+    }
+
+    INT64 size() override {
+        if (FSize < 0 && valid()) {
+            Call([&] {
+                const std::int32_t here = FTable.Tell(FStream);
+                if (FTable.Seek(FStream, 0, SEEK_END) == 0) {
+                    FSize = FTable.Tell(FStream);
+                    FTable.Seek(FStream, here, SEEK_SET);
+                }
+            });
+        }
+        return FSize < 0 ? 0 : FSize;
+    }
+
+    int get_char() override {
+        if (!valid())
+            return -1;
+        int c = -1;
+        Call([&] { c = FTable.Getc(FStream); });
+        return c;
+    }
+
+    char *gets(char *buffer, int n) override {
+        if (!valid() || buffer == nullptr || n < 1)
+            return nullptr;
+        char *r = nullptr;
+        Call([&] { r = FTable.Gets(buffer, n, FStream); });
+        return r;
+    }
+
+    int scanf_one(const char *format, void *value) override {
+        // A token is read up to the next white space, which is consumed with it.
+        char token[64];
+        int length = 0;
+        int c = get_char();
+        for (int skipped = 0; c != -1 && std::strchr(" \t\r\n", c) && skipped < 4096; ++skipped)
+            c = get_char();
+        while (c != -1 && c != 0 && !std::strchr(" \t\r\n", c) && length < int(sizeof token) - 1) {
+            token[length++] = static_cast<char>(c);
+            c = get_char();
+        }
+        token[length] = 0;
+        if (length == 0)
+            return -1;
+        return std::sscanf(token, format, value);
+    }
+
+    int eof() override {
+        if (!valid())
+            return 1;
+        std::int32_t r = -1;
+        Call([&] { r = FTable.Eof(FStream); });
+        return r != 0;
+    }
+
+    void *make_jas_stream() override { return nullptr; }
+
+    bool ShortRead() const { return FShortRead; }
+    void ClearShortRead() { FShortRead = false; }
+    std::exception_ptr Pending() const { return FPending; }
+
+private:
+    template <typename F> void Call(F &&f) {
+        try {
+            f();
+        } catch (...) {
+            FPending = std::current_exception();
+            throw LIBRAW_EXCEPTION_IO_CORRUPT;
+        }
+    }
+
+    const MervanteIoTable &FTable;
+    MervanteStream *FStream;
+    INT64 FSize = -1;
+    bool FShortRead = false;
+    std::exception_ptr FPending;
+};
+
+// A picture in memory, 8 bits per sample, rows top-down.
+struct Pixels {
+    int Width = 0;
+    int Height = 0;
+    int Components = 0; // 1 grey, 3 RGB
+    Bytes Data;
+};
+
+// Applies LibRaw's flip (bit 2: swap rows and columns, bit 1: mirror rows, bit 0: mirror
+// columns, as the output pixel's source) so the picture stands upright.
+Pixels Upright(const Pixels &in, int flip) {
+    Pixels out;
+    const bool swap = (flip & 4) != 0;
+    out.Width = swap ? in.Height : in.Width;
+    out.Height = swap ? in.Width : in.Height;
+    out.Components = in.Components;
+    out.Data.resize(in.Data.size());
+    const int c = in.Components;
+    for (int row = 0; row < out.Height; ++row) {
+        for (int col = 0; col < out.Width; ++col) {
+            int r = row, k = col;
+            if (swap)
+                std::swap(r, k);
+            if (flip & 2)
+                r = in.Height - 1 - r;
+            if (flip & 1)
+                k = in.Width - 1 - k;
+            std::memcpy(&out.Data[(size_t(row) * out.Width + col) * c],
+                        &in.Data[(size_t(r) * in.Width + k) * c], size_t(c));
+        }
+    }
+    return out;
+}
+
+struct JpegErrorManager {
+    jpeg_error_mgr Base;
+    std::jmp_buf Jump;
+};
+
+extern "C" void JpegErrorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JpegErrorManager *>(cinfo->err)->Jump, 1);
+}
+
+extern "C" void JpegSilent(j_common_ptr) {}
+
+// Encodes pixels with libjpeg into a memory buffer; false when libjpeg fails.
+bool EncodeJpeg(const Pixels &pixels, int quality, Bytes &result) {
+    jpeg_compress_struct cinfo;
+    JpegErrorManager err;
+    unsigned char *memory = nullptr;
+    unsigned long memorySize = 0;
+    cinfo.err = jpeg_std_error(&err.Base);
+    err.Base.error_exit = JpegErrorExit;
+    err.Base.output_message = JpegSilent;
+    if (setjmp(err.Jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(memory);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &memory, &memorySize);
+    cinfo.image_width = static_cast<JDIMENSION>(pixels.Width);
+    cinfo.image_height = static_cast<JDIMENSION>(pixels.Height);
+    cinfo.input_components = pixels.Components;
+    cinfo.in_color_space = pixels.Components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    const size_t stride = size_t(pixels.Width) * pixels.Components;
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&pixels.Data[cinfo.next_scanline * stride]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    result.assign(memory, memory + memorySize);
+    std::free(memory);
+    return true;
+}
+
+// Reads a JPEG header quietly (libjpeg would print its warnings about damaged data).
+bool ReadJpegHeader(const Bytes &jpeg, int &width, int &height, bool &grey) {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager err;
+    cinfo.err = jpeg_std_error(&err.Base);
+    err.Base.error_exit = JpegErrorExit;
+    err.Base.output_message = JpegSilent;
+    if (setjmp(err.Jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    const bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
+    width = static_cast<int>(cinfo.image_width);
+    height = static_cast<int>(cinfo.image_height);
+    grey = cinfo.num_components == 1;
+    jpeg_destroy_decompress(&cinfo);
+    return ok;
+}
+
+struct TjHandle {
+    tjhandle Handle;
+    explicit TjHandle(tjhandle h) : Handle(h) {}
+    ~TjHandle() {
+        if (Handle)
+            tjDestroy(Handle);
+    }
+    TjHandle(const TjHandle &) = delete;
+    TjHandle &operator=(const TjHandle &) = delete;
+};
+
+int TransformFor(int flip) {
+    switch (flip & 7) {
+    case 1:
+        return TJXOP_HFLIP;
+    case 2:
+        return TJXOP_VFLIP;
+    case 3:
+        return TJXOP_ROT180;
+    case 4:
+        return TJXOP_TRANSPOSE;
+    case 5:
+        return TJXOP_ROT270;
+    case 6:
+        return TJXOP_ROT90;
+    case 7:
+        return TJXOP_TRANSVERSE;
+    default:
+        return TJXOP_NONE;
+    }
+}
+
+// Checks that jpeg is a JPEG picture of a sane size and turns it upright: losslessly when its
+// size allows, else by decoding, turning and encoding again.
+Bytes UprightJpeg(Bytes jpeg, int flip, int quality) {
+    TjHandle handle(tjInitTransform());
+    if (!handle.Handle)
+        throw Failure{MervanteOutOfMemory};
+    int width = 0, height = 0;
+    bool grey = false;
+    if (!ReadJpegHeader(jpeg, width, height, grey) || width <= 0 || height <= 0 ||
+        static_cast<long long>(width) * height > MaxPreviewPixels)
+        throw Failure{MervanteDamagedPreview};
+    const int op = TransformFor(flip);
+    if (op == TJXOP_NONE)
+        return jpeg;
+
+    tjtransform transform{};
+    transform.op = op;
+    // The picture's own orientation tag would be wrong once it is turned.
+    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
+    unsigned char *turned = nullptr;
+    unsigned long turnedSize = 0;
+    if (tjTransform(handle.Handle, jpeg.data(), jpeg.size(), 1, &turned, &turnedSize, &transform,
+                    TJFLAG_LIMITSCANS) == 0) {
+        Bytes result(turned, turned + turnedSize);
+        tjFree(turned);
+        return result;
+    }
+    tjFree(turned);
+
+    // Edge blocks that cannot be turned losslessly: decode, turn and encode.
+    Pixels pixels;
+    pixels.Width = width;
+    pixels.Height = height;
+    pixels.Components = grey ? 1 : 3;
+    pixels.Data.resize(size_t(width) * height * pixels.Components);
+    if (tjDecompress2(handle.Handle, jpeg.data(), jpeg.size(), pixels.Data.data(), width, 0, height,
+                      pixels.Components == 1 ? TJPF_GRAY : TJPF_RGB,
+                      TJFLAG_LIMITSCANS | TJFLAG_ACCURATEDCT) != 0)
+        throw Failure{MervanteDamagedPreview};
+    Bytes result;
+    if (!EncodeJpeg(Upright(pixels, flip), quality, result))
+        throw Failure{MervanteDamagedPreview};
+    return result;
+}
+
+// LibRaw's bitmap preview as an upright JPEG.
+Bytes EncodeBitmap(const libraw_thumbnail_t &thumb, int flip, int quality) {
+    const int width = thumb.twidth, height = thumb.theight;
+    const int colors = thumb.tcolors;
+    const bool wide = thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16;
+    if (width <= 0 || height <= 0 || (colors != 1 && colors != 3) ||
+        static_cast<long long>(width) * height > MaxPreviewPixels)
+        throw Failure{MervanteDamagedPreview};
+    const size_t samples = size_t(width) * height * colors;
+    if (thumb.thumb == nullptr || thumb.tlength < samples * (wide ? 2 : 1))
+        throw Failure{MervanteDamagedPreview};
+    Pixels pixels;
+    pixels.Width = width;
+    pixels.Height = height;
+    pixels.Components = colors;
+    pixels.Data.resize(samples);
+    if (wide) {
+        const auto *in = reinterpret_cast<const unsigned char *>(thumb.thumb);
+        for (size_t i = 0; i < samples; ++i) {
+            std::uint16_t v;
+            std::memcpy(&v, in + 2 * i, 2);
+            pixels.Data[i] = static_cast<unsigned char>(v >> 8);
+        }
+    } else {
+        std::memcpy(pixels.Data.data(), thumb.thumb, samples);
+    }
+    Bytes result;
+    if (!EncodeJpeg((flip & 7) ? Upright(pixels, flip) : pixels, quality, result))
+        throw Failure{MervanteDamagedPreview};
+    return result;
+}
+
+// Reads the RAW file through stream and returns its largest preview as an upright JPEG.
+Bytes ReadPreview(TableStream &stream, int quality) {
+    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    if (raw->open_datastream(&stream) != LIBRAW_SUCCESS)
+        throw Failure{MervanteNoPreview};
+    const libraw_thumbnail_t &info = raw->imgdata.thumbnail;
+    const INT64 fileSize = stream.size();
+    if (info.tformat == LIBRAW_THUMBNAIL_UNKNOWN && info.tlength == 0 && info.twidth == 0)
+        throw Failure{MervanteNoPreview};
+    // A stored preview cannot be larger than the file that holds it.
+    if (INT64(info.tlength) > fileSize ||
+        static_cast<long long>(info.twidth) * info.theight > MaxPreviewPixels)
+        throw Failure{MervanteDamagedPreview};
+
+    stream.ClearShortRead();
+    const int status = raw->unpack_thumb();
+    if (status == LIBRAW_NO_THUMBNAIL)
+        throw Failure{MervanteNoPreview};
+    if (status != LIBRAW_SUCCESS || stream.ShortRead())
+        throw Failure{MervanteDamagedPreview};
+
+    const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
+    const int flip = raw->imgdata.sizes.flip;
+    if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
+        if (thumb.thumb == nullptr || thumb.tlength < 4)
+            throw Failure{MervanteDamagedPreview};
+        const auto *data = reinterpret_cast<const unsigned char *>(thumb.thumb);
+        return UprightJpeg(Bytes(data, data + thumb.tlength), flip, quality);
+    }
+    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP || thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16)
+        return EncodeBitmap(thumb, flip, quality);
+    throw Failure{MervanteNoPreview};
+}
+
+bool TableUsable(const MervanteIoTable *table) {
+    return table != nullptr && table->Size >= std::intptr_t(sizeof(MervanteIoTable)) &&
+           table->Gets && table->Open && table->Close && table->Tell && table->Read &&
+           table->Getc && table->Write && table->Eof && table->Seek;
+}
+
+void WriteOutput(const MervanteIoTable &table, const char *path, const Bytes &jpeg) {
+    MervanteStream *out = table.Open(path, "wb");
+    if (out == nullptr)
+        throw Failure{MervanteCannotWrite};
+    std::int32_t written = 0;
+    try {
+        written = jpeg.empty()
+                      ? 0
+                      : table.Write(jpeg.data(), 1, static_cast<std::int32_t>(jpeg.size()), out);
+    } catch (...) {
+        try {
+            table.Close(out);
+        } catch (...) {
+        }
+        throw;
+    }
+    table.Close(out);
+    if (written != static_cast<std::int32_t>(jpeg.size()))
+        throw Failure{MervanteCannotWrite};
+}
+
+} // namespace
+
+extern "C" int ExtractThumbnail(const MervanteIoTable *table, const char *input, char *output,
+                                std::int32_t *quality) {
+    if (!TableUsable(table) || input == nullptr || output == nullptr)
+        return MervanteBadArguments;
+    const size_t outputLength = strnlen(output, MervanteOutputPathSize);
+    if (outputLength == 0 || outputLength == MervanteOutputPathSize)
+        return MervanteBadArguments;
+    int q = quality ? *quality : DefaultQuality;
+    if (q < 1 || q > 100)
+        q = DefaultQuality;
+
+    try {
+        Bytes jpeg;
+        {
+            MervanteStream *in = table->Open(input, "rb");
+            if (in == nullptr)
+                return MervanteCannotOpenInput;
+            TableStream stream(*table, in);
+            int code = MervanteOk;
+            try {
+                jpeg = ReadPreview(stream, q);
+            } catch (const Failure &failure) {
+                code = failure.Code;
+            } catch (const std::bad_alloc &) {
+                code = MervanteOutOfMemory;
+            }
+            if (std::exception_ptr pending = stream.Pending()) {
+                try {
+                    table->Close(in);
+                } catch (...) {
+                }
+                std::rethrow_exception(pending);
+            }
+            table->Close(in);
+            if (code != MervanteOk)
+                return code;
+        }
+        if (jpeg.size() > size_t(std::numeric_limits<std::int32_t>::max()))
+            return MervanteDamagedPreview;
+        WriteOutput(*table, output, jpeg);
+        return MervanteOk;
+    } catch (const Failure &failure) {
+        return failure.Code;
+    } catch (const std::bad_alloc &) {
+        return MervanteOutOfMemory;
+    }
+}

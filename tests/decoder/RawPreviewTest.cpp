@@ -1,0 +1,254 @@
+// The extraction call end to end: CR2 files built around known pictures, upright output for
+// every orientation, the temporary preview after failures, the samples of real cameras, and
+// the control word and streams around the library call.
+#include <gtest/gtest.h>
+
+#include "Cr2Writer.h"
+#include "DecoderIo.h"
+#include "Exceptions.h"
+#include "RawPreview.h"
+#include "TestUtil.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using testutil::TempDir;
+
+// Points the per-user temporary folder at a fresh folder for the test's lifetime.
+class RawPreviewTest : public testing::Test {
+protected:
+    void SetUp() override {
+        const char *old = std::getenv("XDG_RUNTIME_DIR");
+        FOldRuntime = old ? old : "";
+        FHadRuntime = old != nullptr;
+        ::setenv("XDG_RUNTIME_DIR", FRuntime.path().c_str(), 1);
+    }
+    void TearDown() override {
+        if (FHadRuntime)
+            ::setenv("XDG_RUNTIME_DIR", FOldRuntime.c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    std::string Cr2(const std::string &name, const cr2::Bytes &preview, int orientation = 1) {
+        cr2::Cr2Options o;
+        o.PreviewJpeg = preview;
+        o.Orientation = orientation;
+        const std::string path = FFiles.file(name);
+        cr2::WriteCr2(path, o);
+        return path;
+    }
+
+    TempDir FRuntime;
+    TempDir FFiles;
+    std::string FOldRuntime;
+    bool FHadRuntime = false;
+};
+
+enum Colour { Red, Green, Blue, White };
+
+Colour ColourAt(const cr2::Rgb &p, int x, int y) {
+    const std::uint8_t *px = &p.Data[(size_t(y) * p.Width + x) * 3];
+    const bool r = px[0] > 128, g = px[1] > 128, b = px[2] > 128;
+    if (r && g && b)
+        return White;
+    return r ? Red : g ? Green : Blue;
+}
+
+// Corners of the quarter picture (top-left red, top-right green, bottom-left blue,
+// bottom-right white) once shown upright, per orientation tag.
+struct Upright {
+    int Orientation;
+    bool Turned; // width and height swap
+    Colour TopLeft, TopRight, BottomLeft, BottomRight;
+};
+const Upright Orientations[] = {
+    {1, false, Red, Green, Blue, White}, {2, false, Green, Red, White, Blue},
+    {3, false, White, Blue, Green, Red}, {4, false, Blue, White, Red, Green},
+    {5, true, Red, Blue, Green, White},  {6, true, Blue, Red, White, Green},
+    {7, true, White, Green, Blue, Red},  {8, true, Green, White, Red, Blue},
+};
+
+// Entries that watch the library: the control word it runs under, the names it opens and
+// whether it closes what it opened.
+struct Watch {
+    std::uint16_t ControlWord = 0;
+    std::uint16_t Default = 0;
+    std::vector<std::string> Names;
+    int Open = 0;
+    bool ThrowOnRead = false;
+};
+Watch *watch = nullptr;
+
+extern "C" TDecoderFile *WatchOpen(const char *name, const char *mode) {
+    if (watch->Names.empty()) { // the library's first call
+        watch->ControlWord = LiveFpuControl();
+        watch->Default = DefaultFpuControl;
+    }
+    watch->Names.push_back(name);
+    TDecoderFile *f = IoOpen(name, mode);
+    watch->Open += f != nullptr;
+    return f;
+}
+extern "C" std::int32_t WatchClose(TDecoderFile *f) {
+    --watch->Open;
+    return IoClose(f);
+}
+extern "C" std::int32_t WatchRead(void *buffer, std::int32_t size, std::int32_t count,
+                                  TDecoderFile *f) {
+    if (watch->ThrowOnRead)
+        throw EInOutError(30);
+    return IoRead(buffer, size, count, f);
+}
+
+} // namespace
+
+TEST_F(RawPreviewTest, WritesTheEmbeddedPreviewUnchangedWhenNotTurned) {
+    const cr2::Bytes preview = cr2::EncodeJpeg(cr2::QuarterPicture(320, 240));
+    const std::string raw = Cr2("IMG_0001.CR2", preview);
+    ASSERT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Scan));
+    EXPECT_EQ(testutil::ReadFile(TempPreviewFile(TempPreview::Scan)), preview);
+    EXPECT_EQ(TempPreviewFile(TempPreview::Scan), FRuntime.path() + "/pixavant/tmp/thumb.tmp.jpg");
+
+    ASSERT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Viewer));
+    EXPECT_EQ(testutil::ReadFile(FRuntime.path() + "/pixavant/thumb.tmp.jpg"), preview);
+}
+
+TEST_F(RawPreviewTest, TurnsThePreviewUprightForEveryOrientation) {
+    // 64 x 32 turns losslessly; 70 x 30 has partial blocks and is encoded again.
+    for (const auto &[w, h] : {std::pair{64, 32}, std::pair{70, 30}}) {
+        const cr2::Bytes preview = cr2::EncodeJpeg(cr2::QuarterPicture(w, h), 95);
+        for (const Upright &u : Orientations) {
+            SCOPED_TRACE(testing::Message() << w << "x" << h << " orientation " << u.Orientation);
+            const std::string raw = Cr2("turned.CR2", preview, u.Orientation);
+            ASSERT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Viewer));
+            const cr2::Rgb out =
+                cr2::DecodeJpeg(testutil::ReadFile(TempPreviewFile(TempPreview::Viewer)));
+            EXPECT_EQ(out.Width, u.Turned ? h : w);
+            EXPECT_EQ(out.Height, u.Turned ? w : h);
+            const int x0 = out.Width / 4, x1 = out.Width * 3 / 4;
+            const int y0 = out.Height / 4, y1 = out.Height * 3 / 4;
+            EXPECT_EQ(ColourAt(out, x0, y0), u.TopLeft);
+            EXPECT_EQ(ColourAt(out, x1, y0), u.TopRight);
+            EXPECT_EQ(ColourAt(out, x0, y1), u.BottomLeft);
+            EXPECT_EQ(ColourAt(out, x1, y1), u.BottomRight);
+        }
+    }
+}
+
+TEST_F(RawPreviewTest, AFailedExtractionLeavesNoPreviewBehind) {
+    const std::string good = Cr2("good.CR2", cr2::EncodeJpeg(cr2::QuarterPicture(64, 64)));
+    const std::string preview = TempPreviewFile(TempPreview::Scan);
+
+    cr2::Bytes whole = cr2::BuildCr2({cr2::EncodeJpeg(cr2::QuarterPicture(400, 300))});
+    cr2::Bytes cut(whole.begin(), whole.begin() + 2000); // the preview is cut off
+    testutil::WriteFile(FFiles.file("cut.CR2"), cut);
+    testutil::WriteFile(FFiles.file("text.CR2"), std::string("not a raw file at all\n"));
+    testutil::WriteFile(FFiles.file("empty.CR2"), std::string());
+    cr2::Cr2Options dummy;
+    dummy.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(16, 16));
+    cr2::Bytes fake = cr2::BuildCr2(dummy);
+    const auto at =
+        std::search(fake.begin(), fake.end(), dummy.PreviewJpeg.begin(), dummy.PreviewJpeg.end());
+    std::fill(at + 2, at + long(dummy.PreviewJpeg.size()), 'x'); // no picture behind the marker
+    testutil::WriteFile(FFiles.file("dummy.CR2"), fake);
+
+    for (const std::string bad :
+         {"cut.CR2", "text.CR2", "empty.CR2", "dummy.CR2", "missing.CR2", ""}) {
+        SCOPED_TRACE(bad);
+        ASSERT_TRUE(ExtractPreviewToTemp(good, TempPreview::Scan));
+        ASSERT_TRUE(testutil::FileExists(preview));
+        EXPECT_FALSE(ExtractPreviewToTemp(bad.empty() ? "" : FFiles.file(bad), TempPreview::Scan));
+        EXPECT_FALSE(testutil::FileExists(preview));
+    }
+}
+
+TEST_F(RawPreviewTest, SamplesOfRealCamerasGiveTheirPreviewOrFailCleanly) {
+    // Preview sizes LibRaw's raw-identify -v reports ("Thumb size", turned by "Image flip");
+    // 0 x 0 where it reports none or cannot read the file. Most files are damaged on purpose.
+    struct Sample {
+        const char *Name;
+        int Width, Height;
+        bool MustSucceed;
+    };
+    const Sample samples[] = {
+        {"bep_jolstravatnet.pef", 160, 120, true},
+        {"bep_sample_NikonD1_trunc.nef", 160, 120, true},
+        {"bep_sample_PowerShotS90_trunc.cr2", 0, 0, false},
+        {"bep_sample_SD450_trunc.dng", 128, 96, true},
+        {"bep_sample_SonyA330_trunc.arw", 160, 120, true},
+        {"exiftool_CanonRaw.cr2", 0, 0, false},
+        {"exiftool_CanonRaw.cr3", 0, 0, false},
+        {"exiftool_CanonRaw.crw", 0, 0, false},
+        {"exiftool_DNG.dng", 3456, 2304, false},
+        {"exiftool_FujiFilm.raf", 160, 120, true},
+        {"exiftool_Nikon.nef", 160, 106, false},
+        {"exiftool_Panasonic.rw2", 8, 8, true},
+        {"exiv2_Canon-R6-pruned.CR3", 0, 0, false},
+        {"exiv2_IMG_1361_iPhone12Pro_pruned.dng", 3024, 4032, false},
+        {"exiv2_canon-powershot-s40.crw", 0, 0, false},
+        {"hachoir_canon.raw.cr2", 0, 0, false},
+    };
+    const std::string preview = TempPreviewFile(TempPreview::Viewer);
+    for (const Sample &s : samples) {
+        SCOPED_TRACE(s.Name);
+        const bool written = ExtractPreviewToTemp(testutil::Sample(std::string("raw/") + s.Name),
+                                                  TempPreview::Viewer);
+        EXPECT_EQ(written, testutil::FileExists(preview));
+        if (s.MustSucceed) {
+            EXPECT_TRUE(written);
+        }
+        if (!written)
+            continue;
+        int w = 0, h = 0;
+        cr2::JpegSize(testutil::ReadFile(preview), w, h);
+        EXPECT_EQ(w, s.Width);
+        EXPECT_EQ(h, s.Height);
+    }
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
+    Watch w;
+    watch = &w;
+    TDecoderIoTable table;
+    BuildDecoderIoTable(table);
+    table.Open = WatchOpen;
+    table.Close = WatchClose;
+    table.Read = WatchRead;
+    const std::string raw = Cr2("a.CR2", cr2::EncodeJpeg(cr2::QuarterPicture(32, 32)));
+    char output[RawPreviewPathBufferSize] = {};
+    std::strcpy(output, FFiles.file("out.jpg").c_str());
+    std::int32_t quality = 100;
+
+    const std::uint16_t before = DefaultFpuControl;
+    EXPECT_EQ(ExtractRawPreview(&table, raw.c_str(), output, &quality), 0);
+    EXPECT_EQ(w.Default, before | 0x10BF);
+    // Bit 7 of the x87 control word is reserved and always reads as zero.
+    EXPECT_EQ(w.ControlWord, (before | 0x10BF) & ~0x80);
+    EXPECT_EQ(DefaultFpuControl, before);
+    EXPECT_EQ(LiveFpuControl(), before);
+    EXPECT_EQ(w.Open, 0);
+    ASSERT_EQ(w.Names.size(), 2u);
+    EXPECT_EQ(w.Names[1], FFiles.file("out.jpg"));
+
+    // An empty input path names no file; the library fails to open it.
+    w.Names.clear();
+    EXPECT_NE(ExtractRawPreview(&table, "", output, &quality), 0);
+    ASSERT_EQ(w.Names.size(), 1u);
+    EXPECT_EQ(w.Names[0], NoRawFileName);
+
+    // An exception raised by an entry leaves through the library, which closes its streams;
+    // the control word is restored on that way out too.
+    w.ThrowOnRead = true;
+    EXPECT_THROW(ExtractRawPreview(&table, raw.c_str(), output, &quality), EInOutError);
+    EXPECT_EQ(w.Open, 0);
+    EXPECT_EQ(DefaultFpuControl, before);
+    EXPECT_EQ(LiveFpuControl(), before);
+    watch = nullptr;
+}
+#endif
