@@ -1,0 +1,144 @@
+// Stand-in extractors and a recording window for the extractor thread's tests.
+#pragma once
+
+#include <QImage>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Graphics.h"
+#include "Messages.h"
+#include "ShellApi.h"
+#include "ShellExtract.h"
+
+namespace shelltest {
+
+// What a fake extractor does for one file.
+struct FakeBehaviour {
+    bool Fail = false;           // Extract answers E_FAIL
+    QSize Size{120, 120};        // picture handed out
+    QRgb Colour = qRgb(200, 0, 0);
+    QImage Picture;              // when set, handed out instead of a plain colour
+    DWORD ReturnFlags = 0;       // added to the flags by GetLocation
+    bool OfferTask = true;       // answers IRunnableTask
+    bool BlockUntilKilled = false;
+    std::shared_ptr<std::atomic<bool>> Gate; // when set, Extract waits until it opens
+};
+
+class FakeExtractor final : public TComObject<IExtractImage, IRunnableTask> {
+public:
+    explicit FakeExtractor(FakeBehaviour b) : FB(std::move(b)) {}
+
+    HRESULT QueryInterface(REFIID iid, void **out) override
+    {
+        *out = nullptr;
+        if (iid == IID_IUnknown || iid == IID_IExtractImage)
+            *out = static_cast<IExtractImage *>(this);
+        else if (iid == IID_IRunnableTask && FB.OfferTask)
+            *out = static_cast<IRunnableTask *>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *, DWORD, DWORD *flags) override
+    {
+        const bool async = *flags & IEIFLAG_ASYNC;
+        *flags |= FB.ReturnFlags;
+        return async ? E_PENDING : S_OK;
+    }
+    HRESULT Extract(HBITMAP *bitmap) override
+    {
+        *bitmap = nullptr;
+        if (FB.BlockUntilKilled) {
+            Started = true;
+            std::unique_lock lock(FMutex);
+            FKilledCv.wait_for(lock, std::chrono::seconds(20), [&] { return Killed.load(); });
+            // Hands a picture back anyway, as a slow extractor might.
+        }
+        if (FB.Gate) {
+            Started = true;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!*FB.Gate && std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (FB.Fail)
+            return E_FAIL;
+        if (!FB.Picture.isNull()) {
+            *bitmap = new QImage(FB.Picture);
+        } else {
+            *bitmap = new QImage(FB.Size, QImage::Format_RGB32);
+            (*bitmap)->fill(FB.Colour);
+        }
+        return S_OK;
+    }
+    HRESULT Run() override { return E_NOTIMPL; }
+    HRESULT Kill(BOOL) override
+    {
+        {
+            std::lock_guard lock(FMutex);
+            Killed = true;
+        }
+        FKilledCv.notify_all();
+        return S_OK;
+    }
+    HRESULT Suspend() override { return E_NOTIMPL; }
+    HRESULT Resume() override { return E_NOTIMPL; }
+    ULONG IsRunning() override { return 0; }
+
+    std::atomic<bool> Killed{false};
+    std::atomic<bool> Started{false};
+
+private:
+    FakeBehaviour FB;
+    std::mutex FMutex;
+    std::condition_variable FKilledCv;
+};
+
+// Installs fakes by file name (the part after the last '/') for the lifetime of the object;
+// files without an entry get the default behaviour. Keeps every extractor it made.
+class FakeFactory {
+public:
+    FakeFactory()
+    {
+        SetExtractImageFactoryForTesting([this](const std::string &path, void **out) {
+            const std::string name = path.substr(path.rfind('/') + 1);
+            std::lock_guard lock(FMutex);
+            auto it = Behaviours.find(name);
+            if (it != Behaviours.end() && it->second.Fail && it->second.Size.isEmpty()) {
+                *out = nullptr;
+                return E_NOINTERFACE;
+            }
+            auto *fake = new FakeExtractor(it == Behaviours.end() ? Default : it->second);
+            fake->AddRef();
+            Made.emplace_back(fake);
+            *out = static_cast<IExtractImage *>(fake);
+            return S_OK;
+        });
+    }
+    ~FakeFactory() { SetExtractImageFactoryForTesting(nullptr); }
+    FakeFactory(const FakeFactory &) = delete;
+    FakeFactory &operator=(const FakeFactory &) = delete;
+
+    std::vector<ComPtr<FakeExtractor>> Extractors()
+    {
+        std::lock_guard lock(FMutex);
+        return Made;
+    }
+
+    std::map<std::string, FakeBehaviour> Behaviours;
+    FakeBehaviour Default;
+
+private:
+    std::mutex FMutex;
+    std::vector<ComPtr<FakeExtractor>> Made;
+};
+
+} // namespace shelltest
