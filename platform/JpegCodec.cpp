@@ -92,11 +92,9 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
         const JSAMPLE *src = row[0];
         if (cmyk) {
             for (int x = 0; x < w; ++x, src += 4) {
-                int c = src[0], m = src[1], yy = src[2], k = src[3];
-                if (!inverted) {
-                    c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
-                }
-                dst[x] = qRgb(c * k / 255, m * k / 255, yy * k / 255);
+                std::uint8_t rgb[3];
+                CmykToRgb(src, inverted, rgb);
+                dst[x] = qRgb(rgb[0], rgb[1], rgb[2]);
             }
         } else {
             for (int x = 0; x < w; ++x, src += 3)

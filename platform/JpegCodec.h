@@ -23,6 +23,22 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size);
 // CMYK and YCCK to RGB. Raises EJPEG; refuses pictures above MaxJpegPixels.
 QImage DecodeJpeg(const std::uint8_t *data, std::size_t size);
 
+// One CMYK pixel as RGB. Adobe programs store the inks inverted and mark such files with their
+// APP14 marker.
+inline void CmykToRgb(const std::uint8_t *cmyk, bool adobeInverted, std::uint8_t *rgb)
+{
+    int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
+    if (!adobeInverted) {
+        c = 255 - c;
+        m = 255 - m;
+        y = 255 - y;
+        k = 255 - k;
+    }
+    rgb[0] = std::uint8_t(c * k / 255);
+    rgb[1] = std::uint8_t(m * k / 255);
+    rgb[2] = std::uint8_t(y * k / 255);
+}
+
 // Reads a whole file into memory. Raises EFOpenError "Cannot open file "%s". %s".
 std::vector<std::uint8_t> ReadWholeFile(const std::string &path);
 

@@ -1,0 +1,525 @@
+// JPEG thumbnails: libjpeg decodes only the rows the nearest-neighbour stretch samples and the
+// result is encoded again, all through memory.
+#include "JpegConv.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <streambuf>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "Exceptions.h"
+#include "JpegCodec.h"
+
+namespace {
+
+// Multi-scan files keep every coefficient of the picture in memory while decoding; a header
+// that claims more than this is refused (libjpeg raises JERR_NO_BACKING_STORE).
+constexpr long MaxDecoderMemory = 1L << 30;
+// A file of thousands of tiny progressive scans decodes for minutes; cameras write about ten.
+constexpr int MaxScans = 1000;
+constexpr std::size_t MaxSourceBytes = std::size_t(1) << 31;
+
+[[noreturn]] void RaiseJpeg(int code)
+{
+    throw EJPEG("JPEG error #" + std::to_string(code));
+}
+
+struct ErrorManager {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+void ErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {} // warnings (corrupt or truncated data) are not shown
+
+void LimitScans(j_common_ptr cinfo)
+{
+    auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > MaxScans) {
+        cinfo->err->msg_code = JERR_BAD_PROGRESSION;
+        (*cinfo->err->error_exit)(cinfo);
+    }
+}
+
+void InstallErrorManager(j_common_ptr cinfo, ErrorManager &err)
+{
+    cinfo->err = jpeg_std_error(&err.pub);
+    err.pub.error_exit = ErrorExit;
+    err.pub.output_message = OutputMessage;
+}
+
+// The libjpeg calls live in functions without C++ objects of their own, so that the longjmp
+// out of the error handler skips no destructor.
+struct RenderJob {
+    const std::uint8_t *data;
+    std::size_t size;
+    bool mayskip;
+    // The drawn, visible part of the bitmap: rows top to bottom, each with its source row
+    // (non-decreasing), and the columns with their source columns.
+    std::uint8_t *firstPixel;
+    std::ptrdiff_t bytesPerLine;
+    const int *rowSource;
+    int rows;
+    const int *columnSource;
+    int columns;
+    int messageCode;
+};
+
+void SampleRow(const RenderJob &job, const JSAMPLE *src, int components, bool adobeInverted,
+               std::uint8_t *dst)
+{
+    if (components == 4) {
+        for (int c = 0; c < job.columns; ++c, dst += 3)
+            CmykToRgb(src + std::ptrdiff_t(job.columnSource[c]) * 4, adobeInverted, dst);
+    } else {
+        for (int c = 0; c < job.columns; ++c, dst += 3)
+            std::memcpy(dst, src + std::ptrdiff_t(job.columnSource[c]) * 3, 3);
+    }
+}
+
+void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPARRAY scratch)
+{
+    if (count == 0)
+        return;
+    if (skip) {
+        jpeg_skip_scanlines(&cinfo, count);
+        return;
+    }
+    for (JDIMENSION i = 0; i < count; ++i)
+        jpeg_read_scanlines(&cinfo, scratch, 1);
+}
+
+bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err,
+               jpeg_progress_mgr &progress)
+{
+    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
+    if (setjmp(err.jump)) {
+        job.messageCode = err.pub.msg_code;
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MaxDecoderMemory;
+    progress.progress_monitor = LimitScans;
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
+    jpeg_read_header(&cinfo, TRUE);
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_block_smoothing = TRUE;
+    jpeg_start_decompress(&cinfo);
+
+    const int components = cinfo.output_components;
+    const bool adobeInverted = cinfo.saw_Adobe_marker;
+    // jpeg_skip_scanlines gives the rows read after it exactly the pixels of a full decode, on
+    // sequential and progressive files, every usual chroma subsampling, greyscale and CMYK,
+    // whole, truncated or corrupt (the tests compare both ways on all of them).
+    const bool skip = job.mayskip;
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                JPOOL_IMAGE,
+                                                cinfo.output_width * JDIMENSION(components), 1);
+    const std::uint8_t *previous = nullptr;
+    int previousSource = -1;
+    for (int r = 0; r < job.rows; ++r) {
+        std::uint8_t *dst = job.firstPixel + r * job.bytesPerLine;
+        const int source = job.rowSource[r];
+        if (source == previousSource) {
+            std::memcpy(dst, previous, std::size_t(job.columns) * 3);
+            continue;
+        }
+        PassRows(cinfo, JDIMENSION(source) - cinfo.output_scanline, skip, row);
+        jpeg_read_scanlines(&cinfo, row, 1);
+        SampleRow(job, row[0], components, adobeInverted, dst);
+        previous = dst;
+        previousSource = source;
+    }
+    // The last row is read, not skipped: skipping to the end would leave the markers after
+    // the picture data unread, and a broken one there fails a full decode.
+    if (cinfo.output_scanline < cinfo.output_height) {
+        PassRows(cinfo, cinfo.output_height - cinfo.output_scanline - 1, skip, row);
+        jpeg_read_scanlines(&cinfo, row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+struct EncodeJob {
+    const std::uint8_t *bits;
+    std::ptrdiff_t bytesPerLine;
+    int width;
+    int height;
+    bool progressive;
+    unsigned char *out; // in: a buffer of outSize bytes; libjpeg mallocs another if it overflows
+    unsigned long outSize;
+    int messageCode;
+};
+
+bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, ErrorManager &err)
+{
+    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
+    if (setjmp(err.jump)) {
+        job.messageCode = err.pub.msg_code;
+        jpeg_destroy_compress(&cinfo);
+        return false;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &job.out, &job.outSize);
+    cinfo.image_width = JDIMENSION(job.width);
+    cinfo.image_height = JDIMENSION(job.height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    if (job.progressive)
+        jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET *>(ThumbnailComment),
+                      sizeof ThumbnailComment - 1);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(job.bits + cinfo.next_scanline * job.bytesPerLine);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return true;
+}
+
+std::vector<std::uint8_t> ReadToEnd(std::istream &source)
+{
+    std::vector<std::uint8_t> bytes;
+    // Knowing the size up front keeps the peak at one copy of the file.
+    const std::istream::pos_type start = source.tellg();
+    if (start != std::istream::pos_type(-1) && source.seekg(0, std::ios::end)) {
+        const std::istream::pos_type end = source.tellg();
+        source.seekg(start);
+        if (end != std::istream::pos_type(-1) && end > start &&
+            std::uint64_t(end - start) <= MaxSourceBytes)
+            bytes.reserve(std::size_t(end - start));
+    }
+    source.clear(source.rdstate() & std::ios::badbit);
+    char buffer[65536];
+    while (source) {
+        source.read(buffer, sizeof buffer);
+        const std::size_t n = std::size_t(source.gcount());
+        if (bytes.size() + n > MaxSourceBytes)
+            throw MakeOutOfMemory();
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    if (source.bad())
+        throw EStreamError("Stream read error");
+    return bytes;
+}
+
+std::string ErrorText(int error)
+{
+    return std::strerror(error);
+}
+
+// File streams on descriptors: opening with O_NONBLOCK keeps a FIFO named like a picture from
+// blocking us, and the failures keep the system's reason.
+class FdFile {
+public:
+    FdFile(int fd) : FFd(fd) {}
+    FdFile(const FdFile &) = delete;
+    FdFile &operator=(const FdFile &) = delete;
+    ~FdFile()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    int Fd() const { return FFd; }
+    int Close() // 0, or the error of the last write the system reports at close
+    {
+        const int result = ::close(FFd);
+        FFd = -1;
+        return result == 0 ? 0 : errno;
+    }
+
+private:
+    int FFd;
+};
+
+class FdReadBuf : public std::streambuf {
+public:
+    FdReadBuf(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
+
+protected:
+    int_type underflow() override
+    {
+        ssize_t n;
+        do
+            n = ::read(FFd, FBuffer, sizeof FBuffer);
+        while (n < 0 && errno == EINTR);
+        if (n < 0)
+            throw EStreamError("Cannot read file \"" + FPath + "\". " + ErrorText(errno));
+        if (n == 0)
+            return traits_type::eof();
+        setg(FBuffer, FBuffer, FBuffer + n);
+        return traits_type::to_int_type(*gptr());
+    }
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
+    {
+        if (dir == std::ios_base::cur)
+            off -= egptr() - gptr();
+        const int whence = dir == std::ios_base::beg   ? SEEK_SET
+                           : dir == std::ios_base::cur ? SEEK_CUR
+                                                       : SEEK_END;
+        const off_t result = ::lseek(FFd, off_t(off), whence);
+        if (result < 0)
+            return pos_type(off_type(-1));
+        setg(FBuffer, FBuffer, FBuffer);
+        return pos_type(off_type(result));
+    }
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
+    {
+        return seekoff(off_type(pos), std::ios_base::beg, which);
+    }
+
+private:
+    int FFd;
+    std::string FPath;
+    char FBuffer[65536];
+};
+
+class FdWriteBuf : public std::streambuf {
+public:
+    FdWriteBuf(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
+
+protected:
+    std::streamsize xsputn(const char *s, std::streamsize count) override
+    {
+        std::streamsize done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(FFd, s + done, std::size_t(count - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw EStreamError("Cannot write file \"" + FPath + "\". " +
+                                   ErrorText(n < 0 ? errno : ENOSPC));
+            done += n;
+        }
+        return done;
+    }
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof()))
+            return traits_type::not_eof(c);
+        const char ch = traits_type::to_char_type(c);
+        xsputn(&ch, 1);
+        return c;
+    }
+
+private:
+    int FFd;
+    std::string FPath;
+};
+
+} // namespace
+
+TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int height)
+{
+    if (pictureH == 0) {
+        if (pictureW == 0)
+            throw MakeInvalidOp();
+        throw MakeZeroDivide();
+    }
+    const double ratio = double(pictureW) / double(pictureH);
+    TThumbPlacement p;
+    if (ratio > 1.0) {
+        p.DrawW = width;
+        p.DrawH = int(std::nearbyint(width / ratio));
+        p.Y = (height - p.DrawH) / 2;
+    } else {
+        p.DrawH = height;
+        p.DrawW = int(std::nearbyint(height * ratio));
+        p.X = (width - p.DrawW) / 2;
+    }
+    return p;
+}
+
+QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, int height,
+                       TColor fillColor, TRowAccess access)
+{
+    if (width < 1)
+        throw Exception("Invalid Width");
+    if (height < 1)
+        throw Exception("Invalid Height");
+    if (size == 0)
+        throw MakeInvalidOp(); // a picture of 0 x 0 pixels has no shape
+    const JpegHeaderInfo info = ReadJpegHeader(data, size);
+    const TThumbPlacement place = ThumbnailPlacement(info.width, info.height, width, height);
+    if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
+        RaiseJpeg(JERR_IMAGE_TOO_BIG);
+    if (std::int64_t(width) * height > MaxThumbnailPixels)
+        throw MakeOutOfMemory();
+    if (std::int64_t(info.width) * info.height > MaxJpegPixels)
+        RaiseJpeg(JERR_IMAGE_TOO_BIG);
+
+    QImage bitmap(width, height, QImage::Format_RGB888);
+    if (bitmap.isNull())
+        throw MakeOutOfMemory();
+    bitmap.fill(ToQColor(fillColor));
+
+    // The drawn rectangle clipped to the box; the overhang is cut off.
+    const int top = std::max(place.Y, 0), bottom = std::min(place.Y + place.DrawH, height);
+    const int left = std::max(place.X, 0), right = std::min(place.X + place.DrawW, width);
+    std::vector<int> rowSource, columnSource;
+    if (top < bottom && left < right) {
+        for (int y = top; y < bottom; ++y)
+            rowSource.push_back(NearestSource(y - place.Y, place.DrawH, info.height));
+        for (int x = left; x < right; ++x)
+            columnSource.push_back(NearestSource(x - place.X, place.DrawW, info.width));
+    }
+    RenderJob job{data,
+                  size,
+                  access == TRowAccess::WhereIdentical,
+                  bitmap.bits() + std::ptrdiff_t(top) * bitmap.bytesPerLine() + left * 3,
+                  bitmap.bytesPerLine(),
+                  rowSource.data(),
+                  int(rowSource.size()),
+                  columnSource.data(),
+                  int(columnSource.size()),
+                  0};
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    jpeg_progress_mgr progress{};
+    if (!RunRender(job, cinfo, err, progress))
+        RaiseJpeg(job.messageCode);
+    return bitmap;
+}
+
+std::string EncodeThumbnail(const QImage &bitmap, bool progressive)
+{
+    const QImage rgb = bitmap.format() == QImage::Format_RGB888
+                           ? bitmap
+                           : bitmap.convertToFormat(QImage::Format_RGB888);
+    // Room for the worst case of any picture this size, so the encoder never has to grow it;
+    // pages never written are never touched.
+    const auto padded = [](int n) { return (std::size_t(n) + 15) & ~std::size_t(15); };
+    const std::size_t capacity = padded(rgb.width()) * padded(rgb.height()) * 6 + 4096;
+    auto buffer = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(), rgb.height(), progressive,
+                  buffer.get(),    capacity,           0};
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    if (!RunEncode(job, cinfo, err))
+        RaiseJpeg(job.messageCode);
+    std::string result(reinterpret_cast<const char *>(job.out), job.outSize);
+    if (job.out != buffer.get())
+        std::free(job.out);
+    return result;
+}
+
+void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int height,
+                   TColor fillColor)
+{
+    if (width < 1)
+        throw Exception("Invalid Width");
+    if (height < 1)
+        throw Exception("Invalid Height");
+    std::vector<std::uint8_t> data = ReadToEnd(source);
+    if (data.empty())
+        throw MakeInvalidOp();
+    const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive;
+    const QImage bitmap = RenderThumbnail(data.data(), data.size(), width, height, fillColor);
+    data = {}; // the encoder's buffer may take its place
+    const std::string jpeg = EncodeThumbnail(bitmap, progressive);
+    dest.write(jpeg.data(), std::streamsize(jpeg.size()));
+    dest.flush();
+    if (!dest)
+        throw EStreamError("Stream write error");
+}
+
+void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFile, int width,
+                       int height, TColor fillColor)
+{
+    FdFile in(::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (in.Fd() < 0)
+        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(errno));
+    struct stat st {};
+    if (::fstat(in.Fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(error));
+    }
+    FdFile out(::open(destFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
+                      0666));
+    if (out.Fd() < 0)
+        throw EFCreateError("Cannot create file \"" + destFile + "\". " + ErrorText(errno));
+
+    FdReadBuf readBuf(in.Fd(), sourceFile);
+    std::istream sourceStream(&readBuf);
+    sourceStream.exceptions(std::ios::badbit); // the buffers' own errors carry the reason
+    FdWriteBuf writeBuf(out.Fd(), destFile);
+    std::ostream destStream(&writeBuf);
+    destStream.exceptions(std::ios::badbit);
+    MakeThumbnail(sourceStream, destStream, width, height, fillColor);
+    if (const int error = out.Close())
+        throw EStreamError("Cannot write file \"" + destFile + "\". " + ErrorText(error));
+}
+
+bool HasThumbnailComment(const std::string &path)
+{
+    // Our comment follows the JFIF header; a window this size holds it with room to spare.
+    constexpr std::size_t Window = 65536;
+    FdFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (file.Fd() < 0 || ::fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    std::vector<std::uint8_t> head(Window);
+    std::size_t size = 0;
+    while (size < Window) {
+        const ssize_t n = ::read(file.Fd(), head.data() + size, Window - size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        size += std::size_t(n);
+    }
+    if (size < 2 || head[0] != 0xFF || head[1] != 0xD8)
+        return false;
+    const std::size_t commentLength = sizeof ThumbnailComment - 1;
+    std::size_t pos = 2;
+    while (pos + 4 <= size) {
+        if (head[pos] != 0xFF)
+            return false;
+        const std::uint8_t marker = head[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) // image data: the header is over
+            return false;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
+            pos += 2;
+            continue;
+        }
+        const std::size_t length = std::size_t(head[pos + 2]) << 8 | head[pos + 3];
+        if (length < 2)
+            return false;
+        if (marker == 0xFE && length - 2 == commentLength && pos + 4 + commentLength <= size &&
+            std::memcmp(&head[pos + 4], ThumbnailComment, commentLength) == 0)
+            return true;
+        pos += 2 + length;
+    }
+    return false;
+}

@@ -1,0 +1,141 @@
+// The thumbnail creator: a window (never shown by the program) that turns the listed JPEG
+// files into NAME.CR2.JPG thumbnail files; the browser's RAW pass drives it once per RAW file.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+
+#include <string>
+
+#include "Forms.h"
+#include "Graphics.h"
+
+class QFrame;
+class QColorDialog;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QStatusBar;
+class QToolButton;
+
+// The browser's RAW pass sets these per RAW file; defined here so the creator links on its own.
+extern std::string CurrentRawPath; // the RAW file handed to the decoder
+extern std::string CurrentFolder;  // its folder: the thumbnail goes there
+extern std::string CurrentFile;    // the RAW file the thumbnail is named after
+
+// text with every occurrence of part removed, case-sensitively, until none is left.
+std::string RemoveAll(const std::string &part, const std::string &text);
+
+// The thumbnail file of a RAW file: folder + prefix + the RAW file's name + ".JPG"
+// (IMG_0001.CR2 -> IMG_0001.CR2.JPG), with one "/" between folder and name.
+std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
+                          const std::string &rawFile);
+
+// Makes the thumbnail of source as dest without ever leaving a half-written dest: the picture
+// goes to a temporary file beside dest, renamed over it only when complete. An existing dest
+// that is not empty and lacks our JPEG comment is someone's own picture: it is left as it is
+// and Exception ""dest" exists and was not made by Pixavant; left as it is" is raised.
+// Otherwise raises as MakeThumbnailFile (a failure keeps the previous dest).
+void WriteThumbnailFile(const std::string &source, const std::string &dest, int width,
+                        int height, TColor fillColor);
+
+// An up-down control attached to an edit: its position is the edit's number while that is a
+// whole number in range, else the last valid position; the arrows step it by one.
+class TUpDown : public QWidget {
+    Q_OBJECT
+public:
+    TUpDown(QLineEdit *associate, int min, int max, int position, QWidget *parent);
+    int Position() const;
+    void SetPosition(int position);
+    int Min() const { return FMin; }
+    int Max() const { return FMax; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    QLineEdit *FAssociate;
+    int FMin;
+    int FMax;
+    mutable int FPosition;
+};
+
+// A rectangle filled with its brush colour.
+class TShape : public QWidget {
+    Q_OBJECT
+public:
+    explicit TShape(QWidget *parent);
+    TColor BrushColor() const { return FBrushColor; }
+    void SetBrushColor(TColor color);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    TColor FBrushColor = clWhite;
+};
+
+// A label that acts as a link: blue, underlined, hand cursor, clicked on a left click.
+class TLinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    TLinkLabel(const QString &text, QWidget *parent);
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+class TthumbForm1 : public TForm {
+    Q_OBJECT
+public:
+    explicit TthumbForm1(QWidget *parent = nullptr);
+
+    // Adds the scan's temporary preview file to FilesListBox unless it is listed already.
+    void LoadButtonClick();
+    // Converts every listed file into the thumbnail of CurrentFile in CurrentFolder (with
+    // WriteThumbnailFile, the box of the up-down controls and Shape1's colour), processes the
+    // pending window messages after each and shows "Done i of N". The first failure ends the
+    // run and its exception reaches the caller; nothing is reported for an empty list.
+    void CreateButtonClick();
+    void SpeedButton1Click(); // the fill colour
+    void SpeedButton2Click(); // the output folder (not used by Create)
+    void Label9Click();
+    void Label10Click();
+
+    // The source file name of entry i of FilesListBox, in the file system's bytes.
+    std::string FileEntry(int i) const;
+    std::string StatusText() const;
+
+    QFrame *Bevel1;
+    QLabel *Label4;
+    QListWidget *FilesListBox;
+    QPushButton *LoadButton;
+    QFrame *Bevel2;
+    QLabel *Label5;
+    QLabel *Label1;
+    QLineEdit *WidthEdit;
+    TUpDown *WidthUpDown;
+    QLabel *Label2;
+    QLineEdit *HeightEdit;
+    TUpDown *HeightUpDown;
+    QLabel *Label3;
+    TShape *Shape1;
+    QToolButton *SpeedButton1;
+    QLabel *Label6;
+    QLineEdit *PrefixEdit;
+    QLabel *Label7;
+    QLineEdit *OutDirEdit;
+    QToolButton *SpeedButton2;
+    QPushButton *CreateButton;
+    QFrame *Bevel3;
+    QLabel *Label8;
+    QLabel *Label11;
+    TLinkLabel *Label9;
+    TLinkLabel *Label10;
+    QStatusBar *StatusBar1;
+    QColorDialog *ColorDialog;
+};
+
+extern TthumbForm1 *thumbForm1; // created at start-up
