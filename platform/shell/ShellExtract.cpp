@@ -2,6 +2,7 @@
 // freedesktop shared thumbnail cache, and a task whose Kill stops a running extraction.
 #include "ShellExtract.h"
 
+#include <QColorSpace>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QImageReader>
@@ -191,6 +192,12 @@ TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
         return TDecodeResult::Killed;
     if (image.isNull())
         return TDecodeResult::Failed;
+    // Thumbnails are sRGB, as the cache wants and the screen expects.
+    if (image.colorSpace().isValid()) {
+        if (image.colorSpace() != QColorSpace(QColorSpace::SRgb))
+            image.convertToColorSpace(QColorSpace::SRgb);
+        image.setColorSpace(QColorSpace());
+    }
     result = image;
     return TDecodeResult::Ok;
 }
@@ -322,8 +329,7 @@ void WriteEntry(const std::string &target, QImage image, const std::string &uri,
 }
 
 // An entry that belongs to this very version of the file, or nothing.
-bool ReadEntry(const std::string &entryPath, const std::string &uri, time_t mtime, QImage &image,
-               bool pixelsWanted)
+bool ReadEntry(const std::string &entryPath, const std::string &uri, time_t mtime, QImage &image)
 {
     struct stat st;
     const int fd = OpenRegular(entryPath, st);
@@ -335,15 +341,16 @@ bool ReadEntry(const std::string &entryPath, const std::string &uri, time_t mtim
         if (file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
             QImageReader reader(&file, "png");
             const QSize size = reader.size();
-            if (reader.text("Thumb::MTime") == QString::number(qint64(mtime)) &&
-                reader.text("Thumb::URI").toUtf8().toStdString() == uri) {
-                if (!pixelsWanted) {
-                    ok = true;
-                } else if (size.isValid() && size.width() <= 2 * LargeCacheSize &&
-                           size.height() <= 2 * LargeCacheSize) {
-                    image = reader.read();
-                    ok = !image.isNull();
-                }
+            // The reader's own text lookup splits keys at ':', so the tags are read from the
+            // picture, which is small.
+            if (size.isValid() && size.width() <= 2 * LargeCacheSize &&
+                size.height() <= 2 * LargeCacheSize) {
+                QImage entry = reader.read();
+                ok = !entry.isNull() &&
+                     entry.text("Thumb::MTime") == QString::number(qint64(mtime)) &&
+                     entry.text("Thumb::URI").toUtf8().toStdString() == uri;
+                if (ok)
+                    image = entry;
             }
         }
     }
@@ -466,12 +473,12 @@ private:
         if (cacheable) {
             QImage cached;
             const bool recompute = FFlags & IEIFLAG_QUALITY;
-            if (!recompute && ReadEntry(ThumbnailCachePath(FPath, large), uri, mtime, cached, true)) {
+            if (!recompute && ReadEntry(ThumbnailCachePath(FPath, large), uri, mtime, cached)) {
                 out = Boxed(cached, FBox, Cover());
                 return S_OK;
             }
             // A file that failed before is not tried again until it changes.
-            if (!recompute && ReadEntry(ThumbnailFailPath(FPath), uri, mtime, cached, false))
+            if (!recompute && ReadEntry(ThumbnailFailPath(FPath), uri, mtime, cached))
                 return E_FAIL;
         }
 

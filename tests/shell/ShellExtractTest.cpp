@@ -1,1 +1,444 @@
+// The picture extractors, the shared thumbnail cache, the shell helpers and file icons.
 #include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImageReader>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "Dialogs.h"
+#include "Exceptions.h"
+#include "ShellExtract.h"
+#include "ShellFakes.h"
+#include "ShellIcons.h"
+#include "ShellObjHelper.h"
+#include "TestUtil.h"
+
+using namespace shelltest;
+
+namespace {
+
+struct Result {
+    bool Made = false;
+    QImage Image;
+    DWORD Flags = 0;
+};
+
+class Extraction : public ::testing::Test {
+protected:
+    Extraction() { qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(Cache.path())); }
+    ~Extraction() override
+    {
+        qunsetenv("XDG_CACHE_HOME");
+        SetDebugOutputHook(nullptr);
+    }
+
+    static Result Thumb(const std::string &path, int w = 120, int h = 120, DWORD flags = 0,
+                        unsigned depth = 32)
+    {
+        Result r;
+        ComPtr<IExtractImage> extractor;
+        if (!GetExtractImageForFile(path, extractor))
+            return r;
+        ComPtr<IRunnableTask> task;
+        std::unique_ptr<TBitmap> bitmap;
+        r.Flags = flags;
+        r.Made = GetThumbnailBitmap(extractor.Get(), w, h, depth, r.Flags, task, bitmap);
+        if (bitmap)
+            r.Image = bitmap->Image();
+        return r;
+    }
+
+    std::string Picture(const std::string &name, int w, int h, QColor colour = Qt::red,
+                        const char *format = "png")
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(colour);
+        const std::string path = Dir.file(name);
+        EXPECT_TRUE(image.save(QString::fromStdString(path), format));
+        return path;
+    }
+
+    static void SetMTime(const std::string &path, time_t seconds)
+    {
+        const timeval times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimes(path.c_str(), times), 0);
+    }
+
+    static int Mode(const std::string &path)
+    {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+    }
+
+    testutil::TempDir Dir;
+    testutil::TempDir Cache;
+};
+
+TEST_F(Extraction, PictureFitsTheBoxKeepingItsAspectAndIsNeverEnlarged)
+{
+    EXPECT_EQ(Thumb(Picture("wide.png", 400, 200)).Image.size(), QSize(120, 60));
+    EXPECT_EQ(Thumb(Picture("tall.bmp", 100, 300, Qt::red, "bmp")).Image.size(), QSize(40, 120));
+    EXPECT_EQ(Thumb(Picture("small.png", 50, 30)).Image.size(), QSize(50, 30));
+    EXPECT_EQ(Thumb(Picture("photo.jpg", 3000, 2000, Qt::blue, "jpeg")).Image.size(),
+              QSize(120, 80));
+    EXPECT_EQ(Thumb(Picture("page.tif", 300, 300, Qt::blue, "tiff")).Image.size(),
+              QSize(120, 120));
+    // Beyond the cache sizes the picture is made for the box directly.
+    EXPECT_EQ(Thumb(Dir.file("wide.png"), 300, 300).Image.size(), QSize(300, 150));
+    // Cropped to cover the box when asked to keep the approximate size.
+    EXPECT_EQ(Thumb(Dir.file("wide.png"), 300, 300, IEIFLAG_ORIGSIZE).Image.size(),
+              QSize(300, 200));
+}
+
+TEST_F(Extraction, TypeComesFromTheContentNotTheName)
+{
+    const std::string png = Picture("x.png", 64, 64, Qt::green);
+    const std::string disguised = Dir.file("really-a-png.jpg");
+    std::filesystem::copy_file(png, disguised);
+    const Result r = Thumb(disguised);
+    ASSERT_TRUE(r.Made);
+    EXPECT_EQ(r.Image.pixel(10, 10), qRgb(0, 255, 0));
+
+    testutil::WriteFile(Dir.file("notes.png"), std::string("just some text, not a picture"));
+    testutil::WriteFile(Dir.file("empty.jpg"), std::string());
+    ComPtr<IExtractImage> extractor;
+    EXPECT_FALSE(GetExtractImageForFile(Dir.file("notes.png"), extractor));
+    EXPECT_FALSE(GetExtractImageForFile(Dir.file("empty.jpg"), extractor));
+    EXPECT_FALSE(extractor);
+}
+
+TEST_F(Extraction, ExifOrientationIsApplied)
+{
+    for (const char *name : {"jpg/fp_Portrait_6.jpg", "jpg/goexif_f6-exif.jpg", "jpg/fp_Landscape_5.jpg",
+                             "jpg/vips_rotation_8.jpg"}) {
+        const std::string path = testutil::Sample(name);
+        QImageReader raw(QString::fromStdString(path));
+        raw.setAutoTransform(false);
+        const QSize stored = raw.size();
+        ASSERT_TRUE(stored.isValid()) << name;
+        ASSERT_NE(stored.width(), stored.height()) << name;
+        const Result r = Thumb(path);
+        ASSERT_TRUE(r.Made) << name;
+        EXPECT_EQ(r.Image.width() > r.Image.height(), stored.height() > stored.width()) << name;
+    }
+}
+
+TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges)
+{
+    const std::string path = Picture("p.png", 300, 200, Qt::red);
+    SetMTime(path, 1600000000);
+    const std::string entry = ThumbnailCachePath(path, false);
+    ASSERT_EQ(entry.rfind(Cache.path() + "/thumbnails/normal/", 0), 0u) << entry;
+
+    // Miss: extracted and stored at the normal size with the file's URI and time.
+    Result first = Thumb(path);
+    ASSERT_TRUE(first.Made);
+    EXPECT_FALSE(first.Flags & IEIFLAG_CACHE); // this thumbnail is kept
+    ASSERT_TRUE(testutil::FileExists(entry));
+    EXPECT_EQ(Mode(entry), 0600);
+    EXPECT_EQ(Mode(Cache.path() + "/thumbnails/normal"), 0700);
+    const QImage stored(QString::fromStdString(entry));
+    EXPECT_EQ(stored.text("Thumb::MTime"), "1600000000");
+    EXPECT_EQ(stored.text("Thumb::URI").toStdString(), "file://" + path);
+    EXPECT_EQ(stored.size(), QSize(128, 85));
+
+    // Hit: the stored picture is used (made recognisable here), the file is not read.
+    QImage marked(128, 85, QImage::Format_RGB32);
+    marked.fill(Qt::yellow);
+    marked.setText("Thumb::URI", QString::fromStdString("file://" + path));
+    marked.setText("Thumb::MTime", "1600000000");
+    ASSERT_TRUE(marked.save(QString::fromStdString(entry), "png"));
+    Result hit = Thumb(path);
+    ASSERT_TRUE(hit.Made);
+    EXPECT_EQ(hit.Image.pixel(60, 40), qRgb(255, 255, 0));
+
+    // Stale: the file changed, so it is extracted again and the entry renewed.
+    SetMTime(path, 1600000100);
+    Result fresh = Thumb(path);
+    ASSERT_TRUE(fresh.Made);
+    EXPECT_EQ(fresh.Image.pixel(60, 40), qRgb(255, 0, 0));
+    EXPECT_EQ(QImage(QString::fromStdString(entry)).text("Thumb::MTime"), "1600000100");
+
+    // Larger requests use the large entry; requests beyond it are not cached at all.
+    EXPECT_TRUE(Thumb(path, 200, 200).Made);
+    EXPECT_TRUE(testutil::FileExists(ThumbnailCachePath(path, true)));
+    EXPECT_TRUE(Thumb(path, 800, 600).Flags & IEIFLAG_CACHE);
+}
+
+TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges)
+{
+    const std::string path = Dir.file("broken.png");
+    const std::string good = Picture("good.png", 40, 40, Qt::blue);
+    auto bytes = testutil::ReadFile(good);
+    bytes.resize(bytes.size() / 2);
+    testutil::WriteFile(path, bytes);
+    SetMTime(path, 1500000000);
+    EXPECT_FALSE(Thumb(path).Made);
+    EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(path)));
+
+    // Repaired but with the same time: the failure entry still stands.
+    std::filesystem::copy_file(good, path, std::filesystem::copy_options::overwrite_existing);
+    SetMTime(path, 1500000000);
+    EXPECT_FALSE(Thumb(path).Made);
+    SetMTime(path, 1500000200);
+    EXPECT_TRUE(Thumb(path).Made);
+}
+
+TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken)
+{
+    const std::string path = Picture("k.jpg", 2000, 1500, Qt::red, "jpeg");
+    std::vector<std::string> lines;
+    SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
+    ComPtr<IExtractImage> extractor;
+    ASSERT_TRUE(GetExtractImageForFile(path, extractor));
+    SIZE size{120, 120};
+    DWORD priority = 0, flags = IEIFLAG_ASYNC;
+    char16_t buffer[MAX_PATH + 1];
+    ASSERT_EQ(extractor->GetLocation(buffer, MAX_PATH + 1, &priority, &size, 32, &flags),
+              E_PENDING);
+    ComPtr<IRunnableTask> task;
+    ASSERT_EQ(extractor->QueryInterface(IID_IRunnableTask, task.PutVoid()), S_OK);
+    task->Kill(0);
+    HBITMAP bitmap = nullptr;
+    EXPECT_EQ(extractor->Extract(&bitmap), E_ABORT);
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_FALSE(testutil::FileExists(ThumbnailFailPath(path)));
+    EXPECT_FALSE(testutil::FileExists(ThumbnailCachePath(path, false)));
+
+    // Killed while running on another thread: the extraction stops and fails.
+    ComPtr<IExtractImage> second;
+    ASSERT_TRUE(GetExtractImageForFile(path, second));
+    flags = 0;
+    ComPtr<IRunnableTask> secondTask;
+    std::unique_ptr<TBitmap> out;
+    std::thread killer;
+    TRunnableTaskSlot slot;
+    slot.Kill(); // closed: the task is killed the moment it is handed out
+    EXPECT_FALSE(GetThumbnailBitmap(second.Get(), 120, 120, 32, flags, slot, out));
+    EXPECT_FALSE(out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
+}
+
+TEST_F(Extraction, HostileAndDamagedInputsFailQuietly)
+{
+    // A named pipe is never opened, so nothing blocks.
+    const std::string fifo = Dir.file("photo.jpg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ComPtr<IExtractImage> extractor;
+    EXPECT_FALSE(GetExtractImageForFile(fifo, extractor));
+    EXPECT_GE(GetSysIconIndex(fifo), 0);
+
+    // 30000 x 30000 announced: refused before any pixel memory is taken.
+    auto crc = [](const std::vector<std::uint8_t> &d, std::size_t from) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (std::size_t i = from; i < d.size(); ++i) {
+            c ^= d[i];
+            for (int k = 0; k < 8; ++k)
+                c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        return ~c;
+    };
+    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    auto chunk = [&](const char *type, std::vector<std::uint8_t> data) {
+        const std::uint32_t n = std::uint32_t(data.size());
+        for (int s = 24; s >= 0; s -= 8)
+            png.push_back(std::uint8_t(n >> s));
+        const std::size_t start = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data.begin(), data.end());
+        const std::uint32_t c = crc(png, start);
+        for (int s = 24; s >= 0; s -= 8)
+            png.push_back(std::uint8_t(c >> s));
+    };
+    chunk("IHDR", {0, 0, 0x75, 0x30, 0, 0, 0x75, 0x30, 8, 2, 0, 0, 0});
+    chunk("IDAT", {0x78, 0x9c, 0x03, 0, 0, 0, 0, 1});
+    chunk("IEND", {});
+    testutil::WriteFile(Dir.file("huge.png"), png);
+    EXPECT_FALSE(Thumb(Dir.file("huge.png")).Made);
+
+    // A name that is not UTF-8 keeps its bytes, in the path and in the cache's URI.
+    const std::string odd = Dir.file("caf\xe9-\xff.png");
+    ASSERT_EQ(::rename(Picture("plain.png", 30, 20, Qt::green).c_str(), odd.c_str()), 0);
+    EXPECT_TRUE(Thumb(odd).Made);
+    EXPECT_EQ(ThumbnailUri(odd).substr(ThumbnailUri(odd).size() - 14), "caf%E9-%FF.png");
+    EXPECT_TRUE(testutil::FileExists(ThumbnailCachePath(odd, false)));
+
+    if (::geteuid() != 0) {
+        const std::string locked = Picture("locked.png", 30, 20);
+        ::chmod(locked.c_str(), 0);
+        EXPECT_FALSE(Thumb(locked).Made);
+    }
+
+    // Damaged and hostile files from other projects' test suites: no crash, no hang.
+    int made = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(testutil::Sample("odd")))
+        made += Thumb(entry.path().string()).Made;
+    EXPECT_GT(made, 0);
+}
+
+TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnails)
+{
+    for (const char *folder : {"jpg", "png", "gif", "bmp", "tif", "wmf"}) {
+        int made = 0, total = 0;
+        for (const auto &entry :
+             std::filesystem::directory_iterator(testutil::Sample(folder))) {
+            ++total;
+            const Result r = Thumb(entry.path().string());
+            if (r.Made) {
+                ++made;
+                EXPECT_LE(r.Image.width(), 120) << entry.path();
+                EXPECT_LE(r.Image.height(), 120) << entry.path();
+            }
+        }
+        EXPECT_GE(made * 2, total) << folder << ": " << made << " of " << total;
+    }
+}
+
+TEST_F(Extraction, ColourDepthLimitsTheColours)
+{
+    QImage gradient(256, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 256; ++x)
+            gradient.setPixel(x, y, qRgb(x, y * 4, 255 - x));
+    const std::string path = Dir.file("gradient.png");
+    ASSERT_TRUE(gradient.save(QString::fromStdString(path)));
+    const Result r = Thumb(path, 120, 120, 0, 4);
+    ASSERT_TRUE(r.Made);
+    std::set<QRgb> colours;
+    for (int y = 0; y < r.Image.height(); ++y)
+        for (int x = 0; x < r.Image.width(); ++x)
+            colours.insert(r.Image.pixel(x, y));
+    EXPECT_LE(colours.size(), 16u);
+}
+
+// --- The helpers' own contracts -----------------------------------------------------------------
+
+class OddFolder final : public TComObject<IShellFolder> {
+public:
+    HRESULT QueryInterface(REFIID, void **out) override
+    {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT ParseDisplayName(HWND, void *, const char *, ULONG *, LPITEMIDLIST *pidl,
+                             ULONG *) override
+    {
+        *pidl = nullptr;
+        return E_FAIL;
+    }
+    HRESULT BindToObject(LPCITEMIDLIST, void *, REFIID, void **) override { return E_FAIL; }
+    HRESULT GetUIObjectOf(HWND, UINT, const LPCITEMIDLIST *, REFIID, UINT *, void **out) override
+    {
+        Fake = new FakeExtractor({});
+        *out = static_cast<IExtractImage *>(Fake);
+        return S_FALSE;
+    }
+    FakeExtractor *Fake = nullptr;
+};
+
+TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise)
+{
+    ComPtr<OddFolder> folder(new OddFolder);
+    void *out = reinterpret_cast<void *>(1);
+    EXPECT_FALSE(GetItemUIObject(folder.Get(), 0, nullptr, IID_IExtractImage, &out));
+    EXPECT_EQ(out, nullptr);
+
+    IMalloc *malloc = nullptr;
+    ASSERT_EQ(SHGetMalloc(&malloc), S_OK);
+    ComPtr<IExtractImage> extractor;
+    EXPECT_THROW(GetExtractImage(folder.Get(), "x.png", malloc, extractor), EOleSysError);
+
+    testutil::TempDir dir;
+    ComPtr<IShellFolder> shellFolder;
+    GetShellFolder(dir.path(), malloc, shellFolder);
+    ASSERT_TRUE(shellFolder);
+    try {
+        GetExtractImage(shellFolder.Get(), "missing.png", malloc, extractor);
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const EOleSysError &e) {
+        EXPECT_EQ(e.ErrorCode(), E_FILE_NOT_FOUND);
+    }
+    // A file in the root: the folder is the root itself.
+    try {
+        GetExtractImageForFile("/pixavant-no-such-picture.png", extractor);
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const EOleSysError &e) {
+        EXPECT_EQ(e.ErrorCode(), E_FILE_NOT_FOUND);
+    }
+    EXPECT_THROW(GetShellFolder(dir.file("nope"), malloc, shellFolder), EOleSysError);
+}
+
+TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures)
+{
+    std::vector<std::string> lines;
+    SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
+    FakeBehaviour noTask;
+    noTask.OfferTask = false;
+    noTask.Size = QSize(30, 20);
+    ComPtr<FakeExtractor> plain(new FakeExtractor(noTask));
+    ComPtr<FakeExtractor> tasked(new FakeExtractor({}));
+    FakeBehaviour failing;
+    failing.Fail = true;
+    ComPtr<FakeExtractor> broken(new FakeExtractor(failing));
+
+    ComPtr<IRunnableTask> task;
+    std::unique_ptr<TBitmap> bitmap;
+    DWORD flags = 0;
+    EXPECT_TRUE(GetThumbnailBitmap(plain.Get(), 120, 120, 32, flags, task, bitmap));
+    EXPECT_EQ(flags & IEIFLAG_ASYNC, IEIFLAG_ASYNC);
+    EXPECT_FALSE(task);
+    ASSERT_TRUE(bitmap);
+    EXPECT_EQ(bitmap->Width(), 30);
+
+    EXPECT_TRUE(GetThumbnailBitmap(tasked.Get(), 120, 120, 32, flags, task, bitmap));
+    EXPECT_TRUE(task);
+    EXPECT_TRUE(lines.empty());
+
+    EXPECT_FALSE(GetThumbnailBitmap(broken.Get(), 120, 120, 32, flags, task, bitmap));
+    EXPECT_FALSE(bitmap);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
+    SetDebugOutputHook(nullptr);
+}
+
+TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile)
+{
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.file("a.jpg"), std::string("x"));
+    testutil::WriteFile(dir.file("b.JPG"), std::string("x"));
+    const int jpg = GetSysIconIndex(dir.file("a.jpg"));
+    EXPECT_EQ(GetSysIconIndex(dir.file("b.JPG")), jpg);
+    EXPECT_EQ(GetSysIconIndex(dir.file("gone.jpg")), jpg); // answered by its name
+    EXPECT_NE(GetSysIconIndex(dir.path()), jpg);
+
+    SHFILEINFOA info{};
+    const auto list = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoA("", 0, &info, sizeof(info), SHGFI_SYSICONINDEX));
+    ASSERT_TRUE(list);
+    int cx = 0, cy = 0;
+    ASSERT_TRUE(ImageList_GetIconSize(list, &cx, &cy));
+    EXPECT_EQ(cx, GetSystemMetrics(SM_CXICON));
+    EXPECT_GT(ImageList_GetImageCount(list), jpg);
+
+    std::unique_ptr<TIcon> icon;
+    ASSERT_TRUE(GetFileIcon(dir.file("a.jpg"), icon));
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(icon->Width(), 32);
+
+    // Icons from a worker thread as well, without touching GUI objects there.
+    int fromWorker = -1;
+    std::thread worker([&] { fromWorker = GetSysIconIndex(dir.file("c.txt")); });
+    ASSERT_TRUE(testutil::WaitFor([&] { return fromWorker >= 0; }));
+    worker.join();
+    EXPECT_NE(fromWorker, jpg);
+}
+
+} // namespace
