@@ -124,7 +124,7 @@ TDecoderFile *IoOpen(const char *name, const char *mode) {
         } else if (std::strchr(mode, 'r')) {
             access = 0;
         } else if (std::strchr(mode, 'w')) {
-            if (*name != 0)
+            if (*name != 0) // an empty name is a new in-memory file: nothing to create
                 CreateEmptyFile(name);
             access = 2;
         } else if (std::strchr(mode, 'a')) {
