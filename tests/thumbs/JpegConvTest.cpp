@@ -240,3 +240,167 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictu
         }
     }
 }
+
+TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurComment)
+{
+    for (bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "sequential");
+        MakeOptions o;
+        o.progressive = progressive;
+        const JpegFacts facts = ReadFacts(Thumb(MakeJpeg(640, 480, o), 150, 100));
+        EXPECT_EQ(facts.width, 150);
+        EXPECT_EQ(facts.height, 100);
+        EXPECT_EQ(facts.components, 3);
+        EXPECT_EQ(facts.progressive, progressive);
+        EXPECT_EQ(facts.quality, 90);
+        EXPECT_EQ(facts.comments, std::vector<std::string>{ThumbnailComment});
+    }
+    // A real progressive camera file and a greyscale one (the thumbnail is in colour).
+    const JpegFacts p = ReadFacts(Thumb(
+        testutil::ReadFile(Sample("jpg/exiv2_exiv2-bug876_progressive.jpg")), 80, 80));
+    EXPECT_TRUE(p.progressive);
+    EXPECT_EQ(p.width, 80);
+    const JpegFacts g = ReadFacts(Thumb(testutil::ReadFile(Sample("jpg/pillow_hopper_gray.jpg")), 150, 100));
+    EXPECT_EQ(g.components, 3);
+    EXPECT_FALSE(g.progressive);
+}
+
+TEST(ThumbnailFile, CmykPicturesKeepTheirColours)
+{
+    const auto decode = [](const std::vector<std::uint8_t> &jpeg) {
+        return DecodeJpeg(jpeg.data(), jpeg.size());
+    };
+    const QImage fromCmyk =
+        decode(Thumb(testutil::ReadFile(Sample("jpg/pillow_pil_sample_cmyk.jpg")), 100, 100));
+    const QImage fromRgb =
+        decode(Thumb(testutil::ReadFile(Sample("jpg/pillow_pil_sample_rgb.jpg")), 100, 100));
+    double difference = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) {
+            const QRgb a = fromCmyk.pixel(x, y), b = fromRgb.pixel(x, y);
+            difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                          std::abs(qBlue(a) - qBlue(b));
+        }
+    EXPECT_LT(difference / (100 * 100 * 3), 12.0);
+}
+
+TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite)
+{
+    const auto jpeg = MakeJpeg(64, 48);
+    std::istringstream in("not a picture" + std::string(jpeg.begin(), jpeg.end()));
+    in.seekg(13);
+    struct CountingBuf : std::stringbuf {
+        int writes = 0;
+        bool inside = false;
+        std::streamsize xsputn(const char *s, std::streamsize n) override
+        {
+            ++writes;
+            inside = true;
+            const std::streamsize done = std::stringbuf::xsputn(s, n);
+            inside = false;
+            return done;
+        }
+        int_type overflow(int_type c) override
+        {
+            writes += inside ? 0 : 1;
+            return std::stringbuf::overflow(c);
+        }
+    } buf;
+    std::ostream out(&buf);
+    MakeThumbnail(in, out, 32, 32, clWhite);
+    EXPECT_EQ(buf.writes, 1);
+    const std::string bytes = buf.str();
+    EXPECT_EQ(ReadFacts({bytes.begin(), bytes.end()}).width, 32);
+}
+
+TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource)
+{
+    const auto jpeg = MakeJpeg(16, 16);
+    EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 0, 0); }), "Invalid Width");
+    EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, -5, 100); }), "Invalid Width");
+    EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 1, 0); }), "Invalid Height");
+    EXPECT_EQ(MessageOf<Exception>([&] { Thumb({}, 0, 10); }), "Invalid Width");
+    EXPECT_EQ(MessageOf<EInvalidOp>([&] { Thumb({}, 150, 100); }),
+              "Invalid floating point operation");
+    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(testutil::ReadFile(Sample("odd/gwenview_png-with-jpeg-extension.jpg")), 150, 100); }),
+              JpegMessage(JERR_NO_SOI));
+    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(Slice(jpeg, 100), 150, 100); }),
+              JpegMessage(JERR_NO_IMAGE));
+    // Bigger than a JPEG file can be, or than we are willing to hold.
+    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(jpeg, 65501, 10); }), JpegMessage(JERR_IMAGE_TOO_BIG));
+    EXPECT_EQ(MessageOf<EOutOfMemory>([&] { Thumb(jpeg, 32767, 32767); }), "Out of memory");
+}
+
+TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed)
+{
+    testutil::TempDir dir;
+    const std::string source = dir.file("preview.jpg"), dest = dir.file("thumb.jpg");
+    testutil::WriteFile(source, MakeJpeg(40, 30));
+
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { MakeThumbnailFile(dir.file("none.jpg"), dest, 150, 100, clWhite); }),
+              "Cannot open file \"" + dir.file("none.jpg") + "\". No such file or directory");
+    EXPECT_FALSE(testutil::FileExists(dest)); // the source is opened first
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { MakeThumbnailFile(dir.path(), dest, 150, 100, clWhite); }),
+              "Cannot open file \"" + dir.path() + "\". Is a directory");
+    const std::string badDest = dir.file("missing/thumb.jpg");
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { MakeThumbnailFile(source, badDest, 150, 100, clWhite); }),
+              "Cannot create file \"" + badDest + "\". No such file or directory");
+
+    // The destination is created before the source is read: a failure leaves it empty.
+    EXPECT_EQ(MessageOf<Exception>([&] { MakeThumbnailFile(source, dest, 0, 0, clWhite); }),
+              "Invalid Width");
+    ASSERT_TRUE(testutil::FileExists(dest));
+    EXPECT_TRUE(testutil::ReadFile(dest).empty());
+
+    MakeThumbnailFile(source, dest, 150, 100, clWhite);
+    EXPECT_EQ(ReadFacts(testutil::ReadFile(dest)).width, 150);
+    EXPECT_TRUE(HasThumbnailComment(dest));
+    EXPECT_FALSE(HasThumbnailComment(source));
+    EXPECT_FALSE(HasThumbnailComment(dir.file("none.jpg")));
+}
+
+// Hostile shapes and damaged data convert or raise our exceptions; nothing crashes, hangs or
+// allocates what the header claims.
+TEST(ThumbnailErrors, ExtremeShapesAndDamagedFilesConvertOrRaise)
+{
+    for (const auto &[w, h] : {std::pair{1, 1}, std::pair{65500, 1}, std::pair{1, 65500}}) {
+        SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+        MakeOptions o;
+        o.components = 1;
+        const JpegFacts facts = ReadFacts(Thumb(MakeJpeg(w, h, o), 150, 100));
+        EXPECT_EQ(facts.width, 150);
+        EXPECT_EQ(facts.height, 100);
+    }
+    // A header claiming a huge picture over a few bytes of data.
+    const auto withSize = [](std::vector<std::uint8_t> jpeg, int w, int h) {
+        for (std::size_t i = 2; i + 9 < jpeg.size(); ++i)
+            if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+                jpeg[i + 5] = std::uint8_t(h >> 8);
+                jpeg[i + 6] = std::uint8_t(h);
+                jpeg[i + 7] = std::uint8_t(w >> 8);
+                jpeg[i + 8] = std::uint8_t(w);
+                break;
+            }
+        return jpeg;
+    };
+    MakeOptions progressive;
+    progressive.progressive = true;
+    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(withSize(MakeJpeg(32, 32), 65500, 65500), 150, 100); }),
+              JpegMessage(JERR_IMAGE_TOO_BIG));
+    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(withSize(MakeJpeg(32, 32, progressive), 20000, 20000), 150, 100); }),
+              JpegMessage(JERR_NO_BACKING_STORE));
+    EXPECT_EQ(ReadFacts(Thumb(withSize(MakeJpeg(32, 32), 20000, 15000), 150, 100)).width, 150);
+
+    for (bool prog : {false, true}) {
+        MakeOptions o;
+        o.progressive = prog;
+        const auto whole = MakeJpeg(200, 120, o);
+        for (std::size_t cut = 1; cut < whole.size(); cut += whole.size() / 23) {
+            SCOPED_TRACE((prog ? "progressive cut at " : "cut at ") + std::to_string(cut));
+            try {
+                EXPECT_EQ(ReadFacts(Thumb(Slice(whole, cut), 150, 100)).height, 100);
+            } catch (const EJPEG &) {
+            }
+        }
+    }
+}

@@ -1,1 +1,191 @@
+// The thumbnail creator: naming, the driven load and create steps, and the safe replacement of
+// thumbnail files.
 #include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include <cstdlib>
+
+#include "Exceptions.h"
+#include "JpegConv.h"
+#include "JpegTestUtil.h"
+#include "ShellUi.h"
+#include "TempFolder.h"
+#include "TestUtil.h"
+#include "ThumbsMain.h"
+
+using namespace jpegtest;
+
+TEST(ThumbnailNaming, TheRawFileNameFollowedByJpgInItsFolder)
+{
+    EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/IMG_0001.CR2"), "/pics/IMG_0001.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics", "t_", "/pics/IMG_0001.CR2"), "/pics/t_IMG_0001.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/img_0001.cr2"), "/pics/img_0001.cr2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/A.CR2.CR2"), "/pics/A.CR2.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/A.CR2"), "/pics/A.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/X.CR2Y.CR2"), "/pics/X.CR2Y.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/", "", "/IMG_0001.CR2"), "/IMG_0001.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/pics/", "", "/pics/IMG_0001.CR2"), "/pics/IMG_0001.CR2.JPG");
+    EXPECT_EQ(ThumbnailPath("/p\xe9s", "", "/p\xe9s/\xff.CR2"), "/p\xe9s/\xff.CR2.JPG");
+}
+
+TEST(ThumbnailNaming, RemoveAllSearchesAgainAfterEachDeletion)
+{
+    EXPECT_EQ(RemoveAll(".CR2", "A.CR2.CR2"), "A");
+    EXPECT_EQ(RemoveAll(".CR2", "X.CR2Y.CR2"), "XY");
+    EXPECT_EQ(RemoveAll(".CR2", "img_0001.cr2"), "img_0001.cr2");
+    EXPECT_EQ(RemoveAll("ab", "aabb"), ""); // the deletion joins a new occurrence
+    EXPECT_EQ(RemoveAll("", "abc"), "abc");
+}
+
+class ThumbCreator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FOldRuntime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
+        setenv("XDG_RUNTIME_DIR", FRuntime.path().c_str(), 1);
+        FPreview = TempPreviewPath(TempPreview::Scan);
+        CurrentFolder = FPics.path();
+        CurrentFile = CurrentRawPath = FPics.file("IMG_0001.CR2");
+        testutil::WriteFile(CurrentFile, "raw");
+        form = std::make_unique<TthumbForm1>();
+    }
+    void TearDown() override
+    {
+        form.reset();
+        if (FOldRuntime.empty())
+            unsetenv("XDG_RUNTIME_DIR");
+        else
+            setenv("XDG_RUNTIME_DIR", FOldRuntime.c_str(), 1);
+    }
+    // One step of the browser's RAW pass.
+    void Convert(const std::vector<std::uint8_t> &preview)
+    {
+        testutil::WriteFile(FPreview, preview);
+        form->LoadButtonClick();
+        form->CreateButtonClick();
+    }
+    std::string Thumb() const { return FPics.file("IMG_0001.CR2.JPG"); }
+    QStringList Files() const
+    {
+        return QDir(QString::fromStdString(FPics.path()))
+            .entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    }
+
+    testutil::TempDir FRuntime, FPics;
+    std::string FOldRuntime, FPreview;
+    std::unique_ptr<TthumbForm1> form;
+};
+
+TEST_F(ThumbCreator, StartsWithTheDesignedWindowAndValues)
+{
+    EXPECT_EQ(form->Caption(), "Tumbnail Creator");
+    EXPECT_EQ(form->size(), QSize(519, 359));
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->FilesListBox->count(), 0);
+    EXPECT_EQ(form->WidthUpDown->Position(), 150);
+    EXPECT_EQ(form->HeightUpDown->Position(), 100);
+    EXPECT_EQ(form->WidthEdit->text(), "150");
+    EXPECT_EQ(form->Shape1->BrushColor(), clWhite);
+    EXPECT_TRUE(form->PrefixEdit->text().isEmpty());
+    EXPECT_EQ(form->StatusText(), "");
+}
+
+TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail)
+{
+    const auto preview = testutil::ReadFile(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"));
+    for (int run = 0; run < 3; ++run) {
+        Convert(preview);
+        EXPECT_EQ(form->FilesListBox->count(), 1);
+        EXPECT_EQ(form->FileEntry(0), FPreview);
+        EXPECT_EQ(form->StatusText(), "Done 1 of 1");
+    }
+    const JpegFacts facts = ReadFacts(testutil::ReadFile(Thumb()));
+    EXPECT_EQ(facts.width, 150);
+    EXPECT_EQ(facts.height, 100);
+    EXPECT_EQ(facts.quality, 90);
+    EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2", "IMG_0001.CR2.JPG"}));
+}
+
+TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix)
+{
+    form->WidthEdit->setText("80"); // typed into the edit
+    form->HeightUpDown->SetPosition(80);
+    form->PrefixEdit->setText("t_");
+    Convert(MakeJpeg(300, 200));
+    const JpegFacts facts = ReadFacts(testutil::ReadFile(FPics.file("t_IMG_0001.CR2.JPG")));
+    EXPECT_EQ(facts.width, 80);
+    EXPECT_EQ(facts.height, 80);
+
+    // Text that is no position in range leaves the last valid one.
+    form->WidthEdit->setText("0");
+    EXPECT_EQ(form->WidthUpDown->Position(), 80);
+    form->WidthEdit->setText("40000");
+    EXPECT_EQ(form->WidthUpDown->Position(), 80);
+    form->WidthUpDown->SetPosition(40000);
+    EXPECT_EQ(form->WidthUpDown->Position(), 32767);
+}
+
+TEST_F(ThumbCreator, AnEmptyListChangesNothing)
+{
+    form->CreateButtonClick();
+    EXPECT_EQ(form->StatusText(), "");
+    EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2"}));
+}
+
+TEST_F(ThumbCreator, AFailureKeepsThePreviousThumbnailAndLeavesNoTemporaryFile)
+{
+    Convert(MakeJpeg(300, 200));
+    const auto good = testutil::ReadFile(Thumb());
+    ASSERT_FALSE(good.empty());
+
+    EXPECT_THROW(Convert(Slice(MakeJpeg(300, 200), 30)), EJPEG);
+    EXPECT_THROW(Convert({}), EInvalidOp);
+    ::unlink(FPreview.c_str());
+    EXPECT_THROW(form->CreateButtonClick(), EFOpenError);
+    form->WidthUpDown->SetPosition(70000); // the largest the control takes, too big to keep
+    testutil::WriteFile(FPreview, MakeJpeg(300, 200));
+    form->HeightUpDown->SetPosition(32767);
+    EXPECT_THROW(form->CreateButtonClick(), EOutOfMemory);
+
+    EXPECT_EQ(testutil::ReadFile(Thumb()), good);
+    EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2", "IMG_0001.CR2.JPG"}));
+}
+
+TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone)
+{
+    const auto own = MakeJpeg(64, 64);
+    testutil::WriteFile(Thumb(), own);
+    try {
+        Convert(MakeJpeg(300, 200));
+        FAIL() << "nothing raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), "\"" + Thumb() + "\" exists and was not made by Pixavant; left as it is");
+    }
+    EXPECT_EQ(testutil::ReadFile(Thumb()), own);
+    EXPECT_EQ(form->StatusText(), "");
+
+    // An empty file holds no picture to protect.
+    testutil::WriteFile(Thumb(), std::vector<std::uint8_t>{});
+    Convert(MakeJpeg(300, 200));
+    EXPECT_TRUE(HasThumbnailComment(Thumb()));
+}
+
+TEST_F(ThumbCreator, TheFolderDialogPreselectsAnExistingOutputFolder)
+{
+    std::string initial;
+    SetBrowseForFolderHookForTesting([&](const std::string &title, const std::string &start) {
+        EXPECT_EQ(title, "Select Output Directory");
+        initial = start;
+        return FPics.path();
+    });
+    form->SpeedButton2Click();
+    EXPECT_EQ(initial, "");
+    EXPECT_EQ(form->OutDirEdit->text().toStdString(), FPics.path());
+    form->OutDirEdit->setText(QString::fromStdString(FRuntime.path()));
+    form->SpeedButton2Click();
+    EXPECT_EQ(initial, FRuntime.path());
+    SetBrowseForFolderHookForTesting({});
+}
