@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <thread>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "Exceptions.h"
 
@@ -98,39 +101,67 @@ struct TRotationJob {
 };
 
 // Tiles keep the source reads of a steep angle within a few hundred kilobytes.
-constexpr int TileRows = 32;
-constexpr int TileCols = 128;
+constexpr int TileRows = 64;
+constexpr int TileCols = 64;
 
 void FillRows(const TRotationJob &j, int rowBegin, int rowEnd)
 {
+    // Locals, so that the compiler need not reload them after every pixel store.
+    const std::uint32_t *const srcBottom = j.srcBottom;
+    const std::ptrdiff_t srcStride = j.srcStride;
     const std::uint32_t uW = std::uint32_t(j.W), uH = std::uint32_t(j.H);
-    const std::uint32_t stepU = std::uint32_t(j.C), stepV = std::uint32_t(j.S);
+    const std::int32_t S = j.S, C = j.C, hw = j.hw, hh = j.hh, W2 = j.W2;
+    const std::uint32_t stepU = std::uint32_t(C), stepV = std::uint32_t(S);
+    const std::uint32_t background = j.background;
     for (int r0 = rowBegin; r0 < rowEnd; r0 += TileRows) {
         const int r1 = std::min(r0 + TileRows, rowEnd);
-        for (int c0 = 0; c0 < j.W2; c0 += TileCols) {
-            const int c1 = std::min(c0 + TileCols, j.W2);
-            const std::int32_t x0 = c0 - (j.W2 - 1) + j.cx;
+        for (int c0 = 0; c0 < W2; c0 += TileCols) {
+            const int c1 = std::min(c0 + TileCols, W2);
+            const std::int32_t x0 = c0 - (W2 - 1) + j.cx;
             for (int r = r0; r < r1; ++r) {
                 // Image row r is row H2-1-r from the bottom, so y = (H2-1-r) - (H2-1) + cy.
                 const std::int32_t y = j.cy - r;
-                const std::int32_t yS = y * j.S, yC = y * j.C;
+                const std::int32_t yS = y * S, yC = y * C;
                 // Stepping in unsigned arithmetic: the value after the last column may lie
                 // outside the range checked beforehand and must not count as an overflow.
-                std::uint32_t uf = std::uint32_t(x0 * j.C - yS);
-                std::uint32_t vf = std::uint32_t(x0 * j.S + yC);
+                std::uint32_t uf = std::uint32_t(x0 * C - yS);
+                std::uint32_t vf = std::uint32_t(x0 * S + yC);
                 std::uint32_t *out = j.dst + std::ptrdiff_t(r) * j.dstStride + c0;
-                for (int i = c0; i < c1; ++i) {
-                    const std::uint32_t u = std::uint32_t((std::int32_t(uf) >> 16) + j.hw);
-                    const std::uint32_t v = std::uint32_t((std::int32_t(vf) >> 16) + j.hh);
-                    *out++ = (u < uW && v < uH)
-                                 ? j.srcBottom[std::ptrdiff_t(u) - std::ptrdiff_t(v) * j.srcStride]
-                                 : j.background;
+                std::uint32_t *const end = out + (c1 - c0);
+                for (; out != end; ++out) {
+                    const std::uint32_t u = std::uint32_t((std::int32_t(uf) >> 16) + hw);
+                    const std::uint32_t v = std::uint32_t((std::int32_t(vf) >> 16) + hh);
+                    *out = (u < uW && v < uH)
+                               ? srcBottom[std::ptrdiff_t(u) - std::ptrdiff_t(v) * srcStride]
+                               : background;
                     uf += stepU;
                     vf += stepV;
                 }
             }
         }
     }
+}
+
+// Large turned bitmaps go on huge pages where the system offers them: the first write to a
+// fresh small page costs more than turning the pixels on it, and the faults serialise threads.
+QImage NewPixelBuffer(std::int32_t w, std::int32_t h)
+{
+    constexpr std::size_t Huge = std::size_t(2) << 20;
+    const std::size_t bytes = std::size_t(w) * std::size_t(h) * 4;
+    if (bytes >= 4 * Huge) {
+        const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
+        if (void *p = std::aligned_alloc(Huge, rounded)) {
+#ifdef MADV_HUGEPAGE
+            madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+            QImage image(static_cast<uchar *>(p), w, h, qsizetype(w) * 4, QImage::Format_RGB32,
+                         [](void *q) { std::free(q); }, p);
+            if (!image.isNull())
+                return image;
+            std::free(p);
+        }
+    }
+    return QImage(w, h, QImage::Format_RGB32);
 }
 
 // Raises EIntOverflow when any intermediate of the per-pixel arithmetic would leave 32 bits.
@@ -252,7 +283,7 @@ std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundCo
     QImage src = source.Image();
     if (src.depth() != 32 && !src.isNull())
         src = src.convertToFormat(QImage::Format_RGB32);
-    QImage dst(W2, H2, QImage::Format_RGB32);
+    QImage dst = NewPixelBuffer(W2, H2);
     if (dst.isNull())
         throw MakeOutOfMemory();
 

@@ -217,6 +217,18 @@ TEST(RotateBitmap, ResultDoesNotDependOnTheSplitAcrossThreads)
             EXPECT_EQ(RotateBitmap(src, Background, angle, threads)->Image(), one->Image())
                 << double(angle) << " with " << threads << " threads";
     }
+
+    // Large results get a buffer of their own; copies of them must still detach on write.
+    QImage large(1500, 1200, QImage::Format_RGB32);
+    for (int y = 0; y < large.height(); ++y)
+        for (int x = 0; x < large.width(); ++x)
+            reinterpret_cast<Px *>(large.scanLine(y))[x] = Px(x * 131 + y * 7) | 0x03000000;
+    const TBitmap largeSrc(large);
+    const auto big = RotateBitmap(largeSrc, Background, 30, 2);
+    EXPECT_EQ(big->Image(), RotateBitmap(largeSrc, Background, 30, 1)->Image());
+    TBitmap copy(*big);
+    reinterpret_cast<Px *>(copy.Image().scanLine(0))[0] = 0x12345678;
+    EXPECT_EQ(At(*big, 0, 0), BackgroundPixel);
 }
 
 TEST(RotateBitmap, TinyPicturesAndTheUnturnedCase)
