@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 #include <unistd.h>
 
 // The library sees the table through its own declaration: both must keep one layout.
@@ -24,6 +25,8 @@ static_assert(offsetof(TDecoderIoTable, Puts) == offsetof(MervanteIoTable, Puts)
 static_assert(offsetof(TDecoderIoTable, Eof) == offsetof(MervanteIoTable, Eof));
 static_assert(offsetof(TDecoderIoTable, Seek) == offsetof(MervanteIoTable, Seek));
 static_assert(RawPreviewPathBufferSize == MervanteOutputPathSize);
+static_assert(std::is_same_v<decltype(TDecoderIoTable::Read), MervanteReadFunc>);
+static_assert(std::is_same_v<decltype(TDecoderIoTable::Seek), MervanteSeekFunc>);
 
 namespace {
 

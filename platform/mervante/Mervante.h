@@ -7,7 +7,9 @@
 
 extern "C" {
 
-typedef struct MervanteStream MervanteStream; // opaque to the library
+// The caller's record of an open file, opaque to the library: it only hands it back.
+struct TDecoderFile;
+typedef TDecoderFile MervanteStream;
 
 // Entries use the platform's C calling convention. Integers are 32 bits; addresses and the
 // file id are pointer-sized.
