@@ -69,36 +69,43 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
         return false;
     }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    // Other pictures decode straight into the image's rows, in its own byte order (blue,
+    // green, red, 0xFF in memory on little-endian machines).
+    cinfo.out_color_space = cmyk                                  ? JCS_CMYK
+                            : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA
+                                                              : JCS_EXT_ARGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_block_smoothing = TRUE;
     jpeg_start_decompress(&cinfo);
     const int w = int(cinfo.output_width), h = int(cinfo.output_height);
-    const int comps = cinfo.output_components;
     *job.out = QImage(w, h, QImage::Format_RGB32);
     if (job.out->isNull()) {
         job.noMemory = true;
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                JPOOL_IMAGE, JDIMENSION(w * comps), 1);
-    // Adobe writes CMYK inverted; such files carry an Adobe marker.
-    const bool inverted = cinfo.saw_Adobe_marker;
-    while (cinfo.output_scanline < cinfo.output_height) {
-        const int y = int(cinfo.output_scanline);
-        jpeg_read_scanlines(&cinfo, row, 1);
-        QRgb *dst = reinterpret_cast<QRgb *>(job.out->scanLine(y));
-        const JSAMPLE *src = row[0];
-        if (cmyk) {
+    std::uint8_t *const bits = job.out->bits();
+    const std::ptrdiff_t bytesPerLine = job.out->bytesPerLine();
+    if (!cmyk) {
+        while (cinfo.output_scanline < cinfo.output_height) {
+            JSAMPROW dst = bits + std::ptrdiff_t(cinfo.output_scanline) * bytesPerLine;
+            jpeg_read_scanlines(&cinfo, &dst, 1);
+        }
+    } else {
+        JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
+                                                    JPOOL_IMAGE, JDIMENSION(w * 4), 1);
+        // Adobe writes CMYK inverted; such files carry an Adobe marker.
+        const bool inverted = cinfo.saw_Adobe_marker;
+        while (cinfo.output_scanline < cinfo.output_height) {
+            QRgb *dst = reinterpret_cast<QRgb *>(
+                bits + std::ptrdiff_t(cinfo.output_scanline) * bytesPerLine);
+            jpeg_read_scanlines(&cinfo, row, 1);
+            const JSAMPLE *src = row[0];
             for (int x = 0; x < w; ++x, src += 4) {
                 std::uint8_t rgb[3];
                 CmykToRgb(src, inverted, rgb);
                 dst[x] = qRgb(rgb[0], rgb[1], rgb[2]);
             }
-        } else {
-            for (int x = 0; x < w; ++x, src += 3)
-                dst[x] = qRgb(src[0], src[1], src[2]);
         }
     }
     jpeg_finish_decompress(&cinfo);
