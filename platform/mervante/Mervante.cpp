@@ -468,6 +468,10 @@ extern "C" int ExtractThumbnail(const MervanteIoTable *table, const char *input,
                 code = failure.Code;
             } catch (const std::bad_alloc &) {
                 code = MervanteOutOfMemory;
+            } catch (...) {
+                // The stop signal of a failed entry (its exception is rethrown below) or a
+                // failure inside LibRaw that it did not turn into a result code.
+                code = MervanteDamagedPreview;
             }
             if (std::exception_ptr pending = stream.Pending()) {
                 try {
