@@ -185,6 +185,7 @@ void CheckPixelArithmetic(const TRotationJob &j)
 
 // Below this many destination pixels a second thread costs more than it saves.
 constexpr std::int64_t MinPixelsPerThread = 1 << 17;
+constexpr int MaxThreads = 64;
 
 void RunJob(const TRotationJob &job, int threads)
 {
@@ -195,7 +196,7 @@ void RunJob(const TRotationJob &job, int threads)
                                                 1, std::int64_t(job.W2) * job.H2 /
                                                        MinPixelsPerThread)));
     }
-    n = std::clamp(n, 1, job.H2);
+    n = std::clamp(n, 1, std::min(job.H2, MaxThreads));
     std::vector<std::thread> workers;
     std::vector<std::pair<int, int>> inline_bands;
     auto band = [&](int k) { return std::pair<int, int>(int(std::int64_t(job.H2) * k / n),

@@ -8,6 +8,7 @@
 
 #include "Exceptions.h"
 #include "RotImg.h"
+#include "TestUtil.h"
 
 namespace {
 
@@ -200,6 +201,19 @@ TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize)
     EXPECT_TRUE(image.CanAutoSize(w, h));
     EXPECT_EQ(w, 7);
     EXPECT_EQ(h, 300);
+}
+
+TEST(RotateImage, ClientAlignmentFollowsTheParent)
+{
+    QWidget parent;
+    parent.resize(300, 200);
+    parent.setContentsMargins(5, 6, 7, 8);
+    TRotateImage image(&parent);
+    image.SetAlign(TAlign::alClient);
+    EXPECT_EQ(image.geometry(), QRect(5, 6, 288, 186));
+    parent.show();
+    parent.resize(400, 300);
+    EXPECT_TRUE(testutil::WaitFor([&] { return image.geometry() == QRect(5, 6, 388, 286); }));
 }
 
 TEST(RotateImage, LoadingDefersTheBuildUntilTheEnd)
