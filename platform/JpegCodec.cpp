@@ -9,8 +9,8 @@
 #include <unistd.h>
 
 // jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "Exceptions.h"
 
@@ -21,8 +21,7 @@ struct ErrorManager {
     std::jmp_buf jump;
 };
 
-void ErrorExit(j_common_ptr cinfo)
-{
+void ErrorExit(j_common_ptr cinfo) {
     auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
     std::longjmp(err->jump, 1);
 }
@@ -35,14 +34,13 @@ struct DecodeJob {
     const std::uint8_t *data;
     std::size_t size;
     JpegHeaderInfo info;
-    QImage *out;       // filled when decoding; null for a header-only read
-    int messageCode;   // libjpeg's message number on failure
+    QImage *out;     // filled when decoding; null for a header-only read
+    int messageCode; // libjpeg's message number on failure
     bool tooLarge;
     bool noMemory;
 };
 
-bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
-{
+bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err) {
     cinfo.err = jpeg_std_error(&err.pub);
     err.pub.error_exit = ErrorExit;
     err.pub.output_message = OutputMessage;
@@ -71,7 +69,7 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     // Other pictures decode straight into the image's rows, in its own byte order (blue,
     // green, red, 0xFF in memory on little-endian machines).
-    cinfo.out_color_space = cmyk                                  ? JCS_CMYK
+    cinfo.out_color_space = cmyk                              ? JCS_CMYK
                             : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA
                                                               : JCS_EXT_ARGB;
     cinfo.dct_method = JDCT_ISLOW;
@@ -97,8 +95,8 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
         // Adobe writes CMYK inverted; such files carry an Adobe marker.
         const bool inverted = cinfo.saw_Adobe_marker;
         while (cinfo.output_scanline < cinfo.output_height) {
-            QRgb *dst = reinterpret_cast<QRgb *>(
-                bits + std::ptrdiff_t(cinfo.output_scanline) * bytesPerLine);
+            QRgb *dst = reinterpret_cast<QRgb *>(bits + std::ptrdiff_t(cinfo.output_scanline) *
+                                                            bytesPerLine);
             jpeg_read_scanlines(&cinfo, row, 1);
             const JSAMPLE *src = row[0];
             for (int x = 0; x < w; ++x, src += 4) {
@@ -113,15 +111,13 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
     return true;
 }
 
-[[noreturn]] void RaiseJpeg(int code)
-{
+[[noreturn]] void RaiseJpeg(int code) {
     throw EJPEG("JPEG error #" + std::to_string(code));
 }
 
 } // namespace
 
-JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size)
-{
+JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size) {
     DecodeJob job{data, size, {}, nullptr, 0, false, false};
     jpeg_decompress_struct cinfo;
     ErrorManager err;
@@ -130,8 +126,7 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size)
     return job.info;
 }
 
-QImage DecodeJpeg(const std::uint8_t *data, std::size_t size)
-{
+QImage DecodeJpeg(const std::uint8_t *data, std::size_t size) {
     QImage image;
     DecodeJob job{data, size, {}, &image, 0, false, false};
     jpeg_decompress_struct cinfo;
@@ -146,8 +141,7 @@ QImage DecodeJpeg(const std::uint8_t *data, std::size_t size)
     return image;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string &path)
-{
+std::vector<std::uint8_t> ReadWholeFile(const std::string &path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     auto fail = [&](int error) -> std::vector<std::uint8_t> {
         throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(error));

@@ -25,8 +25,7 @@ QImage DecodeJpeg(const std::uint8_t *data, std::size_t size);
 
 // One CMYK pixel as RGB. Adobe programs store the inks inverted and mark such files with their
 // APP14 marker.
-inline void CmykToRgb(const std::uint8_t *cmyk, bool adobeInverted, std::uint8_t *rgb)
-{
+inline void CmykToRgb(const std::uint8_t *cmyk, bool adobeInverted, std::uint8_t *rgb) {
     int c = cmyk[0], m = cmyk[1], y = cmyk[2], k = cmyk[3];
     if (!adobeInverted) {
         c = 255 - c;

@@ -33,8 +33,7 @@ constexpr long MaxDecoderMemory = 1L << 30;
 constexpr int MaxScans = 1000;
 constexpr std::size_t MaxSourceBytes = std::size_t(1) << 31;
 
-[[noreturn]] void RaiseJpeg(int code)
-{
+[[noreturn]] void RaiseJpeg(int code) {
     throw EJPEG("JPEG error #" + std::to_string(code));
 }
 
@@ -43,15 +42,13 @@ struct ErrorManager {
     std::jmp_buf jump;
 };
 
-void ErrorExit(j_common_ptr cinfo)
-{
+void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
 }
 
 void OutputMessage(j_common_ptr) {} // warnings (corrupt or truncated data) are not shown
 
-void LimitScans(j_common_ptr cinfo)
-{
+void LimitScans(j_common_ptr cinfo) {
     auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
     if (d->input_scan_number > MaxScans) {
         cinfo->err->msg_code = JERR_BAD_PROGRESSION;
@@ -59,8 +56,7 @@ void LimitScans(j_common_ptr cinfo)
     }
 }
 
-void InstallErrorManager(j_common_ptr cinfo, ErrorManager &err)
-{
+void InstallErrorManager(j_common_ptr cinfo, ErrorManager &err) {
     cinfo->err = jpeg_std_error(&err.pub);
     err.pub.error_exit = ErrorExit;
     err.pub.output_message = OutputMessage;
@@ -84,8 +80,7 @@ struct RenderJob {
 };
 
 void SampleRow(const RenderJob &job, const JSAMPLE *src, int components, bool adobeInverted,
-               std::uint8_t *dst)
-{
+               std::uint8_t *dst) {
     if (components == 4) {
         for (int c = 0; c < job.columns; ++c, dst += 3)
             CmykToRgb(src + std::ptrdiff_t(job.columnSource[c]) * 4, adobeInverted, dst);
@@ -95,8 +90,7 @@ void SampleRow(const RenderJob &job, const JSAMPLE *src, int components, bool ad
     }
 }
 
-void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPARRAY scratch)
-{
+void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPARRAY scratch) {
     if (count == 0)
         return;
     if (skip) {
@@ -108,8 +102,7 @@ void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPA
 }
 
 bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err,
-               jpeg_progress_mgr &progress)
-{
+               jpeg_progress_mgr &progress) {
     InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
@@ -134,8 +127,7 @@ bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err,
     // sequential and progressive files, every usual chroma subsampling, greyscale and CMYK,
     // whole, truncated or corrupt (the tests compare both ways on all of them).
     const bool skip = job.mayskip;
-    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                JPOOL_IMAGE,
+    JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                 cinfo.output_width * JDIMENSION(components), 1);
     const std::uint8_t *previous = nullptr;
     int previousSource = -1;
@@ -174,8 +166,7 @@ struct EncodeJob {
     int messageCode;
 };
 
-bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, ErrorManager &err)
-{
+bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, ErrorManager &err) {
     InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
@@ -204,8 +195,7 @@ bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, ErrorManager &err)
     return true;
 }
 
-std::vector<std::uint8_t> ReadToEnd(std::istream &source)
-{
+std::vector<std::uint8_t> ReadToEnd(std::istream &source) {
     std::vector<std::uint8_t> bytes;
     // Knowing the size up front keeps the peak at one copy of the file.
     const std::istream::pos_type start = source.tellg();
@@ -230,8 +220,7 @@ std::vector<std::uint8_t> ReadToEnd(std::istream &source)
     return bytes;
 }
 
-std::string ErrorText(int error)
-{
+std::string ErrorText(int error) {
     return std::strerror(error);
 }
 
@@ -242,8 +231,7 @@ public:
     FdFile(int fd) : FFd(fd) {}
     FdFile(const FdFile &) = delete;
     FdFile &operator=(const FdFile &) = delete;
-    ~FdFile()
-    {
+    ~FdFile() {
         if (FFd >= 0)
             ::close(FFd);
     }
@@ -264,8 +252,7 @@ public:
     FdReadBuf(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
 
 protected:
-    int_type underflow() override
-    {
+    int_type underflow() override {
         ssize_t n;
         do
             n = ::read(FFd, FBuffer, sizeof FBuffer);
@@ -277,8 +264,7 @@ protected:
         setg(FBuffer, FBuffer, FBuffer + n);
         return traits_type::to_int_type(*gptr());
     }
-    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override
-    {
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
         if (dir == std::ios_base::cur)
             off -= egptr() - gptr();
         const int whence = dir == std::ios_base::beg   ? SEEK_SET
@@ -290,8 +276,7 @@ protected:
         setg(FBuffer, FBuffer, FBuffer);
         return pos_type(off_type(result));
     }
-    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override
-    {
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
         return seekoff(off_type(pos), std::ios_base::beg, which);
     }
 
@@ -306,8 +291,7 @@ public:
     FdWriteBuf(int fd, std::string path) : FFd(fd), FPath(std::move(path)) {}
 
 protected:
-    std::streamsize xsputn(const char *s, std::streamsize count) override
-    {
+    std::streamsize xsputn(const char *s, std::streamsize count) override {
         std::streamsize done = 0;
         while (done < count) {
             const ssize_t n = ::write(FFd, s + done, std::size_t(count - done));
@@ -320,8 +304,7 @@ protected:
         }
         return done;
     }
-    int_type overflow(int_type c) override
-    {
+    int_type overflow(int_type c) override {
         if (traits_type::eq_int_type(c, traits_type::eof()))
             return traits_type::not_eof(c);
         const char ch = traits_type::to_char_type(c);
@@ -336,8 +319,7 @@ private:
 
 } // namespace
 
-TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int height)
-{
+TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int height) {
     if (pictureH == 0) {
         if (pictureW == 0)
             throw MakeInvalidOp();
@@ -358,8 +340,7 @@ TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int he
 }
 
 QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, int height,
-                       TColor fillColor, TRowAccess access)
-{
+                       TColor fillColor, TRowAccess access) {
     if (width < 1)
         throw Exception("Invalid Width");
     if (height < 1)
@@ -408,8 +389,7 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
     return bitmap;
 }
 
-std::string EncodeThumbnail(const QImage &bitmap, bool progressive)
-{
+std::string EncodeThumbnail(const QImage &bitmap, bool progressive) {
     const QImage rgb = bitmap.format() == QImage::Format_RGB888
                            ? bitmap
                            : bitmap.convertToFormat(QImage::Format_RGB888);
@@ -418,8 +398,8 @@ std::string EncodeThumbnail(const QImage &bitmap, bool progressive)
     const auto padded = [](int n) { return (std::size_t(n) + 15) & ~std::size_t(15); };
     const std::size_t capacity = padded(rgb.width()) * padded(rgb.height()) * 6 + 4096;
     auto buffer = std::make_unique_for_overwrite<unsigned char[]>(capacity);
-    EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(), rgb.height(), progressive,
-                  buffer.get(),    capacity,           0};
+    EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(), rgb.height(),
+                  progressive,     buffer.get(),       capacity,    0};
     jpeg_compress_struct cinfo;
     ErrorManager err;
     if (!RunEncode(job, cinfo, err))
@@ -431,8 +411,7 @@ std::string EncodeThumbnail(const QImage &bitmap, bool progressive)
 }
 
 void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int height,
-                   TColor fillColor)
-{
+                   TColor fillColor) {
     if (width < 1)
         throw Exception("Invalid Width");
     if (height < 1)
@@ -451,8 +430,7 @@ void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int heig
 }
 
 void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFile, int width,
-                       int height, TColor fillColor)
-{
+                       int height, TColor fillColor) {
     FdFile in(::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (in.Fd() < 0)
         throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(errno));
@@ -461,8 +439,8 @@ void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFil
         const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(error));
     }
-    FdFile out(::open(destFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
-                      0666));
+    FdFile out(
+        ::open(destFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
     if (out.Fd() < 0)
         throw EFCreateError("Cannot create file \"" + destFile + "\". " + ErrorText(errno));
 
@@ -477,8 +455,7 @@ void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFil
         throw EStreamError("Cannot write file \"" + destFile + "\". " + ErrorText(error));
 }
 
-bool HasThumbnailComment(const std::string &path)
-{
+bool HasThumbnailComment(const std::string &path) {
     // Our comment follows the JFIF header; a window this size holds it with room to spare.
     constexpr std::size_t Window = 65536;
     FdFile file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

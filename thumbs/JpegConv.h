@@ -50,8 +50,7 @@ TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int he
 
 // The source pixel that destination pixel d (0 <= d < drawn) of a stretch from source length
 // to drawn length shows: the one nearest to its centre.
-inline int NearestSource(int d, int drawn, int source)
-{
+inline int NearestSource(int d, int drawn, int source) {
     return int((2 * std::int64_t(d) + 1) * source / (2 * std::int64_t(drawn)));
 }
 

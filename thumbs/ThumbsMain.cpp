@@ -40,23 +40,19 @@ namespace {
 constexpr char MailLink[] = "mailto:?subject=Pixavant%20thumbnails";
 constexpr char WebLink[] = "https://libjpeg-turbo.org/";
 
-QString FromBytes(const std::string &bytes)
-{
+QString FromBytes(const std::string &bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
-std::string ToBytes(const QString &text)
-{
+std::string ToBytes(const QString &text) {
     return QFile::encodeName(text).toStdString();
 }
 
-[[noreturn]] void RaiseCreate(const std::string &path, int error)
-{
+[[noreturn]] void RaiseCreate(const std::string &path, int error) {
     throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
 }
 
-int PreselectFolder(HWND dialog, UINT message, LPARAM, LPARAM folder)
-{
+int PreselectFolder(HWND dialog, UINT message, LPARAM, LPARAM folder) {
     if (message == BFFM_INITIALIZED && folder)
         SendMessageA(dialog, BFFM_SETSELECTIONA, 1, folder);
     return 0;
@@ -64,8 +60,7 @@ int PreselectFolder(HWND dialog, UINT message, LPARAM, LPARAM folder)
 
 } // namespace
 
-std::string RemoveAll(const std::string &part, const std::string &text)
-{
+std::string RemoveAll(const std::string &part, const std::string &text) {
     std::string result = text;
     if (part.empty())
         return result;
@@ -76,14 +71,12 @@ std::string RemoveAll(const std::string &part, const std::string &text)
 }
 
 std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
-                          const std::string &rawFile)
-{
+                          const std::string &rawFile) {
     return IncludeTrailingPathDelimiter(folder) + prefix + ExtractFileName(rawFile) + ".JPG";
 }
 
-void WriteThumbnailFile(const std::string &source, const std::string &dest, int width,
-                        int height, TColor fillColor)
-{
+void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
+                        TColor fillColor) {
     struct stat st {};
     if (::stat(dest.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
         !HasThumbnailComment(dest))
@@ -120,8 +113,7 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
 // ---------------------------------------------------------------------------------------------
 
 TUpDown::TUpDown(QLineEdit *associate, int min, int max, int position, QWidget *parent)
-    : QWidget(parent), FAssociate(associate), FMin(min), FMax(max), FPosition(position)
-{
+    : QWidget(parent), FAssociate(associate), FMin(min), FMax(max), FPosition(position) {
     auto *up = new QToolButton(this);
     auto *down = new QToolButton(this);
     up->setArrowType(Qt::UpArrow);
@@ -136,8 +128,7 @@ TUpDown::TUpDown(QLineEdit *associate, int min, int max, int position, QWidget *
     SetPosition(position);
 }
 
-void TUpDown::resizeEvent(QResizeEvent *)
-{
+void TUpDown::resizeEvent(QResizeEvent *) {
     // The two arrows share the control's height.
     const auto buttons = findChildren<QToolButton *>(Qt::FindDirectChildrenOnly);
     if (buttons.size() == 2) {
@@ -146,8 +137,7 @@ void TUpDown::resizeEvent(QResizeEvent *)
     }
 }
 
-int TUpDown::Position() const
-{
+int TUpDown::Position() const {
     bool ok = false;
     const int value = FAssociate->text().trimmed().toInt(&ok);
     if (ok && value >= FMin && value <= FMax)
@@ -155,30 +145,26 @@ int TUpDown::Position() const
     return FPosition;
 }
 
-void TUpDown::SetPosition(int position)
-{
+void TUpDown::SetPosition(int position) {
     FPosition = std::clamp(position, FMin, FMax);
     FAssociate->setText(QString::number(FPosition));
 }
 
 TShape::TShape(QWidget *parent) : QWidget(parent) {}
 
-void TShape::SetBrushColor(TColor color)
-{
+void TShape::SetBrushColor(TColor color) {
     FBrushColor = color;
     update();
 }
 
-void TShape::paintEvent(QPaintEvent *)
-{
+void TShape::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setPen(Qt::black);
     painter.setBrush(ToQColor(FBrushColor));
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-TLinkLabel::TLinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent)
-{
+TLinkLabel::TLinkLabel(const QString &text, QWidget *parent) : QLabel(text, parent) {
     QFont f = font();
     f.setUnderline(true);
     setFont(f);
@@ -188,8 +174,7 @@ TLinkLabel::TLinkLabel(const QString &text, QWidget *parent) : QLabel(text, pare
     setCursor(Qt::PointingHandCursor);
 }
 
-void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)
-{
+void TLinkLabel::mouseReleaseEvent(QMouseEvent *event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QLabel::mouseReleaseEvent(event);
@@ -197,8 +182,7 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent *event)
 
 // ---------------------------------------------------------------------------------------------
 
-TthumbForm1::TthumbForm1(QWidget *parent) : TForm(parent)
-{
+TthumbForm1::TthumbForm1(QWidget *parent) : TForm(parent) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
@@ -296,8 +280,7 @@ TthumbForm1::TthumbForm1(QWidget *parent) : TForm(parent)
     connect(Label10, &TLinkLabel::clicked, this, [this] { Label10Click(); });
 }
 
-void TthumbForm1::LoadButtonClick()
-{
+void TthumbForm1::LoadButtonClick() {
     const std::string preview = TempPreviewPath(TempPreview::Scan);
     // One entry is enough: the same preview file is rewritten for every RAW file, and listing
     // it again would convert it again, once more for every RAW file of the run.
@@ -309,8 +292,7 @@ void TthumbForm1::LoadButtonClick()
     FilesListBox->addItem(item);
 }
 
-void TthumbForm1::CreateButtonClick()
-{
+void TthumbForm1::CreateButtonClick() {
     const int count = FilesListBox->count();
     // The list can shrink while pending messages run.
     for (int i = 0; i < count && i < FilesListBox->count(); ++i) {
@@ -322,22 +304,22 @@ void TthumbForm1::CreateButtonClick()
         WriteThumbnailFile(source, dest, WidthUpDown->Position(), HeightUpDown->Position(),
                            Shape1->BrushColor());
         TApplication::ProcessMessages();
-        StatusBar1->showMessage(QStringLiteral("Done %1 of %2").arg(i + 1).arg(FilesListBox->count()));
+        StatusBar1->showMessage(
+            QStringLiteral("Done %1 of %2").arg(i + 1).arg(FilesListBox->count()));
     }
 }
 
-void TthumbForm1::SpeedButton1Click()
-{
+void TthumbForm1::SpeedButton1Click() {
     ColorDialog->setCurrentColor(ToQColor(Shape1->BrushColor()));
     if (ColorDialog->exec() == QDialog::Accepted)
         Shape1->SetBrushColor(FromQColor(ColorDialog->selectedColor()));
 }
 
-void TthumbForm1::SpeedButton2Click()
-{
+void TthumbForm1::SpeedButton2Click() {
     const std::string current = ToBytes(OutDirEdit->text());
     struct stat st {};
-    const bool exists = !current.empty() && ::stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const bool exists =
+        !current.empty() && ::stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
     char displayName[MAX_PATH];
     BROWSEINFOA info{};
     info.hwndOwner = Handle();
@@ -359,18 +341,15 @@ void TthumbForm1::SpeedButton2Click()
         allocator->Free(chosen);
 }
 
-void TthumbForm1::Label9Click()
-{
+void TthumbForm1::Label9Click() {
     ShellExecuteA(Handle(), "open", MailLink, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void TthumbForm1::Label10Click()
-{
+void TthumbForm1::Label10Click() {
     ShellExecuteA(Handle(), "open", WebLink, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-std::string TthumbForm1::FileEntry(int i) const
-{
+std::string TthumbForm1::FileEntry(int i) const {
     const QListWidgetItem *item = FilesListBox->item(i);
     if (!item)
         return {};
@@ -378,7 +357,6 @@ std::string TthumbForm1::FileEntry(int i) const
     return bytes.isValid() ? bytes.toByteArray().toStdString() : ToBytes(item->text());
 }
 
-std::string TthumbForm1::StatusText() const
-{
+std::string TthumbForm1::StatusText() const {
     return StatusBar1->currentMessage().toStdString();
 }

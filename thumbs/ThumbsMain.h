@@ -36,8 +36,8 @@ std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
 // that is not empty and lacks our JPEG comment is someone's own picture: it is left as it is
 // and Exception ""dest" exists and was not made by Pixavant; left as it is" is raised.
 // Otherwise raises as MakeThumbnailFile (a failure keeps the previous dest).
-void WriteThumbnailFile(const std::string &source, const std::string &dest, int width,
-                        int height, TColor fillColor);
+void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
+                        TColor fillColor);
 
 // An up-down control attached to an edit: its position is the edit's number while that is a
 // whole number in range, else the last valid position; the arrows step it by one.

@@ -25,8 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-long StatusKb(const char *field)
-{
+long StatusKb(const char *field) {
     std::ifstream status("/proc/self/status");
     std::string line;
     const std::string key = std::string(field) + ":";
@@ -42,8 +41,7 @@ struct Run {
 };
 
 // Our conversion in a fresh child: wall time and VmHWM - VmRSS at its start.
-Run OurRun(const std::string &source, const std::string &dest)
-{
+Run OurRun(const std::string &source, const std::string &dest) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
         std::exit(2);
@@ -71,8 +69,7 @@ Run OurRun(const std::string &source, const std::string &dest)
 }
 
 // djpeg decoding in full to /dev/null: wall time including exec, and its maximum RSS.
-Run DjpegRun(const std::string &source)
-{
+Run DjpegRun(const std::string &source) {
     const auto start = Clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -92,16 +89,14 @@ Run DjpegRun(const std::string &source)
     return r;
 }
 
-double Median(std::vector<double> v)
-{
+double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     QTemporaryDir dir;
     struct Input {
@@ -123,8 +118,8 @@ int main(int argc, char **argv)
             QImageWriter writer(in.path, "jpeg");
             writer.setQuality(92);
             writer.setProgressiveScanWrite(in.progressive);
-            if (!writer.write(camera.scaled(in.w, in.h, Qt::IgnoreAspectRatio,
-                                            Qt::SmoothTransformation))) {
+            if (!writer.write(
+                    camera.scaled(in.w, in.h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))) {
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(in.path));
                 return 1;
             }

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QImage>
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include <sstream>
 
@@ -22,8 +22,7 @@ using testutil::Sample;
 namespace {
 
 std::vector<std::uint8_t> Thumb(const std::vector<std::uint8_t> &jpeg, int w, int h,
-                                TColor fill = clWhite)
-{
+                                TColor fill = clWhite) {
     std::istringstream in(std::string(jpeg.begin(), jpeg.end()));
     std::ostringstream out;
     MakeThumbnail(in, out, w, h, fill);
@@ -32,14 +31,12 @@ std::vector<std::uint8_t> Thumb(const std::vector<std::uint8_t> &jpeg, int w, in
 }
 
 QImage Render(const std::vector<std::uint8_t> &jpeg, int w, int h, TRowAccess access,
-              TColor fill = clWhite)
-{
+              TColor fill = clWhite) {
     return RenderThumbnail(jpeg.data(), jpeg.size(), w, h, fill, access);
 }
 
 // The reference: the whole picture decoded, then each drawn pixel taken from it.
-QImage Reference(const std::vector<std::uint8_t> &jpeg, int w, int h, TColor fill)
-{
+QImage Reference(const std::vector<std::uint8_t> &jpeg, int w, int h, TColor fill) {
     const QImage full = DecodeJpeg(jpeg.data(), jpeg.size());
     const TThumbPlacement p = ThumbnailPlacement(full.width(), full.height(), w, h);
     QImage out(w, h, QImage::Format_RGB888);
@@ -64,34 +61,29 @@ struct Outcome {
     std::string error;
     bool operator==(const Outcome &) const = default;
 };
-template <class F> Outcome Try(F &&f)
-{
+template <class F> Outcome Try(F &&f) {
     try {
         return {f(), {}};
     } catch (const Exception &e) {
         return {{}, e.Message()};
     }
 }
-void PrintTo(const Outcome &o, std::ostream *os)
-{
+void PrintTo(const Outcome &o, std::ostream *os) {
     *os << (o.error.empty() ? "a bitmap" : o.error);
 }
 
 // Entropy-coded data overwritten in the middle: the decoder warns and resynchronises.
-std::vector<std::uint8_t> Corrupt(std::vector<std::uint8_t> jpeg)
-{
+std::vector<std::uint8_t> Corrupt(std::vector<std::uint8_t> jpeg) {
     for (std::size_t i = jpeg.size() / 2; i < jpeg.size() / 2 + 40; ++i)
         jpeg[i] = std::uint8_t(jpeg[i] ^ 0x5A);
     return jpeg;
 }
 
-std::string JpegMessage(int code)
-{
+std::string JpegMessage(int code) {
     return "JPEG error #" + std::to_string(code);
 }
 
-template <class E, class F> std::string MessageOf(F &&f)
-{
+template <class E, class F> std::string MessageOf(F &&f) {
     try {
         f();
     } catch (const E &e) {
@@ -102,8 +94,7 @@ template <class E, class F> std::string MessageOf(F &&f)
 
 } // namespace
 
-TEST(ThumbnailGeometry, FitsByTheLongerSideRoundingHalvesToEvenAndHalvingTowardZero)
-{
+TEST(ThumbnailGeometry, FitsByTheLongerSideRoundingHalvesToEvenAndHalvingTowardZero) {
     struct Case {
         int pw, ph, w, h;
         TThumbPlacement expected;
@@ -118,7 +109,7 @@ TEST(ThumbnailGeometry, FitsByTheLongerSideRoundingHalvesToEvenAndHalvingTowardZ
         {2000, 1000, 5, 5, {5, 2, 0, 1}},           // 2.5 rounds to 2
         {2000, 1000, 7, 7, {7, 4, 0, 1}},           // 3.5 rounds to 4
         {1000, 2000, 5, 5, {2, 5, 1, 0}},
-        {65500, 1, 150, 100, {150, 0, 0, 50}},      // too thin to draw
+        {65500, 1, 150, 100, {150, 0, 0, 50}}, // too thin to draw
         {1, 65500, 150, 100, {0, 100, 75, 0}},
     };
     for (const Case &c : cases) {
@@ -132,8 +123,7 @@ TEST(ThumbnailGeometry, FitsByTheLongerSideRoundingHalvesToEvenAndHalvingTowardZ
     }
 }
 
-TEST(ThumbnailGeometry, NearestSourceTakesThePixelUnderTheCentre)
-{
+TEST(ThumbnailGeometry, NearestSourceTakesThePixelUnderTheCentre) {
     EXPECT_EQ(NearestSource(0, 150, 3000), 10);
     EXPECT_EQ(NearestSource(149, 150, 3000), 2990);
     for (int d = 0; d < 7; ++d)
@@ -144,8 +134,7 @@ TEST(ThumbnailGeometry, NearestSourceTakesThePixelUnderTheCentre)
     EXPECT_EQ(NearestSource(99, 100, 65500), 65172);
 }
 
-TEST(ThumbnailBitmap, FillBandsAroundATallPictureAndTheOverhangCutOff)
-{
+TEST(ThumbnailBitmap, FillBandsAroundATallPictureAndTheOverhangCutOff) {
     const auto blue = MakeFlatJpeg(200, 300, 0, 0, 255);
     const QImage tall = Render(blue, 150, 100, TRowAccess::WhereIdentical, clRed);
     const QRgb red = qRgb(255, 0, 0);
@@ -166,8 +155,7 @@ TEST(ThumbnailBitmap, FillBandsAroundATallPictureAndTheOverhangCutOff)
 }
 
 // Skipping the rows the stretch never samples must not change a single pixel.
-TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixels)
-{
+TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixels) {
     struct Kind {
         const char *name;
         MakeOptions options;
@@ -201,10 +189,11 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixels)
             // block-smoothed; corrupt data makes the decoder resynchronise.
             for (const auto &jpeg : {whole, Slice(whole, whole.size() * 3 / 5), Corrupt(whole)}) {
                 for (const auto &[w, h] : boxes) {
-                    SCOPED_TRACE(std::string(kind.name) + (kind.options.progressive ? " progressive " : " ") +
+                    SCOPED_TRACE(std::string(kind.name) +
+                                 (kind.options.progressive ? " progressive " : " ") +
                                  std::to_string(pw) + "x" + std::to_string(ph) + " (" +
-                                 std::to_string(jpeg.size()) + " bytes) into " +
-                                 std::to_string(w) + "x" + std::to_string(h));
+                                 std::to_string(jpeg.size()) + " bytes) into " + std::to_string(w) +
+                                 "x" + std::to_string(h));
                     const TColor fill = 0x00336699;
                     const Outcome skipped =
                         Try([&] { return Render(jpeg, w, h, TRowAccess::WhereIdentical, fill); });
@@ -217,8 +206,7 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixels)
     }
 }
 
-TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictures)
-{
+TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictures) {
     std::vector<std::string> files;
     for (const char *folder : {"jpg", "odd"}) {
         const QStringList names = QDir(QString::fromStdString(Sample(folder)))
@@ -241,8 +229,7 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictu
     }
 }
 
-TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurComment)
-{
+TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurComment) {
     for (bool progressive : {false, true}) {
         SCOPED_TRACE(progressive ? "progressive" : "sequential");
         MakeOptions o;
@@ -256,17 +243,17 @@ TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurC
         EXPECT_EQ(facts.comments, std::vector<std::string>{ThumbnailComment});
     }
     // A real progressive camera file and a greyscale one (the thumbnail is in colour).
-    const JpegFacts p = ReadFacts(Thumb(
-        testutil::ReadFile(Sample("jpg/exiv2_exiv2-bug876_progressive.jpg")), 80, 80));
+    const JpegFacts p = ReadFacts(
+        Thumb(testutil::ReadFile(Sample("jpg/exiv2_exiv2-bug876_progressive.jpg")), 80, 80));
     EXPECT_TRUE(p.progressive);
     EXPECT_EQ(p.width, 80);
-    const JpegFacts g = ReadFacts(Thumb(testutil::ReadFile(Sample("jpg/pillow_hopper_gray.jpg")), 150, 100));
+    const JpegFacts g =
+        ReadFacts(Thumb(testutil::ReadFile(Sample("jpg/pillow_hopper_gray.jpg")), 150, 100));
     EXPECT_EQ(g.components, 3);
     EXPECT_FALSE(g.progressive);
 }
 
-TEST(ThumbnailFile, CmykPicturesKeepTheirColours)
-{
+TEST(ThumbnailFile, CmykPicturesKeepTheirColours) {
     const auto decode = [](const std::vector<std::uint8_t> &jpeg) {
         return DecodeJpeg(jpeg.data(), jpeg.size());
     };
@@ -284,24 +271,21 @@ TEST(ThumbnailFile, CmykPicturesKeepTheirColours)
     EXPECT_LT(difference / (100 * 100 * 3), 12.0);
 }
 
-TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite)
-{
+TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite) {
     const auto jpeg = MakeJpeg(64, 48);
     std::istringstream in("not a picture" + std::string(jpeg.begin(), jpeg.end()));
     in.seekg(13);
     struct CountingBuf : std::stringbuf {
         int writes = 0;
         bool inside = false;
-        std::streamsize xsputn(const char *s, std::streamsize n) override
-        {
+        std::streamsize xsputn(const char *s, std::streamsize n) override {
             ++writes;
             inside = true;
             const std::streamsize done = std::stringbuf::xsputn(s, n);
             inside = false;
             return done;
         }
-        int_type overflow(int_type c) override
-        {
+        int_type overflow(int_type c) override {
             writes += inside ? 0 : 1;
             return std::stringbuf::overflow(c);
         }
@@ -313,8 +297,7 @@ TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite)
     EXPECT_EQ(ReadFacts({bytes.begin(), bytes.end()}).width, 32);
 }
 
-TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource)
-{
+TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource) {
     const auto jpeg = MakeJpeg(16, 16);
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 0, 0); }), "Invalid Width");
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, -5, 100); }), "Invalid Width");
@@ -322,7 +305,10 @@ TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource)
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb({}, 0, 10); }), "Invalid Width");
     EXPECT_EQ(MessageOf<EInvalidOp>([&] { Thumb({}, 150, 100); }),
               "Invalid floating point operation");
-    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(testutil::ReadFile(Sample("odd/gwenview_png-with-jpeg-extension.jpg")), 150, 100); }),
+    EXPECT_EQ(MessageOf<EJPEG>([&] {
+                  Thumb(testutil::ReadFile(Sample("odd/gwenview_png-with-jpeg-extension.jpg")), 150,
+                        100);
+              }),
               JpegMessage(JERR_NO_SOI));
     EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(Slice(jpeg, 100), 150, 100); }),
               JpegMessage(JERR_NO_IMAGE));
@@ -331,20 +317,22 @@ TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource)
     EXPECT_EQ(MessageOf<EOutOfMemory>([&] { Thumb(jpeg, 32767, 32767); }), "Out of memory");
 }
 
-TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed)
-{
+TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed) {
     testutil::TempDir dir;
     const std::string source = dir.file("preview.jpg"), dest = dir.file("thumb.jpg");
     testutil::WriteFile(source, MakeJpeg(40, 30));
 
-    EXPECT_EQ(MessageOf<EFOpenError>([&] { MakeThumbnailFile(dir.file("none.jpg"), dest, 150, 100, clWhite); }),
+    EXPECT_EQ(MessageOf<EFOpenError>(
+                  [&] { MakeThumbnailFile(dir.file("none.jpg"), dest, 150, 100, clWhite); }),
               "Cannot open file \"" + dir.file("none.jpg") + "\". No such file or directory");
     EXPECT_FALSE(testutil::FileExists(dest)); // the source is opened first
-    EXPECT_EQ(MessageOf<EFOpenError>([&] { MakeThumbnailFile(dir.path(), dest, 150, 100, clWhite); }),
-              "Cannot open file \"" + dir.path() + "\". Is a directory");
+    EXPECT_EQ(
+        MessageOf<EFOpenError>([&] { MakeThumbnailFile(dir.path(), dest, 150, 100, clWhite); }),
+        "Cannot open file \"" + dir.path() + "\". Is a directory");
     const std::string badDest = dir.file("missing/thumb.jpg");
-    EXPECT_EQ(MessageOf<EFCreateError>([&] { MakeThumbnailFile(source, badDest, 150, 100, clWhite); }),
-              "Cannot create file \"" + badDest + "\". No such file or directory");
+    EXPECT_EQ(
+        MessageOf<EFCreateError>([&] { MakeThumbnailFile(source, badDest, 150, 100, clWhite); }),
+        "Cannot create file \"" + badDest + "\". No such file or directory");
 
     // The destination is created before the source is read: a failure leaves it empty.
     EXPECT_EQ(MessageOf<Exception>([&] { MakeThumbnailFile(source, dest, 0, 0, clWhite); }),
@@ -361,8 +349,7 @@ TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed)
 
 // Hostile shapes and damaged data convert or raise our exceptions; nothing crashes, hangs or
 // allocates what the header claims.
-TEST(ThumbnailErrors, ExtremeShapesAndDamagedFilesConvertOrRaise)
-{
+TEST(ThumbnailErrors, ExtremeShapesAndDamagedFilesConvertOrRaise) {
     for (const auto &[w, h] : {std::pair{1, 1}, std::pair{65500, 1}, std::pair{1, 65500}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         MakeOptions o;
@@ -387,7 +374,8 @@ TEST(ThumbnailErrors, ExtremeShapesAndDamagedFilesConvertOrRaise)
     progressive.progressive = true;
     EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(withSize(MakeJpeg(32, 32), 65500, 65500), 150, 100); }),
               JpegMessage(JERR_IMAGE_TOO_BIG));
-    EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(withSize(MakeJpeg(32, 32, progressive), 20000, 20000), 150, 100); }),
+    EXPECT_EQ(MessageOf<EJPEG>(
+                  [&] { Thumb(withSize(MakeJpeg(32, 32, progressive), 20000, 20000), 150, 100); }),
               JpegMessage(JERR_NO_BACKING_STORE));
     EXPECT_EQ(ReadFacts(Thumb(withSize(MakeJpeg(32, 32), 20000, 15000), 150, 100)).width, 150);
 

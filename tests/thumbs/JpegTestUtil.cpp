@@ -11,26 +11,23 @@ namespace jpegtest {
 namespace {
 
 // Failures in these helpers are faults of the test itself; they abort loudly.
-void Fail(j_common_ptr cinfo)
-{
+void Fail(j_common_ptr cinfo) {
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
     std::fprintf(stderr, "test JPEG helper: %s\n", text);
     std::abort();
 }
 
-std::uint8_t Noise(int x, int y, int c)
-{
-    std::uint32_t h = std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u ^
-                      std::uint32_t(c) * 83492791u;
+std::uint8_t Noise(int x, int y, int c) {
+    std::uint32_t h =
+        std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u ^ std::uint32_t(c) * 83492791u;
     h ^= h >> 13;
     h *= 0x5bd1e995u;
     return std::uint8_t(h >> 24);
 }
 
 std::vector<std::uint8_t> Encode(int width, int height, const MakeOptions &o,
-                                 const std::vector<std::uint8_t> &pixels)
-{
+                                 const std::vector<std::uint8_t> &pixels) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -42,7 +39,7 @@ std::vector<std::uint8_t> Encode(int width, int height, const MakeOptions &o,
     cinfo.image_width = JDIMENSION(width);
     cinfo.image_height = JDIMENSION(height);
     cinfo.input_components = o.components;
-    cinfo.in_color_space = o.components == 1 ? JCS_GRAYSCALE
+    cinfo.in_color_space = o.components == 1   ? JCS_GRAYSCALE
                            : o.components == 4 ? JCS_CMYK
                                                : JCS_RGB;
     jpeg_set_defaults(&cinfo);
@@ -70,16 +67,15 @@ std::vector<std::uint8_t> Encode(int width, int height, const MakeOptions &o,
 }
 
 // libjpeg's standard luminance table, in zigzag order as jcparam.c keeps it (natural order).
-const unsigned StdLuminance[64] = {
-    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
-    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
-    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
-    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
+const unsigned StdLuminance[64] = {16,  11,  10,  16,  24, 40, 51,  61,  12,  12,  14,  19,  26,
+                                   58,  60,  55,  14,  13, 16, 24,  40,  57,  69,  56,  14,  17,
+                                   22,  29,  51,  87,  80, 62, 18,  22,  37,  56,  68,  109, 103,
+                                   77,  24,  35,  55,  64, 81, 104, 113, 92,  49,  64,  78,  87,
+                                   103, 121, 120, 101, 72, 92, 95,  98,  112, 100, 103, 99};
 
 } // namespace
 
-std::vector<std::uint8_t> MakeJpeg(int width, int height, const MakeOptions &options)
-{
+std::vector<std::uint8_t> MakeJpeg(int width, int height, const MakeOptions &options) {
     std::vector<std::uint8_t> pixels(std::size_t(width) * height * options.components);
     std::size_t i = 0;
     for (int y = 0; y < height; ++y)
@@ -92,8 +88,7 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, const MakeOptions &opt
     return Encode(width, height, options, pixels);
 }
 
-std::vector<std::uint8_t> MakeFlatJpeg(int width, int height, int r, int g, int b)
-{
+std::vector<std::uint8_t> MakeFlatJpeg(int width, int height, int r, int g, int b) {
     std::vector<std::uint8_t> pixels(std::size_t(width) * height * 3);
     for (std::size_t i = 0; i < pixels.size(); i += 3) {
         pixels[i] = std::uint8_t(r);
@@ -105,8 +100,7 @@ std::vector<std::uint8_t> MakeFlatJpeg(int width, int height, int r, int g, int 
     return Encode(width, height, o, pixels);
 }
 
-JpegFacts ReadFacts(const std::vector<std::uint8_t> &jpeg)
-{
+JpegFacts ReadFacts(const std::vector<std::uint8_t> &jpeg) {
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr err;
     cinfo.err = jpeg_std_error(&err);
@@ -138,8 +132,7 @@ JpegFacts ReadFacts(const std::vector<std::uint8_t> &jpeg)
     return facts;
 }
 
-std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t> &bytes, std::size_t size)
-{
+std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t> &bytes, std::size_t size) {
     return {bytes.begin(), bytes.begin() + std::ptrdiff_t(std::min(size, bytes.size()))};
 }
 

@@ -8,12 +8,12 @@
 namespace jpegtest {
 
 struct MakeOptions {
-    int components = 3;     // 1 greyscale, 3 YCbCr, 4 CMYK (Adobe-inverted)
-    int hSample = 2;        // luminance sampling factors: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
+    int components = 3; // 1 greyscale, 3 YCbCr, 4 CMYK (Adobe-inverted)
+    int hSample = 2;    // luminance sampling factors: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
     int vSample = 2;
     bool progressive = false;
     int quality = 85;
-    int restartRows = 0;    // restart markers every this many MCU rows
+    int restartRows = 0; // restart markers every this many MCU rows
 };
 
 // A picture full of detail (gradients and hashed noise), so that any row or column mix-up shows.

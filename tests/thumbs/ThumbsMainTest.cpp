@@ -18,8 +18,7 @@
 
 using namespace jpegtest;
 
-TEST(ThumbnailNaming, TheRawFileNameFollowedByJpgInItsFolder)
-{
+TEST(ThumbnailNaming, TheRawFileNameFollowedByJpgInItsFolder) {
     EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/IMG_0001.CR2"), "/pics/IMG_0001.CR2.JPG");
     EXPECT_EQ(ThumbnailPath("/pics", "t_", "/pics/IMG_0001.CR2"), "/pics/t_IMG_0001.CR2.JPG");
     EXPECT_EQ(ThumbnailPath("/pics", "", "/pics/img_0001.cr2"), "/pics/img_0001.cr2.JPG");
@@ -31,8 +30,7 @@ TEST(ThumbnailNaming, TheRawFileNameFollowedByJpgInItsFolder)
     EXPECT_EQ(ThumbnailPath("/p\xe9s", "", "/p\xe9s/\xff.CR2"), "/p\xe9s/\xff.CR2.JPG");
 }
 
-TEST(ThumbnailNaming, RemoveAllSearchesAgainAfterEachDeletion)
-{
+TEST(ThumbnailNaming, RemoveAllSearchesAgainAfterEachDeletion) {
     EXPECT_EQ(RemoveAll(".CR2", "A.CR2.CR2"), "A");
     EXPECT_EQ(RemoveAll(".CR2", "X.CR2Y.CR2"), "XY");
     EXPECT_EQ(RemoveAll(".CR2", "img_0001.cr2"), "img_0001.cr2");
@@ -42,8 +40,7 @@ TEST(ThumbnailNaming, RemoveAllSearchesAgainAfterEachDeletion)
 
 class ThumbCreator : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         FOldRuntime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
         setenv("XDG_RUNTIME_DIR", FRuntime.path().c_str(), 1);
         FPreview = TempPreviewPath(TempPreview::Scan);
@@ -52,8 +49,7 @@ protected:
         testutil::WriteFile(CurrentFile, "raw");
         form = std::make_unique<TthumbForm1>();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         form.reset();
         if (FOldRuntime.empty())
             unsetenv("XDG_RUNTIME_DIR");
@@ -61,15 +57,13 @@ protected:
             setenv("XDG_RUNTIME_DIR", FOldRuntime.c_str(), 1);
     }
     // One step of the browser's RAW pass.
-    void Convert(const std::vector<std::uint8_t> &preview)
-    {
+    void Convert(const std::vector<std::uint8_t> &preview) {
         testutil::WriteFile(FPreview, preview);
         form->LoadButtonClick();
         form->CreateButtonClick();
     }
     std::string Thumb() const { return FPics.file("IMG_0001.CR2.JPG"); }
-    QStringList Files() const
-    {
+    QStringList Files() const {
         return QDir(QString::fromStdString(FPics.path()))
             .entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
@@ -79,8 +73,7 @@ protected:
     std::unique_ptr<TthumbForm1> form;
 };
 
-TEST_F(ThumbCreator, StartsWithTheDesignedWindowAndValues)
-{
+TEST_F(ThumbCreator, StartsWithTheDesignedWindowAndValues) {
     EXPECT_EQ(form->Caption(), "Tumbnail Creator");
     EXPECT_EQ(form->size(), QSize(519, 359));
     EXPECT_FALSE(form->isVisible());
@@ -93,8 +86,7 @@ TEST_F(ThumbCreator, StartsWithTheDesignedWindowAndValues)
     EXPECT_EQ(form->StatusText(), "");
 }
 
-TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail)
-{
+TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail) {
     const auto preview = testutil::ReadFile(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"));
     for (int run = 0; run < 3; ++run) {
         Convert(preview);
@@ -109,8 +101,7 @@ TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail)
     EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2", "IMG_0001.CR2.JPG"}));
 }
 
-TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix)
-{
+TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix) {
     form->WidthEdit->setText("80"); // typed into the edit
     form->HeightUpDown->SetPosition(80);
     form->PrefixEdit->setText("t_");
@@ -128,15 +119,13 @@ TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix)
     EXPECT_EQ(form->WidthUpDown->Position(), 32767);
 }
 
-TEST_F(ThumbCreator, AnEmptyListChangesNothing)
-{
+TEST_F(ThumbCreator, AnEmptyListChangesNothing) {
     form->CreateButtonClick();
     EXPECT_EQ(form->StatusText(), "");
     EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2"}));
 }
 
-TEST_F(ThumbCreator, AFailureKeepsThePreviousThumbnailAndLeavesNoTemporaryFile)
-{
+TEST_F(ThumbCreator, AFailureKeepsThePreviousThumbnailAndLeavesNoTemporaryFile) {
     Convert(MakeJpeg(300, 200));
     const auto good = testutil::ReadFile(Thumb());
     ASSERT_FALSE(good.empty());
@@ -154,15 +143,15 @@ TEST_F(ThumbCreator, AFailureKeepsThePreviousThumbnailAndLeavesNoTemporaryFile)
     EXPECT_EQ(Files(), QStringList({"IMG_0001.CR2", "IMG_0001.CR2.JPG"}));
 }
 
-TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone)
-{
+TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone) {
     const auto own = MakeJpeg(64, 64);
     testutil::WriteFile(Thumb(), own);
     try {
         Convert(MakeJpeg(300, 200));
         FAIL() << "nothing raised";
     } catch (const Exception &e) {
-        EXPECT_EQ(e.Message(), "\"" + Thumb() + "\" exists and was not made by Pixavant; left as it is");
+        EXPECT_EQ(e.Message(),
+                  "\"" + Thumb() + "\" exists and was not made by Pixavant; left as it is");
     }
     EXPECT_EQ(testutil::ReadFile(Thumb()), own);
     EXPECT_EQ(form->StatusText(), "");
@@ -173,8 +162,7 @@ TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone)
     EXPECT_TRUE(HasThumbnailComment(Thumb()));
 }
 
-TEST_F(ThumbCreator, TheFolderDialogPreselectsAnExistingOutputFolder)
-{
+TEST_F(ThumbCreator, TheFolderDialogPreselectsAnExistingOutputFolder) {
     std::string initial;
     SetBrowseForFolderHookForTesting([&](const std::string &title, const std::string &start) {
         EXPECT_EQ(title, "Select Output Directory");
