@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <istream>
 #include <memory>
+#include <new>
 #include <ostream>
 #include <streambuf>
 #include <sys/stat.h>
@@ -416,13 +417,18 @@ void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int heig
         throw Exception("Invalid Width");
     if (height < 1)
         throw Exception("Invalid Height");
-    std::vector<std::uint8_t> data = ReadToEnd(source);
-    if (data.empty())
-        throw MakeInvalidOp();
-    const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive;
-    const QImage bitmap = RenderThumbnail(data.data(), data.size(), width, height, fillColor);
-    data = {}; // the encoder's buffer may take its place
-    const std::string jpeg = EncodeThumbnail(bitmap, progressive);
+    std::string jpeg;
+    try {
+        std::vector<std::uint8_t> data = ReadToEnd(source);
+        if (data.empty())
+            throw MakeInvalidOp();
+        const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive;
+        const QImage bitmap = RenderThumbnail(data.data(), data.size(), width, height, fillColor);
+        data = {}; // the encoder's buffer may take its place
+        jpeg = EncodeThumbnail(bitmap, progressive);
+    } catch (const std::bad_alloc &) {
+        throw MakeOutOfMemory();
+    }
     dest.write(jpeg.data(), std::streamsize(jpeg.size()));
     dest.flush();
     if (!dest)

@@ -96,8 +96,11 @@ public:
     void LoadButtonClick();
     // Converts every listed file into the thumbnail of CurrentFile in CurrentFolder (with
     // WriteThumbnailFile, the box of the up-down controls and Shape1's colour), processes the
-    // pending window messages after each and shows "Done i of N". The first failure ends the
-    // run and its exception reaches the caller; nothing is reported for an empty list.
+    // pending window messages after each and shows "Done i of N"; an empty list does nothing.
+    // The first failure ends the run and its exception reaches the caller, which can catch it
+    // per RAW file and name the file: the exceptions of MakeThumbnailFile (EFOpenError for a
+    // missing preview, EJPEG for a broken one, ...), or Exception "..." exists and was not made
+    // by Pixavant; left as it is" for a picture of the thumbnail's name that is not ours.
     void CreateButtonClick();
     void SpeedButton1Click(); // the fill colour
     void SpeedButton2Click(); // the output folder (not used by Create)
