@@ -1,10 +1,91 @@
 #include "fullscreen.h"
 
+#include <QKeyEvent>
+#include <QPalette>
+#include <QVBoxLayout>
+
+#include "view.h"
+
 Tfullform *fullform = nullptr;
 
 Tfullform::Tfullform(QWidget *parent) : TForm(parent)
 {
     if (!fullform)
         fullform = this;
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     SetCaption("fullform");
+    setFont(DefaultGuiFont());
+    resize(347, 240);
+
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    Panel1 = new QFrame(this);
+    Panel1->setFrameStyle(QFrame::NoFrame);
+    Panel1->setPalette(black);
+    Panel1->setAutoFillBackground(true);
+    layout->addWidget(Panel1);
+
+    RImage2 = new TRotateImage(Panel1);
+    RImage2->SetCenter(true);
+    RImage2->SetProportional(true);
+    RImage2->SetUniqueSize(false);
+    RImage2->SetStretch(false);
+    RImage2->SetTransparent(false);
+    RImage2->SetColor(clBlack); // the panel's colour
+    RImage2->SetAlign(TAlign::alClient);
+    RImage2->OnDblClick = [this] { RImage2DblClick(); };
+
+    setWindowState(Qt::WindowFullScreen);
+}
+
+Tfullform::~Tfullform()
+{
+    if (fullform == this)
+        fullform = nullptr;
+}
+
+void Tfullform::ShowFullScreen()
+{
+    // A window closed while full screen may come back in its normal state.
+    setWindowState(windowState() | Qt::WindowFullScreen);
+    Show();
+}
+
+void Tfullform::RImage2DblClick()
+{
+    Close();
+}
+
+void Tfullform::FormClose()
+{
+    if (viewForm)
+        viewForm->Timer1->stop();
+}
+
+void Tfullform::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        Close();
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (!viewForm)
+            break;
+        // A picture chosen by hand gets its full five seconds.
+        if (viewForm->Timer1->isActive())
+            viewForm->Timer1->start();
+        if (event->key() == Qt::Key_Left)
+            viewForm->Button3Click();
+        else
+            viewForm->Button2Click();
+        break;
+    default:
+        TForm::keyPressEvent(event);
+    }
 }

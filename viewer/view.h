@@ -1,13 +1,111 @@
-// The viewer window (to be filled: picture, turns, next/previous, slideshow).
+// The viewer window: one picture of the browsed folder shown large, turned in quarter turns,
+// stepped through the main window's list with wrap-around, and the slideshow that feeds the
+// full-screen window.
 #pragma once
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+#include <string>
+
 #include "Forms.h"
+#include "RotImg.h"
+
+// Posted by the viewer to itself, so the shell is asked for a picture only once the window
+// is on the screen and its picture control has its final size.
+constexpr UINT WM_SHOWTHUMBNAIL = WM_USER + 3; // 1027
+
+// The RAW file whose preview the next extraction writes.
+extern std::string ViewerRawPath;
 
 class TviewForm : public TForm {
     Q_OBJECT
 public:
     explicit TviewForm(QWidget *parent = nullptr);
+    ~TviewForm() override;
+
+    // Components, named as on the window.
+    QFrame *Panel1;            // the white top bar with the speed buttons
+    QToolButton *SpeedButton1; // next
+    QToolButton *SpeedButton2; // previous
+    QToolButton *SpeedButton3; // slideshow
+    QToolButton *SpeedButton4; // rotate clockwise
+    QToolButton *SpeedButton5; // rotate counter-clockwise
+    QFrame *Panel2;            // the white picture panel
+    TRotateImage *RImage1;
+    QTimer *Timer1;
+    // Never seen by the user: they carry state and duplicate the speed buttons.
+    QPushButton *BtnBrowse;
+    QPushButton *Button1;
+    QPushButton *Button2;
+    QPushButton *Button3;
+    QPushButton *Button4;
+    QLabel *Label1;
+    QLineEdit *Edit1;
+    QPlainTextEdit *Memo1;
+    QComboBox *ComboBox1;
+    QLabel *Label2;
+    QLabel *Label3;
+    QCheckBox *CheckBox1;
+    QCheckBox *CheckBox2;
+    QCheckBox *CheckBox3;
+    QCheckBox *CheckBox4;
+    QCheckBox *CheckBox5;
+
+    void FormCreate();
+    // Opens the picture the main window's Label1 names. Does nothing when no list entry is
+    // selected.
     void BtnBrowseClick();
+    // Writes the preview of ViewerRawPath to the viewer's temporary preview file; false when
+    // the file has none (then no preview file exists).
+    bool BikinRaw();
+    void ShowShellThumbnail(const std::string &path);
+    unsigned ExtractFlags() const;
+    int PixelFormatBits() const;
+    void CheckBox1Click(QCheckBox *sender);
+
+    // Turns: clockwise is a negative angle.
+    void SpeedButton4Click();
+    void Button1Click();
+    void SpeedButton5Click();
+    // Next and Previous wrap around; with no selection or an empty list they do nothing.
+    void Button2Click();
+    void SpeedButton1Click();
+    void Button3Click();
+    void SpeedButton2Click();
+    // Slideshow: shows the full-screen window and starts the timer; closing that window ends it.
+    void Button4Click();
+    void SpeedButton3Click();
+    void Timer1Timer();
+
+protected:
+    void WndProc(TMessage &message) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildLayout();
+    void WMShowThumbnail();
+    // Selects index in the main window's list and opens the picture that entry stands for.
+    void OpenEntry(int index);
+    // The file's icon in place of a picture; the full-screen window keeps what it shows.
+    void ShowDefaultIcon(const std::string &path);
+
+    void RequestShellThumbnail();
+
+    // The file the shell renders for the current picture (empty when it came another way),
+    // and the size it was rendered for: a picture control that changes size (the window being
+    // maximised after it was shown) asks again.
+    std::string FShellPath;
+    QSize FShellSize;
+    bool FShellThumbnailPending = false;
 };
 
 extern TviewForm *viewForm;

@@ -1,0 +1,443 @@
+// The viewer and the full-screen window driven through the main window's list, headless: the
+// RAW road with generated CR2 files, the shell road with a recording extractor, stepping with
+// wrap-around, turns and the slideshow.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTest>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Cr2Writer.h"
+#include "Dialogs.h"
+#include "ShellExtract.h"
+#include "TestUtil.h"
+#include "fullscreen.h"
+#include "main.h"
+#include "view.h"
+
+namespace {
+
+// What the shell is asked for, and how the recording extractor answers.
+struct TShellScript {
+    bool HasExtractor = true;
+    HRESULT LocationResult = E_PENDING;
+    DWORD ReturnedFlags = 0; // added to the flags GetLocation hands back
+    bool ExtractFails = false;
+    QColor Fill = Qt::darkGreen;
+
+    struct TRequest {
+        std::string Path;
+        int Width, Height;
+        DWORD Depth, Flags;
+    };
+    std::vector<TRequest> Requests;
+};
+
+TShellScript *Script = nullptr;
+
+class TRecordingExtractor : public TComObject<IExtractImage> {
+public:
+    explicit TRecordingExtractor(std::string path) : FPath(std::move(path)) {}
+
+    HRESULT QueryInterface(REFIID iid, void **out) override
+    {
+        if (iid == IID_IUnknown || iid == IID_IExtractImage) {
+            AddRef();
+            *out = static_cast<IExtractImage *>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *size, DWORD depth,
+                        DWORD *flags) override
+    {
+        Script->Requests.push_back({FPath, int(size->cx), int(size->cy), depth, *flags});
+        FSize = QSize(size->cx, size->cy);
+        *flags |= Script->ReturnedFlags;
+        return Script->LocationResult;
+    }
+    HRESULT Extract(HBITMAP *bitmap) override
+    {
+        if (Script->ExtractFails)
+            return E_FAIL;
+        *bitmap = new QImage(FSize, QImage::Format_RGB32);
+        (*bitmap)->fill(Script->Fill);
+        return S_OK;
+    }
+
+private:
+    std::string FPath;
+    QSize FSize;
+};
+
+class ViewerTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // Preview files and thumbnail caches of the run stay in its own folders.
+        Runtime = new testutil::TempDir;
+        setenv("XDG_RUNTIME_DIR", Runtime->path().c_str(), 1);
+        setenv("XDG_CACHE_HOME", Runtime->file("cache").c_str(), 1);
+    }
+    static void TearDownTestSuite()
+    {
+        delete Runtime;
+        Runtime = nullptr;
+    }
+
+    void SetUp() override
+    {
+        Script = &FScript;
+        SetExtractImageFactoryForTesting([](const std::string &path, void **out) -> HRESULT {
+            *out = nullptr;
+            if (!Script->HasExtractor)
+                return E_NOINTERFACE;
+            *out = static_cast<IExtractImage *>(new TRecordingExtractor(path));
+            return S_OK;
+        });
+        SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
+            Boxes.push_back(text);
+            return IDOK;
+        });
+        SetDebugOutputHook([](const std::string &) {});
+        Main = std::make_unique<TMainForm>();
+        View = std::make_unique<TviewForm>();
+        Full = std::make_unique<Tfullform>();
+        ASSERT_EQ(viewForm, View.get());
+        ASSERT_EQ(fullform, Full.get());
+    }
+
+    void TearDown() override
+    {
+        Full.reset();
+        View.reset();
+        Main.reset();
+        SetExtractImageFactoryForTesting({});
+        SetMessageBoxHook({});
+        SetDebugOutputHook({});
+        Script = nullptr;
+    }
+
+    // Fills the main window's list as a scan of Folder would, each entry an existing file.
+    void List(const std::vector<std::string> &names)
+    {
+        Main->EdSelFolder->setText(QFile::decodeName(QByteArray::fromStdString(Folder.path())));
+        Main->ListView->Clear();
+        for (const std::string &name : names) {
+            if (!testutil::FileExists(Folder.file(name)))
+                testutil::WriteFile(Folder.file(name), std::string("x"));
+            Main->ListView->AddItem(name);
+        }
+    }
+
+    // Selects an entry and double-clicks it, then lets the posted request run.
+    void Open(int index)
+    {
+        Main->ListView->SetItemIndex(index);
+        Main->ListViewDblClick();
+        Settle();
+    }
+
+    static void Settle()
+    {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+
+    std::string Label1() const { return Main->Label1->text().toStdString(); }
+    QStringList MemoLines() const
+    {
+        const QString text = View->Memo1->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split('\n');
+    }
+    void WriteRaw(const std::string &name, int width, int height)
+    {
+        cr2::Cr2Options options;
+        options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(width, height));
+        cr2::WriteCr2(Folder.file(name), options);
+    }
+
+    static testutil::TempDir *Runtime;
+    TShellScript FScript;
+    testutil::TempDir Folder;
+    std::vector<std::string> Boxes;
+    std::unique_ptr<TMainForm> Main;
+    std::unique_ptr<TviewForm> View;
+    std::unique_ptr<Tfullform> Full;
+};
+
+testutil::TempDir *ViewerTest::Runtime = nullptr;
+
+const char *const NoThumbnail = "Thumbnail is not available. Default icon displayed.";
+
+TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls)
+{
+    WriteRaw("IMG_0001.CR2", 64, 48);
+    List({"IMG_0001.CR2.JPG"});
+    Open(0);
+
+    EXPECT_TRUE(View->isVisible());
+    EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG");
+    EXPECT_EQ(View->Edit1->text().toStdString(), Folder.file("IMG_0001.CR2"));
+    EXPECT_EQ(View->Label1->text(), "IMG_0001.CR2");
+    EXPECT_EQ(ViewerRawPath, Folder.file("IMG_0001.CR2"));
+    EXPECT_EQ(MemoLines(), QStringList{"Ready"});
+    for (TRotateImage *image : {View->RImage1, Full->RImage2}) {
+        ASSERT_NE(image->Picture().Graphic(), nullptr);
+        EXPECT_STREQ(image->Picture().Graphic()->ClassName(), "TJPEGImage");
+        EXPECT_EQ(image->Picture().Width(), 64);
+        EXPECT_EQ(image->Picture().Height(), 48);
+        // The preview itself: its top-left quarter is red.
+        const QColor c = image->Rotated().Image().pixelColor(4, 4);
+        EXPECT_GT(c.red(), 200);
+        EXPECT_LT(c.green(), 60);
+    }
+    // The RAW road never asks the shell.
+    EXPECT_TRUE(FScript.Requests.empty());
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviousPicture)
+{
+    WriteRaw("good.CR2", 40, 30);
+    testutil::WriteFile(Folder.file("bad.CR2"), std::string("not a raw file at all"));
+    List({"good.CR2.JPG", "bad.CR2.JPG"});
+    Open(0);
+    ASSERT_EQ(Full->RImage2->Picture().Width(), 40);
+
+    View->Button2Click();
+    Settle();
+    EXPECT_EQ(Label1(), Folder.file("bad.CR2"));
+    EXPECT_EQ(MemoLines(), QStringList{NoThumbnail});
+    ASSERT_NE(View->RImage1->Picture().Graphic(), nullptr);
+    EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TIcon");
+    EXPECT_STREQ(Full->RImage2->Picture().Graphic()->ClassName(), "TJPEGImage");
+    EXPECT_EQ(Full->RImage2->Picture().Width(), 40);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize)
+{
+    List({"photo.jpg"});
+    Main->ListView->SetItemIndex(0);
+    View->BtnBrowseClick();
+    // The request waits for the window to be shown.
+    EXPECT_TRUE(FScript.Requests.empty());
+    EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
+    View->Show();
+    // The window may reach its maximised size only after the first request: the picture is
+    // asked for again at the size the control ends up with.
+    ASSERT_TRUE(testutil::WaitFor([&] {
+        return !FScript.Requests.empty() &&
+               QSize(FScript.Requests.back().Width, FScript.Requests.back().Height) ==
+                   View->RImage1->size();
+    }));
+    Settle();
+    const auto request = FScript.Requests.back();
+    EXPECT_LE(FScript.Requests.size(), 2u);
+    EXPECT_EQ(request.Path, Folder.file("photo.jpg"));
+    EXPECT_GT(request.Width, 100);
+    EXPECT_EQ(request.Flags, 0x0021u);
+    EXPECT_EQ(request.Depth, 32u);
+    for (TRotateImage *image : {View->RImage1, Full->RImage2}) {
+        ASSERT_NE(image->Picture().Graphic(), nullptr);
+        EXPECT_STREQ(image->Picture().Graphic()->ClassName(), "TBitmap");
+        EXPECT_EQ(image->Picture().Width(), request.Width);
+    }
+    EXPECT_TRUE(MemoLines().isEmpty());
+
+    // The options and colour depth of the hidden boxes reach the request; aspect and screen
+    // rendering exclude each other.
+    View->CheckBox1->click();
+    EXPECT_FALSE(View->CheckBox3->isChecked());
+    View->CheckBox4->setChecked(true);
+    View->ComboBox1->setCurrentIndex(3);
+    Open(0);
+    EXPECT_EQ(FScript.Requests.back().Flags, 0x0205u);
+    EXPECT_EQ(FScript.Requests.back().Depth, 24u);
+
+    // A picture from the shell is asked for again when the picture area changes size; one
+    // from a RAW file is not.
+    const std::size_t asked = FScript.Requests.size();
+    View->resize(View->width() - 100, View->height() - 50);
+    ASSERT_TRUE(testutil::WaitFor([&] { return FScript.Requests.size() == asked + 1; }));
+    EXPECT_EQ(FScript.Requests.back().Width, View->RImage1->width());
+    View->CheckBox3->click();
+    EXPECT_FALSE(View->CheckBox1->isChecked());
+}
+
+TEST_F(ViewerTest, MemoListsTheFlagsTheExtractorReturns)
+{
+    List({"photo.png"});
+    FScript.LocationResult = S_OK;
+    FScript.ReturnedFlags = IEIFLAG_NOBORDER | IEIFLAG_CACHE | IEIFLAG_ORIGSIZE;
+    Open(0);
+    EXPECT_EQ(MemoLines(), (QStringList{"Extractor does not cache the thumbnail.",
+                                        "Extractor does not want an a border around the "
+                                        "thumbnail."}));
+
+    FScript.ReturnedFlags = IEIFLAG_GLEAM | IEIFLAG_NOSTAMP;
+    Open(0);
+    EXPECT_EQ(MemoLines(),
+              (QStringList{"The image has a gleam.",
+                           "Extractor does not want an icon stamp on the thumbnail."}));
+}
+
+TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture)
+{
+    List({"a.jpg", "b.gif"});
+    Open(0);
+    ASSERT_STREQ(Full->RImage2->Picture().Graphic()->ClassName(), "TBitmap");
+    const int shown = Full->RImage2->Picture().Width();
+
+    // No extractor for the file, then an extraction that fails.
+    for (bool noExtractor : {true, false}) {
+        FScript.HasExtractor = !noExtractor;
+        FScript.ExtractFails = !noExtractor;
+        Open(noExtractor ? 1 : 0);
+        EXPECT_EQ(MemoLines(), QStringList{NoThumbnail});
+        EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TIcon");
+        EXPECT_STREQ(Full->RImage2->Picture().Graphic()->ClassName(), "TBitmap");
+        EXPECT_EQ(Full->RImage2->Picture().Width(), shown);
+    }
+
+    // A file that vanished is reported once and both pictures stay.
+    std::remove(Folder.file("a.jpg").c_str());
+    FScript.HasExtractor = true;
+    Open(0);
+    EXPECT_EQ(Boxes.size(), 1u);
+    EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TIcon");
+}
+
+TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries)
+{
+    List({"IMG_0001.CR2.JPG", "img_0002.cr2.jpg", "a.JPG.JPG", "z.tif"});
+    WriteRaw("IMG_0001.CR2", 16, 16);
+    Open(3);
+
+    View->Button2Click();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Label1(), Folder.file("IMG_0001.CR2"));
+    EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG");
+
+    View->Button3Click();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 3);
+    EXPECT_EQ(Label1(), Folder.file("z.tif"));
+
+    // The suffix test is case-sensitive, and only a final ".JPG" leads to a RAW file.
+    View->SpeedButton2Click();
+    EXPECT_EQ(Label1(), Folder.file("a.JPG.JPG"));
+    View->SpeedButton2Click();
+    EXPECT_EQ(Label1(), Folder.file("img_0002.cr2.jpg"));
+    Settle();
+    EXPECT_EQ(FScript.Requests.back().Path, Folder.file("img_0002.cr2.jpg"));
+
+    // The arrow keys step too.
+    QTest::keyClick(View.get(), Qt::Key_Right);
+    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+    QTest::keyClick(View.get(), Qt::Key_Left);
+    EXPECT_EQ(Main->ListView->ItemIndex(), 1);
+}
+
+TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList)
+{
+    List({"only.png"});
+    Open(0);
+    const std::size_t asked = FScript.Requests.size();
+    View->Button2Click();
+    Settle();
+    View->Button3Click();
+    Settle();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Label1(), Folder.file("only.png"));
+    EXPECT_EQ(FScript.Requests.size(), asked + 2);
+
+    // Without a selection nothing opens or moves.
+    Main->ListView->SetItemIndex(-1);
+    View->Button2Click();
+    View->Button3Click();
+    View->BtnBrowseClick();
+    Settle();
+    EXPECT_EQ(Main->ListView->ItemIndex(), -1);
+    EXPECT_EQ(FScript.Requests.size(), asked + 2);
+
+    Main->ListView->Clear();
+    View->Button2Click();
+    View->Button3Click();
+    Main->Button1Click();
+    Settle();
+    EXPECT_EQ(FScript.Requests.size(), asked + 2);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ViewerTest, TurnsAccumulateAndOpeningResetsThem)
+{
+    WriteRaw("wide.CR2", 60, 20);
+    List({"wide.CR2.JPG", "b.png"});
+    Open(0);
+
+    for (int i = 0; i < 3; ++i)
+        View->SpeedButton5Click();
+    EXPECT_EQ(View->RImage1->Angle(), 270);
+    EXPECT_EQ(View->RImage1->Rotated().Width(), 20);
+    // Full screen always shows the picture unturned.
+    EXPECT_EQ(Full->RImage2->Angle(), 0);
+
+    // Reopening the RAW file builds it unturned.
+    Open(0);
+    EXPECT_EQ(View->RImage1->Angle(), 0);
+    EXPECT_EQ(View->RImage1->Rotated().Width(), 60);
+
+    View->SpeedButton4Click();
+    EXPECT_EQ(View->RImage1->Angle(), -90);
+    View->Button1Click();
+    EXPECT_EQ(View->RImage1->Angle(), -180);
+
+    // The shell road resets the turn as well.
+    View->Button2Click();
+    Settle();
+    EXPECT_EQ(View->RImage1->Angle(), 0);
+}
+
+TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses)
+{
+    List({"a.png", "b.png", "c.png"});
+    Open(0);
+    EXPECT_EQ(View->Timer1->interval(), 5000);
+    EXPECT_FALSE(View->Timer1->isActive());
+    View->Timer1Timer(); // a tick with the show off does nothing
+    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+
+    View->SpeedButton3Click();
+    EXPECT_TRUE(Full->isVisible());
+    EXPECT_TRUE(Full->windowState() & Qt::WindowFullScreen);
+    EXPECT_TRUE(View->Timer1->isActive());
+    View->Timer1Timer();
+    Settle();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 1);
+    EXPECT_EQ(FScript.Requests.back().Path, Folder.file("b.png"));
+
+    // Arrow keys in full screen step as well.
+    QTest::keyClick(Full.get(), Qt::Key_Right);
+    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+
+    QTest::mouseDClick(Full->RImage2, Qt::LeftButton);
+    EXPECT_FALSE(Full->isVisible());
+    EXPECT_FALSE(View->Timer1->isActive());
+    View->Timer1Timer();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+
+    // Escape ends a show too.
+    View->Button4Click();
+    ASSERT_TRUE(Full->isVisible());
+    QTest::keyClick(Full.get(), Qt::Key_Escape);
+    EXPECT_FALSE(Full->isVisible());
+    EXPECT_FALSE(View->Timer1->isActive());
+}
+
+} // namespace
