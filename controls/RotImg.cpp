@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cmath>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -21,40 +21,35 @@ namespace {
 constexpr long double Pi = 3.14159265358979323851L;
 
 // Integer arithmetic here is checked: a result that leaves 32 bits is an error, never a wrap.
-std::int32_t CheckedAdd(std::int32_t a, std::int32_t b)
-{
+std::int32_t CheckedAdd(std::int32_t a, std::int32_t b) {
     std::int32_t r;
     if (__builtin_add_overflow(a, b, &r))
         throw MakeIntOverflow();
     return r;
 }
 
-std::int32_t CheckedSub(std::int32_t a, std::int32_t b)
-{
+std::int32_t CheckedSub(std::int32_t a, std::int32_t b) {
     std::int32_t r;
     if (__builtin_sub_overflow(a, b, &r))
         throw MakeIntOverflow();
     return r;
 }
 
-std::int32_t CheckedMul(std::int32_t a, std::int32_t b)
-{
+std::int32_t CheckedMul(std::int32_t a, std::int32_t b) {
     std::int32_t r;
     if (__builtin_mul_overflow(a, b, &r))
         throw MakeIntOverflow();
     return r;
 }
 
-std::int32_t Fit32(std::int64_t v)
-{
+std::int32_t Fit32(std::int64_t v) {
     if (v < INT32_MIN || v > INT32_MAX)
         throw MakeIntOverflow();
     return std::int32_t(v);
 }
 
 // Nearest integer, halves to even, whatever the FPU's rounding mode happens to be.
-std::int32_t RoundHalfEven(long double v)
-{
+std::int32_t RoundHalfEven(long double v) {
     if (!std::isfinite(v) || v < -2147483648.5L || v > 2147483647.5L)
         throw MakeIntOverflow();
     long double r = std::floor(v);
@@ -64,13 +59,14 @@ std::int32_t RoundHalfEven(long double v)
     return Fit32(std::int64_t(r));
 }
 
-void RequireFiniteAngle(long double angle)
-{
+void RequireFiniteAngle(long double angle) {
     if (!std::isfinite(angle))
         throw Exception("Invalid rotation angle: the angle must be a finite number of degrees");
 }
 
-long double Radians(long double normalised) { return (-normalised) * Pi / 180.0L; }
+long double Radians(long double normalised) {
+    return (-normalised) * Pi / 180.0L;
+}
 
 struct TCentre {
     std::int32_t cx, cy;
@@ -79,8 +75,7 @@ struct TCentre {
 // The middle pixel of a turned bitmap. For even sizes the corrections at exactly 0 and +-90
 // keep the unturned picture and the two exact quarter turns free of background; 270 and -270
 // deliberately do not take them.
-TCentre CentreOf(std::int32_t rw, std::int32_t rh, long double a)
-{
+TCentre CentreOf(std::int32_t rw, std::int32_t rh, long double a) {
     TCentre c{rw / 2, rh / 2};
     if (rw % 2 == 0 && (a == 0 || a == -90))
         c.cx = CheckedSub(c.cx, 1);
@@ -104,8 +99,7 @@ struct TRotationJob {
 constexpr int TileRows = 64;
 constexpr int TileCols = 64;
 
-void FillRows(const TRotationJob &j, int rowBegin, int rowEnd)
-{
+void FillRows(const TRotationJob &j, int rowBegin, int rowEnd) {
     // Locals, so that the compiler need not reload them after every pixel store.
     const std::uint32_t *const srcBottom = j.srcBottom;
     const std::ptrdiff_t srcStride = j.srcStride;
@@ -144,8 +138,7 @@ void FillRows(const TRotationJob &j, int rowBegin, int rowEnd)
 
 // Large turned bitmaps go on huge pages where the system offers them: the first write to a
 // fresh small page costs more than turning the pixels on it, and the faults serialise threads.
-QImage NewPixelBuffer(std::int32_t w, std::int32_t h)
-{
+QImage NewPixelBuffer(std::int32_t w, std::int32_t h) {
     constexpr std::size_t Huge = std::size_t(2) << 20;
     const std::size_t bytes = std::size_t(w) * std::size_t(h) * 4;
     if (bytes >= 4 * Huge) {
@@ -154,8 +147,9 @@ QImage NewPixelBuffer(std::int32_t w, std::int32_t h)
 #ifdef MADV_HUGEPAGE
             madvise(p, rounded, MADV_HUGEPAGE);
 #endif
-            QImage image(static_cast<uchar *>(p), w, h, qsizetype(w) * 4, QImage::Format_RGB32,
-                         [](void *q) { std::free(q); }, p);
+            QImage image(
+                static_cast<uchar *>(p), w, h, qsizetype(w) * 4, QImage::Format_RGB32,
+                [](void *q) { std::free(q); }, p);
             if (!image.isNull())
                 return image;
             std::free(p);
@@ -166,8 +160,7 @@ QImage NewPixelBuffer(std::int32_t w, std::int32_t h)
 
 // Raises EIntOverflow when any intermediate of the per-pixel arithmetic would leave 32 bits.
 // Every term is linear in x or y, so its extremes lie at the corners of the coordinate range.
-void CheckPixelArithmetic(const TRotationJob &j)
-{
+void CheckPixelArithmetic(const TRotationJob &j) {
     if (j.W2 <= 0 || j.H2 <= 0)
         return;
     const std::int64_t xs[2] = {std::int64_t(j.cx) - j.W2 + 1, j.cx};
@@ -187,20 +180,20 @@ void CheckPixelArithmetic(const TRotationJob &j)
 constexpr std::int64_t MinPixelsPerThread = 1 << 17;
 constexpr int MaxThreads = 64;
 
-void RunJob(const TRotationJob &job, int threads)
-{
+void RunJob(const TRotationJob &job, int threads) {
     int n = threads;
     if (n <= 0) {
         n = int(std::max(1u, std::thread::hardware_concurrency()));
-        n = int(std::min<std::int64_t>(n, std::max<std::int64_t>(
-                                                1, std::int64_t(job.W2) * job.H2 /
-                                                       MinPixelsPerThread)));
+        n = int(std::min<std::int64_t>(
+            n, std::max<std::int64_t>(1, std::int64_t(job.W2) * job.H2 / MinPixelsPerThread)));
     }
     n = std::clamp(n, 1, std::min(job.H2, MaxThreads));
     std::vector<std::thread> workers;
     std::vector<std::pair<int, int>> inline_bands;
-    auto band = [&](int k) { return std::pair<int, int>(int(std::int64_t(job.H2) * k / n),
-                                                        int(std::int64_t(job.H2) * (k + 1) / n)); };
+    auto band = [&](int k) {
+        return std::pair<int, int>(int(std::int64_t(job.H2) * k / n),
+                                   int(std::int64_t(job.H2) * (k + 1) / n));
+    };
     for (int k = 1; k < n; ++k) {
         const auto [b, e] = band(k);
         try {
@@ -217,21 +210,18 @@ void RunJob(const TRotationJob &job, int threads)
         t.join();
 }
 
-std::int32_t DiagonalOf(std::int32_t w, std::int32_t h)
-{
+std::int32_t DiagonalOf(std::int32_t w, std::int32_t h) {
     const std::int32_t sum = CheckedAdd(CheckedMul(w, w), CheckedMul(h, h));
     return RoundHalfEven(std::sqrt(static_cast<long double>(sum)));
 }
 
-bool KeepsOwnTransparency(const TGraphic *g)
-{
+bool KeepsOwnTransparency(const TGraphic *g) {
     return dynamic_cast<const TMetafile *>(g) || dynamic_cast<const TIcon *>(g);
 }
 
 } // namespace
 
-int MulDiv(int number, int numerator, int denominator)
-{
+int MulDiv(int number, int numerator, int denominator) {
     if (denominator == 0)
         return -1;
     std::int64_t n = number, d = denominator;
@@ -246,15 +236,13 @@ int MulDiv(int number, int numerator, int denominator)
     return int(ret);
 }
 
-long double NormalizeAngle(long double angle)
-{
+long double NormalizeAngle(long double angle) {
     const long double q = angle / 360.0L;
     return (q - std::trunc(q)) * 360.0L;
 }
 
 std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundColor,
-                                      long double angle, int threads)
-{
+                                      long double angle, int threads) {
     RequireFiniteAngle(angle);
     const std::uint32_t c = std::uint32_t(ColorToRGB(backgroundColor));
     // Blue, green, red in memory order, then the colour's flag byte.
@@ -274,8 +262,18 @@ std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundCo
     CheckedMul(CheckedMul(W, H), 4);
     CheckedMul(CheckedMul(W2, H2), 4);
 
-    TRotationJob job{nullptr, 0, nullptr, 0,        W,        H, W2, H2, centre.cx, centre.cy,
-                     W / 2,   H / 2, S,  C, background};
+    TRotationJob job{};
+    job.W = W;
+    job.H = H;
+    job.W2 = W2;
+    job.H2 = H2;
+    job.cx = centre.cx;
+    job.cy = centre.cy;
+    job.hw = W / 2;
+    job.hh = H / 2;
+    job.S = S;
+    job.C = C;
+    job.background = background;
     CheckPixelArithmetic(job);
 
     if (W2 <= 0 || H2 <= 0)
@@ -301,8 +299,7 @@ std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundCo
 }
 
 void MapToRotated(QPoint *points, int highIndex, long double angle, int pictureWidth,
-                  int pictureHeight, int rotatedWidth, int rotatedHeight)
-{
+                  int pictureHeight, int rotatedWidth, int rotatedHeight) {
     if (highIndex < 0)
         return;
     RequireFiniteAngle(angle);
@@ -325,8 +322,7 @@ void MapToRotated(QPoint *points, int highIndex, long double angle, int pictureW
 
 TRotateImage::TRotateImage(QWidget *parent)
     : QWidget(parent), FPicture(std::make_unique<TPicture>()),
-      FRotated(std::make_unique<TBitmap>())
-{
+      FRotated(std::make_unique<TBitmap>()) {
     // A graphic control: what it does not paint shows the parent underneath.
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setAutoFillBackground(false);
@@ -335,16 +331,14 @@ TRotateImage::TRotateImage(QWidget *parent)
     resize(105, 105);
 }
 
-TRotateImage::~TRotateImage()
-{
+TRotateImage::~TRotateImage() {
     FPicture->OnChange = nullptr;
     if (FOwnsSource)
         delete FSource;
     FSource = nullptr;
 }
 
-void TRotateImage::SetAlign(TAlign value)
-{
+void TRotateImage::SetAlign(TAlign value) {
     if (FAlign == value)
         return;
     FAlign = value;
@@ -352,8 +346,7 @@ void TRotateImage::SetAlign(TAlign value)
     AdjustSize();
 }
 
-void TRotateImage::SetAngle(long double value)
-{
+void TRotateImage::SetAngle(long double value) {
     // Rejected before storing, so a bad value never sticks to the control.
     RequireFiniteAngle(value);
     if (value == FAngle)
@@ -367,16 +360,14 @@ void TRotateImage::SetAngle(long double value)
         AdjustSize();
 }
 
-void TRotateImage::SetAutoSize(bool value)
-{
+void TRotateImage::SetAutoSize(bool value) {
     if (FAutoSize == value)
         return;
     FAutoSize = value;
     AdjustSize();
 }
 
-void TRotateImage::SetCenter(bool value)
-{
+void TRotateImage::SetCenter(bool value) {
     if (FCenter == value)
         return;
     FCenter = value;
@@ -384,16 +375,14 @@ void TRotateImage::SetCenter(bool value)
     Invalidate();
 }
 
-void TRotateImage::SetColor(TColor value)
-{
+void TRotateImage::SetColor(TColor value) {
     if (FColor == value)
         return;
     FColor = value;
     Invalidate();
 }
 
-void TRotateImage::SetProportional(bool value)
-{
+void TRotateImage::SetProportional(bool value) {
     if (FProportional == value)
         return;
     FProportional = value;
@@ -401,8 +390,7 @@ void TRotateImage::SetProportional(bool value)
     Invalidate();
 }
 
-void TRotateImage::SetStretch(bool value)
-{
+void TRotateImage::SetStretch(bool value) {
     if (FStretch == value)
         return;
     FStretch = value;
@@ -410,8 +398,7 @@ void TRotateImage::SetStretch(bool value)
     Invalidate();
 }
 
-void TRotateImage::SetTransparent(bool value)
-{
+void TRotateImage::SetTransparent(bool value) {
     if (FTransparent == value)
         return;
     FTransparent = value;
@@ -422,8 +409,7 @@ void TRotateImage::SetTransparent(bool value)
     Invalidate();
 }
 
-void TRotateImage::SetUniqueSize(bool value)
-{
+void TRotateImage::SetUniqueSize(bool value) {
     if (FUniqueSize == value)
         return;
     FUniqueSize = value;
@@ -432,8 +418,7 @@ void TRotateImage::SetUniqueSize(bool value)
     Invalidate();
 }
 
-void TRotateImage::SetLoading(bool value)
-{
+void TRotateImage::SetLoading(bool value) {
     if (FLoading == value)
         return;
     FLoading = value;
@@ -441,12 +426,15 @@ void TRotateImage::SetLoading(bool value)
         Loaded();
 }
 
-void TRotateImage::Loaded() { PictureChanged(); }
+void TRotateImage::Loaded() {
+    PictureChanged();
+}
 
-void TRotateImage::Resize() { FCacheValid = 0; }
+void TRotateImage::Resize() {
+    FCacheValid = 0;
+}
 
-bool TRotateImage::CanAutoSize(int &newWidth, int &newHeight)
-{
+bool TRotateImage::CanAutoSize(int &newWidth, int &newHeight) {
     if (FAlign == TAlign::alNone || FAlign == TAlign::alLeft || FAlign == TAlign::alRight)
         newWidth = FUniqueSize ? FDiagonal : FRotated->Width();
     if (FAlign == TAlign::alNone || FAlign == TAlign::alTop || FAlign == TAlign::alBottom)
@@ -454,8 +442,7 @@ bool TRotateImage::CanAutoSize(int &newWidth, int &newHeight)
     return true;
 }
 
-void TRotateImage::AdjustSize()
-{
+void TRotateImage::AdjustSize() {
     if (!FAutoSize || FLoading)
         return;
     int w = width(), h = height();
@@ -463,8 +450,7 @@ void TRotateImage::AdjustSize()
         resize(w, h);
 }
 
-void TRotateImage::PictureChanged()
-{
+void TRotateImage::PictureChanged() {
     if (FChanging)
         return;
     // A source that is not ours was the picture's previous graphic, which may be gone now.
@@ -496,8 +482,7 @@ void TRotateImage::PictureChanged()
     }
 }
 
-void TRotateImage::BuildSource()
-{
+void TRotateImage::BuildSource() {
     TGraphic *g = FPicture->Graphic();
     std::unique_ptr<TBitmap> made;
     TBitmap *next = nullptr;
@@ -529,14 +514,13 @@ void TRotateImage::BuildSource()
     }
 }
 
-void TRotateImage::BuildRotated()
-{
+void TRotateImage::BuildRotated() {
     if (FSource) {
         std::unique_ptr<TBitmap> r;
         const long double q = FAngle / 360.0L;
         if (q - std::trunc(q) != 0) {
-            const TColor bg = TColor(std::uint32_t(FSource->TransparentColor()) &
-                                     ~PaletteRelativeFlag);
+            const TColor bg =
+                TColor(std::uint32_t(FSource->TransparentColor()) & ~PaletteRelativeFlag);
             r = RotateBitmap(*FSource, bg, FAngle);
             r->SetTransparentColor(bg);
             r->SetTransparent(FSource->Transparent());
@@ -550,8 +534,7 @@ void TRotateImage::BuildRotated()
     Invalidate();
 }
 
-TRect TRotateImage::CalcDestRect() const
-{
+TRect TRotateImage::CalcDestRect() const {
     std::int32_t w = FUniqueSize ? FDiagonal : FRotated->Width();
     std::int32_t h = FUniqueSize ? FDiagonal : FRotated->Height();
     const std::int32_t cw = width(), ch = height();
@@ -586,8 +569,7 @@ TRect TRotateImage::CalcDestRect() const
     return TRect{ox, oy, CheckedAdd(w, ox), CheckedAdd(h, oy)};
 }
 
-void TRotateImage::CheckCacheSize()
-{
+void TRotateImage::CheckCacheSize() {
     // A hidden widget gets its resize event only when shown, so the size the cache was made
     // for is remembered as well.
     if (size() != FCacheSize) {
@@ -596,8 +578,7 @@ void TRotateImage::CheckCacheSize()
     }
 }
 
-TRect TRotateImage::GetDestRect()
-{
+TRect TRotateImage::GetDestRect() {
     CheckCacheSize();
     if (!(FCacheValid & DestRectValid)) {
         FDestRect = CalcDestRect();
@@ -606,8 +587,7 @@ TRect TRotateImage::GetDestRect()
     return FDestRect;
 }
 
-void TRotateImage::BuildClipRgn()
-{
+void TRotateImage::BuildClipRgn() {
     FClipOutline.clear();
     FClipRgn = QRegion();
     if (!FSource || FRotated->Empty())
@@ -625,8 +605,7 @@ void TRotateImage::BuildClipRgn()
     FClipRgn = QRegion(FClipOutline, Qt::OddEvenFill);
 }
 
-const QRegion &TRotateImage::GetClipRgn()
-{
+const QRegion &TRotateImage::GetClipRgn() {
     CheckCacheSize();
     if (!(FCacheValid & ClipRgnValid)) {
         BuildClipRgn();
@@ -635,20 +614,17 @@ const QRegion &TRotateImage::GetClipRgn()
     return FClipRgn;
 }
 
-const QPolygon &TRotateImage::ClipOutline()
-{
+const QPolygon &TRotateImage::ClipOutline() {
     GetClipRgn();
     return FClipOutline;
 }
 
-void TRotateImage::MapToRotated(QPoint *points, int highIndex) const
-{
+void TRotateImage::MapToRotated(QPoint *points, int highIndex) const {
     ::MapToRotated(points, highIndex, FAngle, FPicture->Width(), FPicture->Height(),
                    FRotated->Width(), FRotated->Height());
 }
 
-void TRotateImage::paintEvent(QPaintEvent *)
-{
+void TRotateImage::paintEvent(QPaintEvent *) {
     if (FRotated->Empty())
         return;
     QPainter painter(this);
@@ -660,21 +636,18 @@ void TRotateImage::paintEvent(QPaintEvent *)
     FRotated->Draw(painter, GetDestRect().ToQRect());
 }
 
-void TRotateImage::resizeEvent(QResizeEvent *event)
-{
+void TRotateImage::resizeEvent(QResizeEvent *event) {
     Resize();
     QWidget::resizeEvent(event);
 }
 
-void TRotateImage::mousePressEvent(QMouseEvent *event)
-{
+void TRotateImage::mousePressEvent(QMouseEvent *event) {
     if (event->button() == Qt::LeftButton)
         FPressed = true;
     QWidget::mousePressEvent(event);
 }
 
-void TRotateImage::mouseReleaseEvent(QMouseEvent *event)
-{
+void TRotateImage::mouseReleaseEvent(QMouseEvent *event) {
     const bool click = FPressed && event->button() == Qt::LeftButton &&
                        rect().contains(event->position().toPoint());
     FPressed = false;
@@ -683,8 +656,7 @@ void TRotateImage::mouseReleaseEvent(QMouseEvent *event)
     QWidget::mouseReleaseEvent(event);
 }
 
-void TRotateImage::mouseDoubleClickEvent(QMouseEvent *event)
-{
+void TRotateImage::mouseDoubleClickEvent(QMouseEvent *event) {
     // The release that ends a double click is not another click.
     FPressed = false;
     if (event->button() == Qt::LeftButton && OnDblClick)
@@ -693,8 +665,7 @@ void TRotateImage::mouseDoubleClickEvent(QMouseEvent *event)
         QWidget::mouseDoubleClickEvent(event);
 }
 
-void TRotateImage::FollowParent()
-{
+void TRotateImage::FollowParent() {
     QWidget *parent = FAlign == TAlign::alClient ? parentWidget() : nullptr;
     if (FWatchedParent != parent) {
         if (FWatchedParent)
@@ -707,15 +678,13 @@ void TRotateImage::FollowParent()
         setGeometry(parent->contentsRect());
 }
 
-bool TRotateImage::eventFilter(QObject *watched, QEvent *event)
-{
+bool TRotateImage::eventFilter(QObject *watched, QEvent *event) {
     if (watched == FWatchedParent && event->type() == QEvent::Resize)
         setGeometry(FWatchedParent->contentsRect());
     return QWidget::eventFilter(watched, event);
 }
 
-bool TRotateImage::event(QEvent *event)
-{
+bool TRotateImage::event(QEvent *event) {
     if (event->type() == QEvent::ParentChange)
         FollowParent();
     return QWidget::event(event);

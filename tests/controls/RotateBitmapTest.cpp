@@ -16,10 +16,11 @@ namespace {
 using Px = std::uint32_t;
 
 // Every pixel different, with a non-zero fourth byte so whole 32-bit pixels must be moved.
-Px Marker(int x, int yTop) { return 0x5A000000u | (Px(x) << 12) | Px(yTop); }
+Px Marker(int x, int yTop) {
+    return 0x5A000000u | (Px(x) << 12) | Px(yTop);
+}
 
-TBitmap Numbered(int w, int h)
-{
+TBitmap Numbered(int w, int h) {
     QImage img(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
@@ -27,8 +28,7 @@ TBitmap Numbered(int w, int h)
     return TBitmap(img);
 }
 
-Px At(const TBitmap &b, int x, int yTop)
-{
+Px At(const TBitmap &b, int x, int yTop) {
     return reinterpret_cast<const Px *>(b.Image().constScanLine(yTop))[x];
 }
 
@@ -36,8 +36,7 @@ constexpr TColor Background = 0x00332211; // red 0x11, green 0x22, blue 0x33
 constexpr Px BackgroundPixel = 0x00112233;
 
 void ExpectQuarterTurn(int w, int h, long double angle,
-                       const std::function<QPoint(int x, int y)> &dest)
-{
+                       const std::function<QPoint(int x, int y)> &dest) {
     SCOPED_TRACE(testing::Message() << w << " x " << h << " at " << double(angle));
     const TBitmap src = Numbered(w, h);
     const auto r = RotateBitmap(src, Background, angle);
@@ -46,7 +45,8 @@ void ExpectQuarterTurn(int w, int h, long double angle,
     ASSERT_EQ(r->Height(), sideways ? w : h);
     QImage expected(r->Width(), r->Height(), QImage::Format_RGB32);
     for (int y = 0; y < expected.height(); ++y) // fill() would make the fourth byte 0xFF
-        std::fill_n(reinterpret_cast<Px *>(expected.scanLine(y)), expected.width(), BackgroundPixel);
+        std::fill_n(reinterpret_cast<Px *>(expected.scanLine(y)), expected.width(),
+                    BackgroundPixel);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const QPoint d = dest(x, y);
@@ -61,8 +61,7 @@ void ExpectQuarterTurn(int w, int h, long double angle,
 
 } // namespace
 
-TEST(RotateBitmap, QuarterTurnsMovePixelsExactlyWithTheirOneColumnShifts)
-{
+TEST(RotateBitmap, QuarterTurnsMovePixelsExactlyWithTheirOneColumnShifts) {
     const QSize sizes[] = {{4, 2}, {6, 4}, {5, 3}, {3, 5}, {4, 3}, {5, 2}, {1, 1}, {1, 4}};
     for (const QSize s : sizes) {
         const int w = s.width(), h = s.height();
@@ -76,19 +75,16 @@ TEST(RotateBitmap, QuarterTurnsMovePixelsExactlyWithTheirOneColumnShifts)
         ExpectQuarterTurn(w, h, -180, half);
         // 270 does not take the centre correction of -90: with an even height the picture
         // sits one column to the left; -270 likewise sits one row lower for an even width.
-        ExpectQuarterTurn(w, h, 270, [=](int x, int y) {
-            return cw(x, y) - QPoint(h % 2 == 0 ? 1 : 0, 0);
-        });
-        ExpectQuarterTurn(w, h, -270, [=](int x, int y) {
-            return ccw(x, y) + QPoint(0, w % 2 == 0 ? 1 : 0);
-        });
+        ExpectQuarterTurn(w, h, 270,
+                          [=](int x, int y) { return cw(x, y) - QPoint(h % 2 == 0 ? 1 : 0, 0); });
+        ExpectQuarterTurn(w, h, -270,
+                          [=](int x, int y) { return ccw(x, y) + QPoint(0, w % 2 == 0 ? 1 : 0); });
         ExpectQuarterTurn(w, h, 360, [](int x, int y) { return QPoint(x, y); });
         ExpectQuarterTurn(w, h, -720, [](int x, int y) { return QPoint(x, y); });
     }
 }
 
-TEST(RotateBitmap, FourByTwoAtNinetyPutsTheBottomRightPixelTopRight)
-{
+TEST(RotateBitmap, FourByTwoAtNinetyPutsTheBottomRightPixelTopRight) {
     const auto r = RotateBitmap(Numbered(4, 2), Background, 90);
     ASSERT_EQ(r->Width(), 2);
     ASSERT_EQ(r->Height(), 4);
@@ -98,8 +94,7 @@ TEST(RotateBitmap, FourByTwoAtNinetyPutsTheBottomRightPixelTopRight)
             EXPECT_NE(At(*r, x, y), BackgroundPixel);
 }
 
-TEST(RotateBitmap, FortyFiveDegreesGivesTheBoundingSizeWithBackgroundCorners)
-{
+TEST(RotateBitmap, FortyFiveDegreesGivesTheBoundingSizeWithBackgroundCorners) {
     const auto r = RotateBitmap(Numbered(100, 50), Background, 45);
     ASSERT_EQ(r->Width(), 106);
     ASSERT_EQ(r->Height(), 106);
@@ -109,8 +104,7 @@ TEST(RotateBitmap, FortyFiveDegreesGivesTheBoundingSizeWithBackgroundCorners)
     EXPECT_EQ(At(*r, 53, 52) >> 24, 0x5Au);
 }
 
-TEST(RotateBitmap, BackgroundKeepsTheColourFlagByteAndResolvesSystemColours)
-{
+TEST(RotateBitmap, BackgroundKeepsTheColourFlagByteAndResolvesSystemColours) {
     const TBitmap src = Numbered(20, 10);
     const auto flagged = RotateBitmap(src, TColor(0x7F123456), 30);
     EXPECT_EQ(At(*flagged, 0, 0), 0x7F563412u);
@@ -121,8 +115,7 @@ TEST(RotateBitmap, BackgroundKeepsTheColourFlagByteAndResolvesSystemColours)
     EXPECT_EQ(At(*system, 0, 0), facePixel);
 }
 
-TEST(RotateBitmap, AngleIsNormalisedWithItsSign)
-{
+TEST(RotateBitmap, AngleIsNormalisedWithItsSign) {
     EXPECT_EQ(NormalizeAngle(450), 90);
     EXPECT_EQ(NormalizeAngle(-90), -90);
     EXPECT_EQ(NormalizeAngle(270), 270);
@@ -139,8 +132,7 @@ TEST(RotateBitmap, AngleIsNormalisedWithItsSign)
     EXPECT_EQ(negative->Image(), RotateBitmap(src, Background, -280)->Image());
 }
 
-TEST(RotateBitmap, MinusHalfADegreeTurnsClockwise)
-{
+TEST(RotateBitmap, MinusHalfADegreeTurnsClockwise) {
     // A horizontal line through a wide picture: turned clockwise on the screen, its right end
     // goes down (larger top-down rows) and its left end up.
     QImage img(400, 40, QImage::Format_RGB32);
@@ -159,8 +151,7 @@ TEST(RotateBitmap, MinusHalfADegreeTurnsClockwise)
     EXPECT_LE(lineRow(390) - lineRow(10), 4);
 }
 
-TEST(RotateBitmap, AgreesWithAFloatingPointRotationExceptAtSamplingBoundaries)
-{
+TEST(RotateBitmap, AgreesWithAFloatingPointRotationExceptAtSamplingBoundaries) {
     // The reference samples with the exact sine and cosine; the fixed-point values are
     // truncated to 1/65536, so a sample may fall on the other side of a pixel border only
     // when the exact position lies within (|x| + |y|) / 65536 of that border.
@@ -193,7 +184,8 @@ TEST(RotateBitmap, AgreesWithAFloatingPointRotationExceptAtSamplingBoundaries)
                     continue;
                 ++differing;
                 const double slack = (std::fabs(x) + std::fabs(y)) / 65536 + 1e-9;
-                const double du = std::fabs(uf - std::round(uf)), dv = std::fabs(vf - std::round(vf));
+                const double du = std::fabs(uf - std::round(uf)),
+                             dv = std::fabs(vf - std::round(vf));
                 EXPECT_TRUE(du <= slack || dv <= slack)
                     << "pixel (" << i << ", " << row << ") off by more than the truncation";
             }
@@ -204,8 +196,7 @@ TEST(RotateBitmap, AgreesWithAFloatingPointRotationExceptAtSamplingBoundaries)
     EXPECT_LT(double(differing) / double(compared), 0.01) << differing << " of " << compared;
 }
 
-TEST(RotateBitmap, ResultDoesNotDependOnTheSplitAcrossThreads)
-{
+TEST(RotateBitmap, ResultDoesNotDependOnTheSplitAcrossThreads) {
     QImage img(300, 211, QImage::Format_RGB32);
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x)
@@ -231,8 +222,7 @@ TEST(RotateBitmap, ResultDoesNotDependOnTheSplitAcrossThreads)
     EXPECT_EQ(At(*big, 0, 0), BackgroundPixel);
 }
 
-TEST(RotateBitmap, TinyPicturesAndTheUnturnedCase)
-{
+TEST(RotateBitmap, TinyPicturesAndTheUnturnedCase) {
     EXPECT_TRUE(RotateBitmap(TBitmap(), Background, 45)->Empty());
     EXPECT_TRUE(RotateBitmap(TBitmap(), Background, 0)->Empty());
     const TBitmap one = Numbered(1, 1);
@@ -246,8 +236,7 @@ TEST(RotateBitmap, TinyPicturesAndTheUnturnedCase)
     EXPECT_EQ(RotateBitmap(src, Background, 0)->Image(), src.Image());
 }
 
-TEST(RotateBitmap, OverflowIsRaisedBeforeAnythingIsAllocatedOrRead)
-{
+TEST(RotateBitmap, OverflowIsRaisedBeforeAnythingIsAllocatedOrRead) {
     // The turned size leaves 32 bits: a 180-degree turn of a very wide picture.
     try {
         RotateBitmap(Numbered(40000, 1), Background, 180);
@@ -272,8 +261,7 @@ TEST(RotateBitmap, OverflowIsRaisedBeforeAnythingIsAllocatedOrRead)
     munmap(p, bytes);
 }
 
-TEST(RotateBitmap, AnglesThatAreNotNumbersAreRefused)
-{
+TEST(RotateBitmap, AnglesThatAreNotNumbersAreRefused) {
     const TBitmap src = Numbered(8, 8);
     for (const long double bad : {std::numeric_limits<long double>::quiet_NaN(),
                                   std::numeric_limits<long double>::infinity(),
@@ -292,8 +280,7 @@ TEST(RotateBitmap, AnglesThatAreNotNumbersAreRefused)
                  Exception);
 }
 
-TEST(MapToRotated, FourByTwoAtNinetyMapsItsCornersAsWorkedOut)
-{
+TEST(MapToRotated, FourByTwoAtNinetyMapsItsCornersAsWorkedOut) {
     QPoint pts[4] = {{0, 0}, {4, 0}, {4, 2}, {0, 2}};
     MapToRotated(pts, 3, 90, 4, 2, 2, 4);
     EXPECT_EQ(pts[0], QPoint(0, 3));
@@ -306,8 +293,7 @@ TEST(MapToRotated, FourByTwoAtNinetyMapsItsCornersAsWorkedOut)
     EXPECT_EQ(untouched[0], QPoint(5, 5));
 }
 
-TEST(MapToRotated, FollowsTheTurnedPixels)
-{
+TEST(MapToRotated, FollowsTheTurnedPixels) {
     // A pixel's top-left corner maps next to where RotateBitmap put that pixel (odd sizes
     // avoid the centre corrections).
     const TBitmap src = Numbered(9, 5);
@@ -329,8 +315,7 @@ TEST(MapToRotated, FollowsTheTurnedPixels)
     }
 }
 
-TEST(MulDiv, RoundsHalvesAwayFromZeroAndFailsSoftly)
-{
+TEST(MulDiv, RoundsHalvesAwayFromZeroAndFailsSoftly) {
     EXPECT_EQ(MulDiv(300, 250, 400), 188);
     EXPECT_EQ(MulDiv(5, 1, 2), 3);
     EXPECT_EQ(MulDiv(-5, 1, 2), -3);
@@ -340,6 +325,6 @@ TEST(MulDiv, RoundsHalvesAwayFromZeroAndFailsSoftly)
     EXPECT_EQ(MulDiv(7, 1, 3), 2);
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
     EXPECT_EQ(MulDiv(1 << 30, 8, 2), -1);
-    EXPECT_EQ(MulDiv(1 << 30, 4, 2), -1); // 2^31 does not fit
+    EXPECT_EQ(MulDiv(1 << 30, 4, 2), -1);          // 2^31 does not fit
     EXPECT_EQ(MulDiv(65536, 65536, 65536), 65536); // the product needs 64 bits
 }

@@ -12,15 +12,13 @@
 
 namespace {
 
-TBitmap Filled(int w, int h, QRgb rgb)
-{
+TBitmap Filled(int w, int h, QRgb rgb) {
     QImage img(w, h, QImage::Format_RGB32);
     img.fill(rgb);
     return TBitmap(img);
 }
 
-void Load(TRotateImage &control, const TGraphic &graphic)
-{
+void Load(TRotateImage &control, const TGraphic &graphic) {
     TPicture picture;
     picture.SetGraphic(&graphic);
     control.SetPicture(picture);
@@ -28,8 +26,7 @@ void Load(TRotateImage &control, const TGraphic &graphic)
 
 // The viewer's arrangement: centred, shrunk to fit, laid out for the diagonal.
 struct ViewerLayout : testing::Test {
-    ViewerLayout()
-    {
+    ViewerLayout() {
         image.resize(250, 250);
         image.SetCenter(true);
         image.SetProportional(true);
@@ -40,8 +37,7 @@ struct ViewerLayout : testing::Test {
 
 } // namespace
 
-TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn)
-{
+TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn) {
     EXPECT_EQ(image.Diagonal(), 500);
     EXPECT_EQ(image.GetDestRect(), (TRect{50, 25, 200, 225}));
     image.SetAngle(90);
@@ -52,25 +48,20 @@ TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn)
     EXPECT_DOUBLE_EQ(double(turned.Height()) / image.Rotated().Height(), 0.5);
 }
 
-TEST_F(ViewerLayout, OutlineFollowsTheTurnedPicture)
-{
+TEST_F(ViewerLayout, OutlineFollowsTheTurnedPicture) {
     // Unturned, the outline sits half a source pixel up and left of the rectangle, as the
     // centre of an even-sized copy lies left of and above its middle.
-    EXPECT_EQ(image.ClipOutline(),
-              QPolygon({{50, 24}, {200, 24}, {200, 224}, {50, 224}}));
+    EXPECT_EQ(image.ClipOutline(), QPolygon({{50, 24}, {200, 24}, {200, 224}, {50, 224}}));
     image.SetAngle(90);
-    EXPECT_EQ(image.ClipOutline(),
-              QPolygon({{25, 200}, {25, 50}, {225, 50}, {225, 200}}));
+    EXPECT_EQ(image.ClipOutline(), QPolygon({{25, 200}, {25, 50}, {225, 50}, {225, 200}}));
     image.SetAngle(45);
     EXPECT_EQ(image.GetDestRect(), (TRect{1, 1, 248, 248}));
-    EXPECT_EQ(image.ClipOutline(),
-              QPolygon({{1, 107}, {107, 1}, {248, 142}, {142, 248}}));
+    EXPECT_EQ(image.ClipOutline(), QPolygon({{1, 107}, {107, 1}, {248, 142}, {142, 248}}));
     EXPECT_TRUE(image.GetClipRgn().contains(QPoint(124, 124)));
     EXPECT_FALSE(image.GetClipRgn().contains(QPoint(5, 5)));
 }
 
-TEST_F(ViewerLayout, ResizingAndSettingsRecomputeTheCachedRectangle)
-{
+TEST_F(ViewerLayout, ResizingAndSettingsRecomputeTheCachedRectangle) {
     EXPECT_EQ(image.GetDestRect(), (TRect{50, 25, 200, 225}));
     image.resize(500, 500);
     EXPECT_EQ(image.GetDestRect(), (TRect{100, 50, 400, 450}));
@@ -84,8 +75,7 @@ TEST_F(ViewerLayout, ResizingAndSettingsRecomputeTheCachedRectangle)
     EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 500, 500}));
 }
 
-TEST(RotateImage, ProportionalAloneShrinksButNeverEnlarges)
-{
+TEST(RotateImage, ProportionalAloneShrinksButNeverEnlarges) {
     TRotateImage image;
     image.resize(250, 250);
     image.SetUniqueSize(false);
@@ -98,8 +88,7 @@ TEST(RotateImage, ProportionalAloneShrinksButNeverEnlarges)
     EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 250, 200}));
 }
 
-TEST(RotateImage, UnchangedAngleDoesNothingAndAnglesWaitForAPicture)
-{
+TEST(RotateImage, UnchangedAngleDoesNothingAndAnglesWaitForAPicture) {
     TRotateImage image;
     image.SetAngle(90); // no picture: only stored
     EXPECT_TRUE(image.Rotated().Empty());
@@ -125,8 +114,7 @@ TEST(RotateImage, UnchangedAngleDoesNothingAndAnglesWaitForAPicture)
     EXPECT_EQ(image.Diagonal(), 0);
 }
 
-TEST(RotateImage, ConvertedPicturesTakeTheControlColourInTheirCorners)
-{
+TEST(RotateImage, ConvertedPicturesTakeTheControlColourInTheirCorners) {
     TRotateImage image;
     image.SetColor(0x00405060);
     QImage photo(40, 20, QImage::Format_RGB32);
@@ -138,13 +126,13 @@ TEST(RotateImage, ConvertedPicturesTakeTheControlColourInTheirCorners)
     EXPECT_NE(static_cast<const TGraphic *>(image.Source()), image.Picture().Graphic());
     image.SetAngle(30);
     // The colour carries the control's flag byte into the background pixels.
-    const auto corner = reinterpret_cast<const std::uint32_t *>(image.Rotated().Image().constBits())[0];
+    const auto corner =
+        reinterpret_cast<const std::uint32_t *>(image.Rotated().Image().constBits())[0];
     EXPECT_EQ(corner, 0x04605040u);
     EXPECT_EQ(image.Rotated().TransparentColor(), TColor(0x04405060));
 }
 
-TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough)
-{
+TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
     QWidget parent;
     parent.resize(200, 200);
     parent.setAutoFillBackground(true);
@@ -172,7 +160,7 @@ TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough)
     const QRect dest = image.GetDestRect().ToQRect();
     EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
     EXPECT_EQ(shot.pixel(dest.left() + 3, dest.top() + 3), qRgb(255, 0, 0)); // background corner
-    EXPECT_EQ(shot.pixel(dest.center() + QPoint(0, 30)), qRgb(255, 0, 0));  // blue keyed out
+    EXPECT_EQ(shot.pixel(dest.center() + QPoint(0, 30)), qRgb(255, 0, 0));   // blue keyed out
     EXPECT_EQ(shot.pixel(190, 190), qRgb(255, 0, 0));
 
     // Clipped instead: the picture's own blue shows, but nothing outside its outline.
@@ -184,8 +172,7 @@ TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough)
     EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
 }
 
-TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize)
-{
+TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize) {
     TRotateImage image;
     image.SetAutoSize(true);
     Load(image, Filled(300, 400, qRgb(1, 1, 1)));
@@ -203,8 +190,7 @@ TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize)
     EXPECT_EQ(h, 300);
 }
 
-TEST(RotateImage, ClientAlignmentFollowsTheParent)
-{
+TEST(RotateImage, ClientAlignmentFollowsTheParent) {
     QWidget parent;
     parent.resize(300, 200);
     parent.setContentsMargins(5, 6, 7, 8);
@@ -216,8 +202,7 @@ TEST(RotateImage, ClientAlignmentFollowsTheParent)
     EXPECT_TRUE(testutil::WaitFor([&] { return image.geometry() == QRect(5, 6, 388, 286); }));
 }
 
-TEST(RotateImage, LoadingDefersTheBuildUntilTheEnd)
-{
+TEST(RotateImage, LoadingDefersTheBuildUntilTheEnd) {
     TRotateImage image;
     image.SetLoading(true);
     Load(image, Filled(6, 4, qRgb(1, 1, 1)));
@@ -228,8 +213,7 @@ TEST(RotateImage, LoadingDefersTheBuildUntilTheEnd)
     EXPECT_EQ(image.Rotated().Height(), 6);
 }
 
-TEST(RotateImage, FailedTurnsKeepThePreviousPictureAndBadAnglesAreRefused)
-{
+TEST(RotateImage, FailedTurnsKeepThePreviousPictureAndBadAnglesAreRefused) {
     TRotateImage image;
     Load(image, TBitmap(QImage(32767, 100, QImage::Format_RGB32)));
     const TBitmap *before = &image.Rotated();
@@ -250,8 +234,7 @@ TEST(RotateImage, FailedTurnsKeepThePreviousPictureAndBadAnglesAreRefused)
     EXPECT_FALSE(image.Rotated().Empty());
 }
 
-TEST(RotateImage, ClicksAndDoubleClicksReachTheirHandlers)
-{
+TEST(RotateImage, ClicksAndDoubleClicksReachTheirHandlers) {
     TRotateImage image;
     int clicks = 0, doubles = 0;
     image.OnClick = [&] { ++clicks; };
