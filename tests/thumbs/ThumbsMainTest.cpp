@@ -11,7 +11,6 @@
 #include "Exceptions.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
-#include "ShellUi.h"
 #include "TempFolder.h"
 #include "TestUtil.h"
 #include "ThumbsMain.h"
@@ -72,19 +71,6 @@ protected:
     std::string FOldRuntime, FPreview;
     std::unique_ptr<TthumbForm1> form;
 };
-
-TEST_F(ThumbCreator, StartsWithTheDesignedWindowAndValues) {
-    EXPECT_EQ(form->Caption(), "Tumbnail Creator");
-    EXPECT_EQ(form->size(), QSize(519, 359));
-    EXPECT_FALSE(form->isVisible());
-    EXPECT_EQ(form->FilesListBox->count(), 0);
-    EXPECT_EQ(form->WidthUpDown->Position(), 150);
-    EXPECT_EQ(form->HeightUpDown->Position(), 100);
-    EXPECT_EQ(form->WidthEdit->text(), "150");
-    EXPECT_EQ(form->Shape1->BrushColor(), clWhite);
-    EXPECT_TRUE(form->PrefixEdit->text().isEmpty());
-    EXPECT_EQ(form->StatusText(), "");
-}
 
 TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail) {
     const auto preview = testutil::ReadFile(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"));
@@ -160,20 +146,4 @@ TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone) {
     testutil::WriteFile(Thumb(), std::vector<std::uint8_t>{});
     Convert(MakeJpeg(300, 200));
     EXPECT_TRUE(HasThumbnailComment(Thumb()));
-}
-
-TEST_F(ThumbCreator, TheFolderDialogPreselectsAnExistingOutputFolder) {
-    std::string initial;
-    SetBrowseForFolderHookForTesting([&](const std::string &title, const std::string &start) {
-        EXPECT_EQ(title, "Select Output Directory");
-        initial = start;
-        return FPics.path();
-    });
-    form->SpeedButton2Click();
-    EXPECT_EQ(initial, "");
-    EXPECT_EQ(form->OutDirEdit->text().toStdString(), FPics.path());
-    form->OutDirEdit->setText(QString::fromStdString(FRuntime.path()));
-    form->SpeedButton2Click();
-    EXPECT_EQ(initial, FRuntime.path());
-    SetBrowseForFolderHookForTesting({});
 }
