@@ -2,8 +2,6 @@
 // parent, caching and sizing.
 #include <gtest/gtest.h>
 
-#include <QTest>
-
 #include <limits>
 
 #include "Exceptions.h"
@@ -232,16 +230,4 @@ TEST(RotateImage, FailedTurnsKeepThePreviousPictureAndBadAnglesAreRefused) {
     EXPECT_EQ(image.Angle(), 90);
     image.SetAngle(-1e9L);
     EXPECT_FALSE(image.Rotated().Empty());
-}
-
-TEST(RotateImage, ClicksAndDoubleClicksReachTheirHandlers) {
-    TRotateImage image;
-    int clicks = 0, doubles = 0;
-    image.OnClick = [&] { ++clicks; };
-    image.OnDblClick = [&] { ++doubles; };
-    image.show();
-    QTest::mouseClick(&image, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(clicks, 1);
-    QTest::mouseDClick(&image, Qt::LeftButton, {}, QPoint(10, 10));
-    EXPECT_EQ(doubles, 1);
 }
