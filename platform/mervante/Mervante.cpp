@@ -380,9 +380,15 @@ Bytes EncodeBitmap(const libraw_thumbnail_t &thumb, int flip, int quality) {
     return result;
 }
 
+extern "C" void QuietDataError(void *, const char *, const int) {}
+extern "C" void QuietMemoryError(void *, const char *, const char *) {}
+
 // Reads the RAW file through stream and returns its largest preview as an upright JPEG.
 Bytes ReadPreview(TableStream &stream, int quality) {
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    // LibRaw reports damaged data on standard error by default; its result codes say enough.
+    raw->set_dataerror_handler(QuietDataError, nullptr);
+    raw->set_memerror_handler(QuietMemoryError, nullptr);
     if (raw->open_datastream(&stream) != LIBRAW_SUCCESS)
         throw Failure{MervanteNoPreview};
     const libraw_thumbnail_t &info = raw->imgdata.thumbnail;
