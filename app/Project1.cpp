@@ -1,4 +1,5 @@
 // Program entry: the application object, its title, and the five windows, created once.
+#include <QIcon>
 #include <QTimer>
 
 #include "Application.h"
@@ -15,13 +16,18 @@ int main(int argc, char **argv)
     app.SetTitle("Pixavant");
     // Only the main window's close ends the program; hidden windows do not keep it alive.
     app.setQuitOnLastWindowClosed(false);
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icons/pixavant-48.png"));
+    icon.addFile(QStringLiteral(":/icons/pixavant-256.png"));
+    app.setWindowIcon(icon);
+    app.setDesktopFileName(QStringLiteral("org.pixavant.Pixavant"));
 
-    auto *main = new TMainForm;
+    auto *main = MainForm = new TMainForm;
     app.SetMainForm(main);
-    auto *view = new TviewForm;
-    auto *full = new Tfullform;
-    auto *thumbs = new TthumbForm1;
-    auto *about = new TAboutform;
+    auto *view = viewForm = new TviewForm;
+    auto *full = fullform = new Tfullform;
+    auto *thumbs = thumbForm1 = new TthumbForm1;
+    auto *about = Aboutform = new TAboutform;
 
     main->show();
     // Every window and the notify record exist now: open the start folder, which scans it.

@@ -347,16 +347,6 @@ void TMainForm::ShowCurrentFile(const std::string &text)
     PnlCurFile->setText(Decode(" " + text));
 }
 
-std::string RemoveAll(const std::string &sub, const std::string &s)
-{
-    if (sub.empty())
-        return s;
-    std::string result = s;
-    for (auto pos = result.find(sub); pos != std::string::npos; pos = result.find(sub))
-        result.erase(pos, sub.size());
-    return result;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Folder scan
 
@@ -447,6 +437,7 @@ void TMainForm::WMRescan()
 
 void TMainForm::StartScan()
 {
+    ++FScanCount;
     SetProgressPosition(0);
     FThumbnailPass = false;
     BtnStop->setEnabled(true);
@@ -499,6 +490,8 @@ bool TMainForm::ConvertRawFiles(const std::string &folder)
         // One bad RAW file must not keep the folder from being listed: it gets no new
         // thumbnail, and the failures are reported together once the listing has started.
         try {
+            if (!thumbForm1)
+                throw Exception("The thumbnail creator is not available");
             if (!convertraw()) {
                 FRawFailures.emplace_back(name, "no preview picture could be extracted");
                 continue;

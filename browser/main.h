@@ -124,6 +124,7 @@ public:
     bool ThumbnailPass() const { return FThumbnailPass; }
     bool RestartPending() const { return FRestartPending; }
     TThumbnailExtractorThread *Extractor() const { return FExtractor; }
+    int ScanCount() const { return FScanCount; }
     const TThumbnailExtractorNotify &Notify() const { return FNotify; }
 
 protected:
@@ -142,6 +143,7 @@ private:
     // One scan at a time: set while ScanFolder runs (the RAW pass lets events in).
     bool FScanning = false;
     bool FStopRequested = false;
+    int FScanCount = 0;
     // The list update the listing pass leaves open until the icons are done (or the run ends).
     bool FListUpdateOpen = false;
     int FProgressPosition = 0;
@@ -160,6 +162,3 @@ extern const TColor MaskColorByPass[2];
 std::string PictureForEntry(const std::string &path);
 
 extern TMainForm *MainForm;
-
-// S with every occurrence of Sub removed, searching from the start again after each deletion.
-std::string RemoveAll(const std::string &sub, const std::string &s);

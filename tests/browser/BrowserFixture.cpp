@@ -1,0 +1,86 @@
+#include "BrowserFixture.h"
+
+#include <QCoreApplication>
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "ThumbsMain.h"
+#include "Thread.h"
+#include "about.h"
+#include "main.h"
+
+namespace {
+const char *const Vars[] = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
+}
+
+void BrowserTest::SetUp()
+{
+    FHome = std::make_unique<testutil::TempDir>();
+    for (const char *var : Vars) {
+        const char *old = std::getenv(var);
+        SavedEnv.push_back(old ? old : "");
+        const std::string dir = FHome->file(var);
+        ::mkdir(dir.c_str(), 0700);
+        setenv(var, dir.c_str(), 1);
+    }
+    SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
+        Boxes.push_back(text);
+        return IDOK;
+    });
+    Application->SetTitle("Pixavant");
+    Main = std::make_unique<TMainForm>();
+    Thumbs = std::make_unique<TthumbForm1>();
+    About = std::make_unique<TAboutform>();
+    MainForm = Main.get();
+    thumbForm1 = Thumbs.get();
+    Aboutform = About.get();
+}
+
+void BrowserTest::TearDown()
+{
+    if (Main)
+        Main->BtnStopClick();
+    TThread::WaitForAll();
+    QCoreApplication::processEvents();
+    thumbForm1 = nullptr;
+    Aboutform = nullptr;
+    About.reset();
+    Thumbs.reset();
+    Main.reset();
+    SetMessageBoxHook(nullptr);
+    for (std::size_t i = 0; i < SavedEnv.size(); ++i) {
+        if (SavedEnv[i].empty())
+            unsetenv(Vars[i]);
+        else
+            setenv(Vars[i], SavedEnv[i].c_str(), 1);
+    }
+}
+
+bool BrowserTest::Idle() const
+{
+    return !Main->Extractor() && !Main->RestartPending() && Main->PnlStatus->text() == " Ready";
+}
+
+void BrowserTest::ScanAndWait(const std::string &folder)
+{
+    Main->EdSelFolder->setText(QString::fromStdString(folder));
+    Main->BtnRefreshClick();
+    ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
+    QCoreApplication::processEvents();
+}
+
+std::vector<std::string> BrowserTest::Captions() const
+{
+    std::vector<std::string> captions;
+    for (int i = 0; i < Main->ListView->Count(); ++i)
+        captions.push_back(Main->ListView->Caption(i));
+    return captions;
+}
+
+std::string BrowserTest::Status() const
+{
+    return Main->PnlStatus->text().toStdString();
+}

@@ -1,0 +1,200 @@
+// The main window's state after start-up, its option controls, the start folder, the list's
+// message handlers and the selection details.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdlib>
+
+#include "BrowserFixture.h"
+#include "Exceptions.h"
+#include "Graphics.h"
+#include "main.h"
+#include "view.h"
+
+TEST_F(BrowserTest, StateAfterStartUp)
+{
+    EXPECT_EQ(Main->Caption(), "Pixavant");
+    const TThumbnailExtractorNotify &n = Main->Notify();
+    EXPECT_EQ(n.Window, Main->Handle());
+    EXPECT_EQ(n.MsgIconsDone, 1128u);
+    EXPECT_EQ(n.MsgUseImage, 1129u);
+    EXPECT_EQ(n.MsgAddImage, 1126u);
+    EXPECT_EQ(n.MsgReplaceImage, 1130u);
+    EXPECT_EQ(n.MsgItemStarted, 1131u);
+    EXPECT_EQ(Main->Extractor(), nullptr);
+    EXPECT_FALSE(Main->RestartPending());
+    EXPECT_FALSE(Main->ThumbnailPass());
+    EXPECT_FALSE(Main->BtnStop->isEnabled());
+    EXPECT_TRUE(Main->PnlStatus->text().isEmpty());
+    EXPECT_TRUE(Main->PnlCurFile->text().isEmpty());
+    EXPECT_EQ(Main->ProgressPosition(), 0);
+    EXPECT_EQ(Main->ComboBox1->currentText(), "pf32Bit");
+    EXPECT_EQ(Main->ImageList1->Width(), 120);
+    EXPECT_EQ(Main->ImageList1->Height(), 120);
+    EXPECT_EQ(Main->ListView->Count(), 0);
+    EXPECT_TRUE(Main->CheckBox3->isChecked());
+    EXPECT_FALSE(Main->Label1->isVisible());
+}
+
+TEST_F(BrowserTest, PixelFormatBitsForEveryIndex)
+{
+    const int expected[] = {4, 8, 16, 24, 32};
+    for (int i = 0; i < 5; ++i) {
+        Main->ComboBox1->setCurrentIndex(i);
+        EXPECT_EQ(Main->PixelFormatBits(), expected[i]);
+    }
+    Main->ComboBox1->setCurrentIndex(-1);
+    EXPECT_EQ(Main->PixelFormatBits(), 32);
+}
+
+TEST_F(BrowserTest, OptionBoxesAreNotTheWindowsOwnSoFlagsStayZero)
+{
+    for (QCheckBox *box : {Main->CheckBox1, Main->CheckBox2, Main->CheckBox4, Main->CheckBox5})
+        box->setChecked(true);
+    EXPECT_EQ(Main->ExtractFlags(), 0u);
+}
+
+TEST_F(BrowserTest, CheckBox1ClickKeepsAspectAndScreenExclusive)
+{
+    Main->CheckBox1->setChecked(false);
+    Main->CheckBox3->setChecked(true);
+    Main->CheckBox1Click(Main->CheckBox1); // unchecked: nothing changes
+    EXPECT_TRUE(Main->CheckBox3->isChecked());
+    Main->CheckBox1->click(); // checks it and runs the handler
+    EXPECT_TRUE(Main->CheckBox1->isChecked());
+    EXPECT_FALSE(Main->CheckBox3->isChecked());
+    Main->CheckBox3->setChecked(true);
+    Main->CheckBox1Click(Main->CheckBox3); // tag 32 unchecks CheckBox1
+    EXPECT_FALSE(Main->CheckBox1->isChecked());
+}
+
+TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder)
+{
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char *oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = oldConfig ? oldConfig : "";
+    testutil::TempDir home;
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home.file(".config").c_str(), 1);
+    QDir().mkpath(QString::fromStdString(home.file(".config")));
+    testutil::WriteFile(home.file(".config/user-dirs.dirs"),
+                        "XDG_DOCUMENTS_DIR=\"$HOME/My Docs\"\n");
+
+    Main->EdSelFolder->clear();
+    Main->ShowStartFolder();
+    EXPECT_TRUE(Main->EdSelFolder->text().isEmpty()); // not there yet
+
+    QDir().mkpath(QString::fromStdString(home.file("My Docs")));
+    Main->ShowStartFolder();
+    EXPECT_EQ(Main->EdSelFolder->text().toStdString(), home.file("My Docs"));
+
+    setenv("HOME", oldHome.c_str(), 1);
+    if (oldConfig)
+        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(BrowserTest, IconPassHandlersFillImagesAndStepProgress)
+{
+    for (const char *name : {"a.jpg", "b.jpg", "c.png"})
+        Main->ListView->AddItem(name);
+    Main->SetProgressMax(3);
+    Main->WMItemStarted(1);
+    EXPECT_EQ(Main->PnlCurFile->text(), " b.jpg");
+
+    auto icon = std::make_unique<TBitmap>(120, 120);
+    icon->Fill(clWindow);
+    Main->WMAddImage(0, icon.release());
+    EXPECT_EQ(Main->ImageList1->Count(), 1);
+    EXPECT_EQ(Main->ListView->ImageIndex(0), 0);
+    EXPECT_EQ(Main->ProgressPosition(), 1);
+    Main->WMUseImage(1, 0);
+    EXPECT_EQ(Main->ListView->ImageIndex(1), 0);
+    Main->WMAddImage(2, new TBitmap(120, 120));
+    EXPECT_EQ(Main->ListView->ImageIndex(2), 1);
+    EXPECT_EQ(Main->ProgressPosition(), 3);
+    Main->WMUseImage(2, 1); // a step past the maximum starts again from the minimum
+    EXPECT_EQ(Main->ProgressPosition(), 0);
+
+    // The icon's background became transparent; thumbnails are stored opaque.
+    EXPECT_EQ(qAlpha(Main->ImageList1->Image(0).toImage().pixel(60, 60)), 0);
+
+    Main->WMIconsDone();
+    EXPECT_TRUE(Main->ThumbnailPass());
+    EXPECT_EQ(Main->PnlStatus->text(), " Extracting thumbnails");
+    EXPECT_EQ(Main->PnlCurFile->text(), " ");
+    EXPECT_EQ(Main->ProgressPosition(), 0);
+
+    auto thumb = std::make_unique<TBitmap>(120, 120);
+    thumb->Fill(clWindow);
+    Main->WMAddImage(0, thumb.release());
+    EXPECT_EQ(Main->ListView->ImageIndex(0), 2);
+    EXPECT_EQ(qAlpha(Main->ImageList1->Image(2).toImage().pixel(60, 60)), 255);
+    EXPECT_EQ(Main->ProgressPosition(), 1);
+
+    auto last = std::make_unique<TBitmap>(120, 120);
+    last->Fill(0x0000FF);
+    Main->WMReplaceImage(1, last.release());
+    EXPECT_EQ(Main->ImageList1->Count(), 3);
+    EXPECT_EQ(Main->ImageList1->Image(0).toImage().pixel(5, 5), qRgb(255, 0, 0));
+    EXPECT_EQ(Main->ProgressPosition(), 2);
+}
+
+TEST_F(BrowserTest, ReplacingWithoutAnImageRaisesTheImageListError)
+{
+    Main->ListView->AddItem("a.jpg");
+    try {
+        Main->WMReplaceImage(0, new TBitmap(120, 120));
+        FAIL();
+    } catch (const Exception &e) {
+        EXPECT_STREQ(e.what(), "Unable to Replace Image");
+    }
+}
+
+TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath)
+{
+    struct Row {
+        const char *folder, *caption, *label, *windowCaption;
+    };
+    const Row rows[] = {
+        {"/Pics", "IMG_0001.CR2.JPG", "/Pics/IMG_0001.CR2", "Pixavant - IMG_0001.CR2"},
+        {"/Pics", "holiday.jpg", "/Pics/holiday.jpg", "Pixavant - holiday.jpg"},
+        {"/Pics", "scan.tif", "/Pics/scan.tif", "Pixavant - scan.tif"},
+        {"/Pics", "img.cr2.jpg", "/Pics/img.cr2.jpg", "Pixavant - img.cr2.jpg"},
+        {"/Pics", "img.cr2.JPG", "/Pics/img.cr2", "Pixavant - img.cr2"},
+        {"/Pics", "A.CR2.CR2.JPG", "/Pics/A.CR2.CR2", "Pixavant - A.CR2.CR2"},
+        {"/A.JPG", "X.CR2.JPG", "/A.JPG/X.CR2", "Pixavant - X.CR2"},
+        {"/Pics", "a.JPG.JPG", "/Pics/a.JPG.JPG", "Pixavant - a.JPG.JPG"},
+        {"/", "root.CR2.JPG", "/root.CR2", "Pixavant - root.CR2"},
+    };
+    for (const Row &row : rows) {
+        Main->ListView->Clear();
+        Main->EdSelFolder->setText(row.folder);
+        Main->ListView->AddItem(row.caption);
+        Main->ListView->SetItemIndex(0);
+        EXPECT_EQ(Main->Label1->text().toStdString(), row.label) << row.caption;
+        EXPECT_EQ(Main->Caption(), row.windowCaption) << row.caption;
+    }
+}
+
+TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues)
+{
+    Main->EdSelFolder->setText("/Pics");
+    Main->ListView->AddItem("one.jpg");
+    Main->ListView->AddItem("two.CR2.JPG");
+    Main->ListView->SetItemIndex(0);
+    Main->ListView->SetItemIndex(1);
+    EXPECT_EQ(Main->Label1->text(), "/Pics/two.CR2");
+    EXPECT_EQ(Main->Caption(), "Pixavant - two.CR2");
+}
+
+TEST_F(BrowserTest, DoubleClickWithoutSelectionOpensNothing)
+{
+    TviewForm view;
+    Main->ListView->AddItem("a.jpg");
+    Main->ListViewDblClick();
+    EXPECT_FALSE(view.isVisible());
+}
