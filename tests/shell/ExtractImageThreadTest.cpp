@@ -271,23 +271,6 @@ TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture)
     EXPECT_TRUE(made[0]->Killed);
 }
 
-TEST_F(ExtractorRun, AbortOfAnExtractorWithoutATaskStillPostsNothingMore)
-{
-    auto gate = std::make_shared<std::atomic<bool>>(false);
-    Fakes.Behaviours["a.jpg"].OfferTask = false;
-    Fakes.Behaviours["a.jpg"].Gate = gate;
-    Items({"a.jpg", "b.jpg"});
-    OnMessage = [this, gate](const Msg &m) {
-        if (m.Id == ItemStarted && m.Item == 0 && Thread && !AfterIconsDone().empty()) {
-            Thread->Abort();
-            *gate = true; // the picture comes back after the abort
-        }
-    };
-    Run();
-    for (const Msg &m : AfterIconsDone())
-        EXPECT_EQ(m.Id, ItemStarted) << Show(Messages);
-}
-
 TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox)
 {
     std::vector<std::string> boxes;

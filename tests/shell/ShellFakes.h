@@ -10,7 +10,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Graphics.h"
@@ -29,7 +28,6 @@ struct FakeBehaviour {
     DWORD ReturnFlags = 0;       // added to the flags by GetLocation
     bool OfferTask = true;       // answers IRunnableTask
     bool BlockUntilKilled = false;
-    std::shared_ptr<std::atomic<bool>> Gate; // when set, Extract waits until it opens
 };
 
 class FakeExtractor final : public TComObject<IExtractImage, IRunnableTask> {
@@ -62,12 +60,6 @@ public:
             std::unique_lock lock(FMutex);
             FKilledCv.wait_for(lock, std::chrono::seconds(20), [&] { return Killed.load(); });
             // Hands a picture back anyway, as a slow extractor might.
-        }
-        if (FB.Gate) {
-            Started = true;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!*FB.Gate && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (FB.Fail)
             return E_FAIL;
