@@ -2,6 +2,9 @@
 #include <QIcon>
 #include <QTimer>
 
+#include <cstdio>
+#include <QTimer>
+
 #include "Application.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
@@ -32,6 +35,15 @@ int main(int argc, char **argv)
     main->show();
     // Every window and the notify record exist now: open the start folder, which scans it.
     QTimer::singleShot(0, main, [main] { main->OpenStartFolder(); });
+    // Installation checks start the program headless and look for this line.
+    if (qEnvironmentVariableIsSet("PIXAVANT_SMOKE_TEST")) {
+        QTimer::singleShot(1500, main, [main, &app] {
+            std::printf("main window shown: %d, caption: %s\n", int(main->isVisible()),
+                        main->Caption().c_str());
+            std::fflush(stdout);
+            app.Terminate();
+        });
+    }
     const int result = app.exec();
 
     // A running extractor is asked to stop; wait for it (serving its calls) before its list

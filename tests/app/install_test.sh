@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix, then starts the installed program headless from
+# another folder: it must find its decoder library through its RUNPATH and show its window.
+set -euo pipefail
+build=$1
+prefix=$(mktemp -d)
+home=$(mktemp -d)
+trap 'rm -rf "$prefix" "$home"' EXIT
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+test -x "$prefix/bin/pixavant"
+test -f "$prefix/share/applications/org.pixavant.Pixavant.desktop"
+test -f "$prefix/share/metainfo/org.pixavant.Pixavant.metainfo.xml"
+test -f "$prefix/share/icons/hicolor/scalable/apps/pixavant.svg"
+test -f "$prefix/share/icons/hicolor/48x48/apps/pixavant.png"
+test -f "$prefix/share/icons/hicolor/256x256/apps/pixavant.png"
+if ldd "$prefix/bin/pixavant" | grep -q 'not found'; then
+    ldd "$prefix/bin/pixavant"
+    exit 1
+fi
+ldd "$prefix/bin/pixavant" | grep -q "$prefix/.*libmervante"
+
+cd /
+out=$(HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen PIXAVANT_SMOKE_TEST=1 \
+      timeout 60 "$prefix/bin/pixavant" 2>/dev/null)
+echo "$out"
+grep -q "main window shown: 1, caption: Pixavant" <<<"$out"
