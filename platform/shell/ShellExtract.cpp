@@ -8,9 +8,11 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <QTransform>
 
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -166,6 +168,96 @@ QImage WithDepth(const QImage &image, DWORD depth)
     return reduced.convertToFormat(QImage::Format_RGB32);
 }
 
+// The JPEG thumbnail a camera stores in the EXIF block (IFD1), or nothing. Every offset is
+// checked against the block, which is read from the first 128 KiB of the file.
+QByteArray EmbeddedThumbnail(int fd)
+{
+    QByteArray head(128 * 1024, Qt::Uninitialized);
+    const ssize_t got = ::pread(fd, head.data(), std::size_t(head.size()), 0);
+    if (got < 4)
+        return {};
+    const auto *b = reinterpret_cast<const unsigned char *>(head.constData());
+    const std::size_t n = std::size_t(got);
+    std::size_t pos = 2; // after SOI
+    while (pos + 4 <= n && b[pos] == 0xFF) {
+        const unsigned marker = b[pos + 1];
+        const std::size_t length = std::size_t(b[pos + 2]) << 8 | b[pos + 3];
+        if (marker == 0xDA || marker == 0xD9 || length < 2)
+            break;
+        const std::size_t start = pos + 4, end = pos + 2 + length;
+        if (end > n)
+            break;
+        if (marker == 0xE1 && length >= 8 + 6 && std::memcmp(b + start, "Exif\0\0", 6) == 0) {
+            const unsigned char *t = b + start + 6;
+            const std::size_t size = end - start - 6;
+            const bool little = t[0] == 'I' && t[1] == 'I';
+            if (!little && !(t[0] == 'M' && t[1] == 'M'))
+                return {};
+            auto u16 = [&](std::size_t at) -> std::uint32_t {
+                return little ? t[at] | t[at + 1] << 8 : t[at] << 8 | t[at + 1];
+            };
+            auto u32 = [&](std::size_t at) -> std::uint32_t {
+                return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+            };
+            auto nextIfd = [&](std::size_t ifd) -> std::size_t {
+                if (ifd + 2 > size)
+                    return 0;
+                const std::size_t after = ifd + 2 + 12 * std::size_t(u16(ifd));
+                return after + 4 <= size ? u32(after) : 0;
+            };
+            const std::size_t ifd0 = size >= 8 ? u32(4) : 0;
+            const std::size_t ifd1 = ifd0 ? nextIfd(ifd0) : 0;
+            if (!ifd1 || ifd1 + 2 > size)
+                return {};
+            std::size_t offset = 0, bytes = 0;
+            const std::size_t count = u16(ifd1);
+            for (std::size_t k = 0; k < count && ifd1 + 2 + 12 * (k + 1) <= size; ++k) {
+                const std::size_t e = ifd1 + 2 + 12 * k;
+                if (u16(e) == 0x0201)
+                    offset = u32(e + 8);
+                else if (u16(e) == 0x0202)
+                    bytes = u32(e + 8);
+            }
+            if (offset == 0 || bytes < 4 || offset > size || bytes > size - offset)
+                return {};
+            return QByteArray(reinterpret_cast<const char *>(t + offset), qsizetype(bytes));
+        }
+        pos = end;
+    }
+    return {};
+}
+
+// Turns a picture as the reader would for these EXIF orientation flags.
+QImage Oriented(const QImage &image, QImageIOHandler::Transformations flags)
+{
+    if (flags == QImageIOHandler::TransformationRotate270)
+        return image.transformed(QTransform().rotate(270));
+    QImage out = image.mirrored(flags & QImageIOHandler::TransformationMirror,
+                                flags & QImageIOHandler::TransformationFlip);
+    if (flags & QImageIOHandler::TransformationRotate90)
+        out = out.transformed(QTransform().rotate(90));
+    return out;
+}
+
+// The camera's own small picture, when it covers target and shows the whole frame (same
+// aspect ratio: letterboxed thumbnails of 3:2 sensors are not used). It spares decoding
+// megapixels for list-sized thumbnails.
+QImage UsableEmbedded(int fd, QSize stored, QSize target)
+{
+    const QByteArray bytes = EmbeddedThumbnail(fd);
+    if (bytes.isEmpty())
+        return {};
+    QImage thumb;
+    if (!thumb.loadFromData(bytes, "jpeg") || thumb.width() < target.width() ||
+        thumb.height() < target.height())
+        return {};
+    const double a = double(stored.width()) / stored.height();
+    const double b = double(thumb.width()) / thumb.height();
+    if (std::abs(a - b) > 0.015 * a)
+        return {};
+    return thumb;
+}
+
 enum class TDecodeResult { Ok, Failed, Killed };
 
 TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
@@ -185,9 +277,19 @@ TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
     const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
     const QSize storedBox = turned ? box.transposed() : box;
     const QSize target = FitSize(stored, storedBox, cover);
-    if (target != stored)
-        reader.setScaledSize(target); // JPEG: decoded at the smallest DCT scale that covers it
-    QImage image = reader.read();
+    QImage image;
+    if (kind == TPictureKind::Jpeg && target != stored) {
+        const QImage embedded = UsableEmbedded(fd, stored, target);
+        if (!embedded.isNull())
+            image = Oriented(embedded.scaled(target, Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation),
+                             reader.transformation());
+    }
+    if (image.isNull()) {
+        if (target != stored)
+            reader.setScaledSize(target); // JPEG: decoded at the smallest DCT scale covering it
+        image = reader.read();
+    }
     if (killed)
         return TDecodeResult::Killed;
     if (image.isNull())

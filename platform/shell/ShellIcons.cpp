@@ -72,9 +72,9 @@ QImage Rendered(const QIcon &icon, int size)
     // Centre a smaller (or scale down a larger) picture on a transparent square.
     QImage square(size, size, QImage::Format_ARGB32_Premultiplied);
     square.fill(Qt::transparent);
-    const QImage fitted = image.width() > size || image.height() > size
-                              ? image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-                              : image;
+    const bool larger = image.width() > size || image.height() > size;
+    const QImage fitted =
+        larger ? image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation) : image;
     QPainter p(&square);
     p.drawImage((size - fitted.width()) / 2, (size - fitted.height()) / 2, fitted);
     return square;

@@ -1,6 +1,7 @@
 // The picture extractors, the shared thumbnail cache, the shell helpers and file icons.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 
@@ -116,8 +117,8 @@ TEST_F(Extraction, TypeComesFromTheContentNotTheName)
 
 TEST_F(Extraction, ExifOrientationIsApplied)
 {
-    for (const char *name : {"jpg/fp_Portrait_6.jpg", "jpg/goexif_f6-exif.jpg", "jpg/fp_Landscape_5.jpg",
-                             "jpg/vips_rotation_8.jpg"}) {
+    for (const char *name : {"jpg/fp_Portrait_6.jpg", "jpg/goexif_f6-exif.jpg",
+                             "jpg/fp_Landscape_5.jpg", "jpg/vips_rotation_8.jpg"}) {
         const std::string path = testutil::Sample(name);
         QImageReader raw(QString::fromStdString(path));
         raw.setAutoTransform(false);
@@ -128,6 +129,64 @@ TEST_F(Extraction, ExifOrientationIsApplied)
         ASSERT_TRUE(r.Made) << name;
         EXPECT_EQ(r.Image.width() > r.Image.height(), stored.height() > stored.width()) << name;
     }
+}
+
+// A JPEG with a camera-style EXIF block whose IFD1 carries a small JPEG picture.
+std::vector<std::uint8_t> WithExifThumbnail(const QImage &main, const QImage &thumb)
+{
+    auto jpeg = [](const QImage &image) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "jpeg", 90);
+        return bytes;
+    };
+    const QByteArray big = jpeg(main), small = jpeg(thumb);
+    std::vector<std::uint8_t> tiff = {'I', 'I', 42, 0, 8, 0, 0, 0, 0, 0, 14, 0, 0, 0};
+    auto u16 = [&](unsigned v) {
+        tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+    };
+    auto u32 = [&](unsigned v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    u16(2);
+    u16(0x0201), u16(4), u32(1), u32(44);
+    u16(0x0202), u16(4), u32(1), u32(unsigned(small.size()));
+    u32(0);
+    tiff.insert(tiff.end(), small.begin(), small.end());
+    const std::size_t length = 2 + 6 + tiff.size();
+    std::vector<std::uint8_t> out = {0xFF, 0xD8, 0xFF, 0xE1, std::uint8_t(length >> 8),
+                                     std::uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+    out.insert(out.end(), tiff.begin(), tiff.end());
+    out.insert(out.end(), big.begin() + 2, big.end());
+    return out;
+}
+
+TEST_F(Extraction, CameraThumbnailIsUsedOnlyWhenItCoversTheBoxAndShowsTheWholeFrame)
+{
+    auto filled = [](int w, int h, QColor c) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(c);
+        return image;
+    };
+    auto centre = [](const Result &r) {
+        return QColor(r.Image.pixel(r.Image.width() / 2, r.Image.height() / 2));
+    };
+    auto write = [&](const char *name, QSize main, QSize thumb) {
+        testutil::WriteFile(Dir.file(name),
+                            WithExifThumbnail(filled(main.width(), main.height(), Qt::red),
+                                              filled(thumb.width(), thumb.height(), Qt::green)));
+        return Thumb(Dir.file(name));
+    };
+    const Result a = write("a.jpg", {1200, 900}, {160, 120});
+    const Result b = write("b.jpg", {1200, 800}, {160, 120});
+    const Result c = write("c.jpg", {1200, 900}, {100, 75});
+    EXPECT_EQ(a.Image.size(), QSize(120, 90));
+    EXPECT_GT(centre(a).green(), 200);
+    EXPECT_GT(centre(b).red(), 200) << "letterboxed camera picture used";
+    EXPECT_GT(centre(c).red(), 200) << "too small a camera picture used";
+    EXPECT_GT(centre(Thumb(Dir.file("a.jpg"), 600, 600)).red(), 200);
 }
 
 TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges)
