@@ -235,10 +235,15 @@ void TBitmap::Draw(QPainter &painter, const QRect &dest) const
 {
     if (FImage.isNull() || dest.isEmpty())
         return;
-    if (FDrawCacheGeneration != FGeneration || FDrawCache.isNull()) {
+    // The picture is cached at the size it is drawn, sampled nearest-neighbour: a large
+    // picture shown smaller costs memory for what is seen only, and repeated paints reuse it.
+    if (FDrawCacheGeneration != FGeneration || FDrawCache.size() != dest.size()) {
+        QImage img = dest.size() == FImage.size()
+                         ? FImage.convertToFormat(QImage::Format_ARGB32)
+                         : FImage.scaled(dest.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                               .convertToFormat(QImage::Format_ARGB32);
         // The fourth byte of a pixel is not alpha: make every pixel opaque, and key out the
         // transparent colour when drawing transparently.
-        QImage img = FImage.convertToFormat(QImage::Format_ARGB32);
         const QRgb key = QRgb(ToQRgb(TransparentColor() & 0x00FFFFFF)) & 0x00FFFFFFu;
         for (int y = 0; y < img.height(); ++y) {
             QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
@@ -250,10 +255,7 @@ void TBitmap::Draw(QPainter &painter, const QRect &dest) const
         FDrawCache = std::move(img);
         FDrawCacheGeneration = FGeneration;
     }
-    const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    painter.drawImage(dest, FDrawCache);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    painter.drawImage(dest.topLeft(), FDrawCache);
 }
 
 // ---------------------------------------------------------------------------------------------
