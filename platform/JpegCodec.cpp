@@ -38,6 +38,7 @@ struct DecodeJob {
     int messageCode; // libjpeg's message number on failure
     bool tooLarge;
     bool noMemory;
+    unsigned scaleDenom = 1; // decode at 1/scaleDenom of the size (DCT scaling)
 };
 
 bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err) {
@@ -74,6 +75,8 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
                                                               : JCS_EXT_ARGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_block_smoothing = TRUE;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = job.scaleDenom;
     jpeg_start_decompress(&cinfo);
     const int w = int(cinfo.output_width), h = int(cinfo.output_height);
     *job.out = QImage(w, h, QImage::Format_RGB32);
@@ -126,9 +129,11 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size) {
     return job.info;
 }
 
-QImage DecodeJpeg(const std::uint8_t *data, std::size_t size) {
+QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom) {
     QImage image;
     DecodeJob job{data, size, {}, &image, 0, false, false};
+    if (scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8)
+        job.scaleDenom = unsigned(scaleDenom);
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     if (!RunDecode(job, cinfo, err)) {
