@@ -39,6 +39,7 @@ Tfullform::Tfullform(QWidget *parent) : TForm(parent)
     RImage2->SetColor(clBlack); // the panel's colour
     RImage2->SetAlign(TAlign::alClient);
     RImage2->OnDblClick = [this] { RImage2DblClick(); };
+    RImage2->SetLoading(true); // hidden until the slideshow shows it
 
     setWindowState(Qt::WindowFullScreen);
 }
@@ -65,6 +66,18 @@ void Tfullform::FormClose()
 {
     if (viewForm)
         viewForm->Timer1->stop();
+}
+
+void Tfullform::showEvent(QShowEvent *event)
+{
+    RImage2->SetLoading(false);
+    TForm::showEvent(event);
+}
+
+void Tfullform::hideEvent(QHideEvent *event)
+{
+    TForm::hideEvent(event);
+    RImage2->SetLoading(true);
 }
 
 void Tfullform::keyPressEvent(QKeyEvent *event)

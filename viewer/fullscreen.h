@@ -23,6 +23,10 @@ public:
 protected:
     void FormClose() override;
     void keyPressEvent(QKeyEvent *event) override;
+    // While hidden, the picture control only keeps the pictures it is given; it builds the
+    // one to show when the window appears, so the viewer does not pay twice for each picture.
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 };
 
 extern Tfullform *fullform;

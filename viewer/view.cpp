@@ -11,8 +11,13 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
 #include "Application.h"
 #include "FileSystem.h"
+#include "JpegCodec.h"
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
 #include "fullscreen.h"
@@ -115,7 +120,43 @@ void FillWithWindowColor(QWidget *widget)
     widget->setAutoFillBackground(true);
 }
 
+// The largest screen in device pixels: no picture is shown larger than that.
+QSize LargestScreen()
+{
+    QSize largest;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        const QSize size = screen->geometry().size() * screen->devicePixelRatio();
+        largest = largest.expandedTo(size);
+    }
+    return largest;
+}
+
+// The preview file as a JPEG picture, decoded no larger than a screen needs.
+void LoadPreview(TPicture &picture, const std::string &path)
+{
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
+    const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
+    const int denom = PreviewScaleDenom(info.width, info.height, LargestScreen());
+    TJPEGImage jpeg;
+    jpeg.LoadFromImage(DecodeJpeg(bytes.data(), bytes.size(), denom));
+    picture.SetGraphic(&jpeg);
+}
+
 } // namespace
+
+int PreviewScaleDenom(int width, int height, QSize screen)
+{
+    if (width <= 0 || height <= 0 || screen.isEmpty())
+        return 1;
+    const double sw = screen.width(), sh = screen.height();
+    const double upright = std::min(sw / width, sh / height);
+    const double turned = std::min(sw / height, sh / width);
+    const double needed = std::max(upright, turned);
+    for (int denom : {8, 4, 2})
+        if (1.0 / denom >= needed)
+            return denom;
+    return 1;
+}
 
 TviewForm::TviewForm(QWidget *parent) : TForm(parent)
 {
@@ -292,7 +333,7 @@ void TviewForm::BtnBrowseClick()
         return;
     }
     TPicture preview;
-    preview.LoadFromFile(TempPreviewFile(TempPreview::Viewer));
+    LoadPreview(preview, TempPreviewFile(TempPreview::Viewer));
     RImage1->SetPicture(preview);
     if (fullform)
         fullform->RImage2->SetPicture(preview);

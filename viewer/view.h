@@ -25,6 +25,12 @@ constexpr UINT WM_SHOWTHUMBNAIL = WM_USER + 3; // 1027
 // The RAW file whose preview the next extraction writes.
 extern std::string ViewerRawPath;
 
+// The JPEG scale denominator (1, 2, 4 or 8) at which a width x height preview still has at
+// least as many pixels as any proportional fit on a screen of the given size shows of it,
+// upright or turned a quarter: the previews of today's cameras are far larger than a screen,
+// and decoding them smaller is several times faster.
+int PreviewScaleDenom(int width, int height, QSize screen);
+
 class TviewForm : public TForm {
     Q_OBJECT
 public:

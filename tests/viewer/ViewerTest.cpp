@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QTest>
 
 #include <cstdlib>
@@ -178,7 +180,9 @@ const char *const NoThumbnail = "Thumbnail is not available. Default icon displa
 TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls)
 {
     WriteRaw("IMG_0001.CR2", 64, 48);
-    List({"IMG_0001.CR2.JPG"});
+    WriteRaw("IMG_0002.CR2", 32, 24);
+    List({"IMG_0001.CR2.JPG", "IMG_0002.CR2.JPG"});
+    Open(1);
     Open(0);
 
     EXPECT_TRUE(View->isVisible());
@@ -187,19 +191,56 @@ TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls)
     EXPECT_EQ(View->Label1->text(), "IMG_0001.CR2");
     EXPECT_EQ(ViewerRawPath, Folder.file("IMG_0001.CR2"));
     EXPECT_EQ(MemoLines(), QStringList{"Ready"});
+    Full->ShowFullScreen();
     for (TRotateImage *image : {View->RImage1, Full->RImage2}) {
         ASSERT_NE(image->Picture().Graphic(), nullptr);
         EXPECT_STREQ(image->Picture().Graphic()->ClassName(), "TJPEGImage");
         EXPECT_EQ(image->Picture().Width(), 64);
         EXPECT_EQ(image->Picture().Height(), 48);
-        // The preview itself: its top-left quarter is red.
+        // The preview itself, ready to paint: its top-left quarter is red.
+        ASSERT_EQ(image->Rotated().Width(), 64);
         const QColor c = image->Rotated().Image().pixelColor(4, 4);
         EXPECT_GT(c.red(), 200);
         EXPECT_LT(c.green(), 60);
     }
+    // Pictures given to the hidden full-screen window are the ones it shows.
+    Full->Close();
+    View->Button2Click();
+    Full->ShowFullScreen();
+    EXPECT_EQ(Full->RImage2->Rotated().Width(), 32);
+
     // The RAW road never asks the shell.
     EXPECT_TRUE(FScript.Requests.empty());
     EXPECT_TRUE(Boxes.empty());
+}
+
+TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound)
+{
+    // Hand-computed: the needed share is the larger of the upright and the turned fit.
+    EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(1920, 1080)), 2);  // needs 0.3125
+    EXPECT_EQ(PreviewScaleDenom(3456, 5184, QSize(1920, 1080)), 2);  // portrait, same
+    EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(3840, 2160)), 1);  // needs 0.625
+    EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(800, 600)), 4);    // needs 0.154
+    EXPECT_EQ(PreviewScaleDenom(16000, 1000, QSize(1920, 1080)), 8); // needs 0.12
+    EXPECT_EQ(PreviewScaleDenom(15000, 1000, QSize(1920, 1080)), 4); // needs 0.128
+    EXPECT_EQ(PreviewScaleDenom(640, 480, QSize(1920, 1080)), 1);
+    EXPECT_EQ(PreviewScaleDenom(0, 0, QSize(1920, 1080)), 1);
+    EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize()), 1);
+}
+
+TEST_F(ViewerTest, PreviewLargerThanTheScreenIsDecodedSmallerButStillCoversIt)
+{
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    const int w = screen.width() * 3, h = screen.height() * 3;
+    WriteRaw("big.CR2", w, h);
+    List({"big.CR2.JPG"});
+    Open(0);
+    const int denom = PreviewScaleDenom(w, h, screen);
+    ASSERT_GT(denom, 1);
+    EXPECT_EQ(View->RImage1->Picture().Width(), (w + denom - 1) / denom);
+    EXPECT_EQ(View->RImage1->Picture().Height(), (h + denom - 1) / denom);
+    EXPECT_GE(View->RImage1->Picture().Width(), screen.width());
+    EXPECT_EQ(Full->RImage2->Picture().Width(), View->RImage1->Picture().Width());
 }
 
 TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviousPicture)
