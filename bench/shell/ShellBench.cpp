@@ -6,8 +6,11 @@
 //   (c) peak memory of a run at 500 and 5,000 items, and bytes per item.
 // Test data is generated under /tmp and removed afterwards. Options: --count N (files for a
 // and b, default 500), --distinct N (distinct pictures behind them, default 20), --big N
-// (items for c, default 5000), --skip-memory.
+// (items for c, default 5000), --skip-memory, --camera-thumbnails (4:3 pictures with the
+// 160 x 120 EXIF thumbnail cameras embed).
 #include <QApplication>
+#include <QBuffer>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPainter>
@@ -72,6 +75,40 @@ QImage PhotoLike(int w, int h, int seed)
     return big;
 }
 
+QByteArray Jpeg(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "jpeg", 90);
+    return bytes;
+}
+
+// The picture as a camera writes it: an EXIF block whose IFD1 holds a 160 x 120 JPEG.
+QByteArray WithCameraThumbnail(const QImage &picture)
+{
+    const QByteArray big = Jpeg(picture);
+    const QByteArray small = Jpeg(picture.scaled(160, 120, Qt::IgnoreAspectRatio,
+                                                 Qt::SmoothTransformation));
+    QByteArray tiff("II*\0\x08\0\0\0\0\0\x0e\0\0\0", 14);
+    auto u16 = [&](unsigned v) { tiff.append(char(v & 0xFF)).append(char(v >> 8)); };
+    auto u32 = [&](unsigned v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    u16(2);
+    u16(0x0201), u16(4), u32(1), u32(44);
+    u16(0x0202), u16(4), u32(1), u32(unsigned(small.size()));
+    u32(0);
+    tiff += small;
+    const int length = 2 + 6 + int(tiff.size());
+    QByteArray out("\xFF\xD8\xFF\xE1", 4);
+    out.append(char(length >> 8)).append(char(length & 0xFF)).append("Exif\0\0", 6);
+    return out + tiff + big.mid(2);
+}
+
+bool cameraThumbnails = false;
+
 // count names in folder, hard links over `distinct` generated pictures of w x h.
 std::vector<std::string> MakeFolder(const std::string &folder, int count, int distinct, int w,
                                     int h)
@@ -80,7 +117,10 @@ std::vector<std::string> MakeFolder(const std::string &folder, int count, int di
     std::vector<std::string> sources;
     for (int i = 0; i < distinct; ++i) {
         const std::string path = folder + "/src/p" + std::to_string(i) + ".jpg";
-        PhotoLike(w, h, i + 1).save(QString::fromStdString(path), "jpeg", 90);
+        const QImage picture = PhotoLike(w, h, i + 1);
+        QFile file(QString::fromStdString(path));
+        file.open(QIODevice::WriteOnly);
+        file.write(cameraThumbnails ? WithCameraThumbnail(picture) : Jpeg(picture));
         sources.push_back(path);
     }
     std::vector<std::string> names;
@@ -232,10 +272,16 @@ int main(int argc, char **argv)
     const int distinct = Arg(argc, argv, "--distinct", 20);
     const int big = Arg(argc, argv, "--big", 5000);
 
-    std::printf("generating %d distinct 6000 x 4000 JPEGs behind %d names in %s ...\n",
-                distinct, count, root.c_str());
+    // Default: 3:2 pictures without a camera thumbnail, so every file is decoded. With
+    // --camera-thumbnails: 4:3 pictures carrying one, as compact cameras and phones write them.
+    cameraThumbnails = Flag(argc, argv, "--camera-thumbnails");
+    const QSize size = cameraThumbnails ? QSize(5664, 4248) : QSize(6000, 4000);
+    std::printf("generating %d distinct %d x %d JPEGs%s behind %d names in %s ...\n", distinct,
+                size.width(), size.height(), cameraThumbnails ? " with EXIF thumbnails" : "",
+                count, root.c_str());
     const std::string folder = root + "/photos";
-    const std::vector<std::string> names = MakeFolder(folder, count, distinct, 6000, 4000);
+    const std::vector<std::string> names =
+        MakeFolder(folder, count, distinct, size.width(), size.height());
     std::uintmax_t bytes = 0;
     for (int i = 0; i < distinct; ++i)
         bytes += fs::file_size(folder + "/src/p" + std::to_string(i) + ".jpg");
