@@ -65,7 +65,7 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent)
     Label5 = MakeLabel(GroupBox2, QStringLiteral("Version 1.00"), 16, 40);
     Label5->setFont(BoldFont(this));
     Label5->adjustSize();
-    Label6 = MakeLabel(GroupBox2, tr("A picture browser that shows camera RAW files beside your photos."),
+    Label6 = MakeLabel(GroupBox2, tr("Camera RAW pictures beside your photos."),
                        16, 64);
 
     GroupBox3 = new QGroupBox(QStringLiteral("Support/Contact Details "), GroupBox2);

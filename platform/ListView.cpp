@@ -159,14 +159,31 @@ void TListView::SetItemIndex(int index)
 
 void TListView::BeginUpdate()
 {
-    if (FUpdateCount++ == 0)
-        setUpdatesEnabled(false);
+    // While an update is open the items are hidden behind a plain cover, so the list shows
+    // them all at once when it ends instead of repainting item by item.
+    if (FUpdateCount++ == 0) {
+        if (!FCover) {
+            FCover = new QWidget(viewport());
+            FCover->setAutoFillBackground(true);
+            FCover->setBackgroundRole(QPalette::Base);
+        }
+        FCover->setGeometry(viewport()->rect());
+        FCover->show();
+        FCover->raise();
+    }
 }
 
 void TListView::EndUpdate()
 {
-    if (FUpdateCount > 0 && --FUpdateCount == 0)
-        setUpdatesEnabled(true);
+    if (FUpdateCount > 0 && --FUpdateCount == 0 && FCover)
+        FCover->hide();
+}
+
+void TListView::resizeEvent(QResizeEvent *event)
+{
+    QListWidget::resizeEvent(event);
+    if (FCover)
+        FCover->setGeometry(viewport()->rect());
 }
 
 void TListView::mouseDoubleClickEvent(QMouseEvent *event)

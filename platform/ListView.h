@@ -77,6 +77,7 @@ public:
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void WndProc(TMessage &message);
@@ -85,5 +86,6 @@ private:
 
     TImageList *FImages = nullptr;
     int FUpdateCount = 0;
+    QWidget *FCover = nullptr;
     TWindowHandle FHandle;
 };
