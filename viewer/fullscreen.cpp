@@ -1,6 +1,8 @@
 #include "fullscreen.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QPalette>
 #include <QVBoxLayout>
 
@@ -52,7 +54,11 @@ Tfullform::~Tfullform()
 
 void Tfullform::ShowFullScreen()
 {
-    // A window closed while full screen may come back in its normal state.
+    // Covers the viewer's screen also where no window manager applies the full-screen state;
+    // a window closed while full screen may come back in its normal state.
+    QScreen *target = viewForm ? viewForm->screen() : QGuiApplication::primaryScreen();
+    if (target)
+        setGeometry(target->geometry());
     setWindowState(windowState() | Qt::WindowFullScreen);
     Show();
 }
