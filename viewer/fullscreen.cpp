@@ -2,8 +2,8 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QPalette>
+#include <QScreen>
 #include <QVBoxLayout>
 
 #include "view.h"
