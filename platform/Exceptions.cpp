@@ -12,6 +12,7 @@ std::string EInOutError::MessageFor(int code)
     case 100: return "Read beyond end of file";
     case 101: return "Disk full";
     case 106: return "Invalid numeric input";
+    case 223: return "File too large";
     default: return "I/O error " + std::to_string(code);
     }
 }
