@@ -257,7 +257,7 @@ int main(int argc, char **argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    char tmpl[] = "/tmp/pixavant-bench-shell-XXXXXX";
+    char tmpl[] = "/tmp/shellbench-XXXXXX";
     const std::string root = ::mkdtemp(tmpl);
     setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
 
