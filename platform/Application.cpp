@@ -25,7 +25,6 @@ void TApplication::SetTitle(const std::string &title)
 {
     FTitle = title;
     setApplicationName(QString::fromStdString(title));
-    setApplicationDisplayName(QString::fromStdString(title));
 }
 
 void TApplication::HandleException(const std::exception &e)
