@@ -14,11 +14,13 @@ test -f "$prefix/share/metainfo/org.pixavant.Pixavant.metainfo.xml"
 test -f "$prefix/share/icons/hicolor/scalable/apps/pixavant.svg"
 test -f "$prefix/share/icons/hicolor/48x48/apps/pixavant.png"
 test -f "$prefix/share/icons/hicolor/256x256/apps/pixavant.png"
-if ldd "$prefix/bin/pixavant" | grep -q 'not found'; then
-    ldd "$prefix/bin/pixavant"
+# Captured first: grep -q stopping early must not fail the pipeline.
+libs=$(ldd "$prefix/bin/pixavant")
+if grep -q 'not found' <<<"$libs"; then
+    echo "$libs"
     exit 1
 fi
-ldd "$prefix/bin/pixavant" | grep -q "$prefix/.*libmervante"
+grep -q "$prefix/.*libmervante" <<<"$libs"
 
 cd /
 out=$(HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen PIXAVANT_SMOKE_TEST=1 \
