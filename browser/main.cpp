@@ -529,10 +529,16 @@ void TMainForm::ListFolder(const std::string &folder)
     search.FindClose();
     SetProgressMax(ListView->Count());
 
+    TThumbnailExtractorThread *extractor;
+    try {
+        extractor = new TThumbnailExtractorThread(&FNotify, folder, ListView, ImageList1->Width(),
+                                                  ImageList1->Height(),
+                                                  unsigned(PixelFormatBits()), ExtractFlags());
+    } catch (...) {
+        ListView->EndUpdate();
+        throw;
+    }
     FListUpdateOpen = true; // ended by WMIconsDone, or by ExtractorDone after a failed run
-    auto *extractor = new TThumbnailExtractorThread(&FNotify, folder, ListView, ImageList1->Width(),
-                                                    ImageList1->Height(), unsigned(PixelFormatBits()),
-                                                    ExtractFlags());
     FExtractor = extractor;
     extractor->OnTerminate = [this](TThread *) { ExtractorDone(); };
     extractor->Resume();
