@@ -136,26 +136,10 @@ void FillRows(const TRotationJob &j, int rowBegin, int rowEnd) {
     }
 }
 
-// Large turned bitmaps go on huge pages where the system offers them: the first write to a
-// fresh small page costs more than turning the pixels on it, and the faults serialise threads.
+// Large turned bitmaps go on huge pages where the system offers them (the faults of fresh
+// small pages would cost more than the turn and serialise the threads).
 QImage NewPixelBuffer(std::int32_t w, std::int32_t h) {
-    constexpr std::size_t Huge = std::size_t(2) << 20;
-    const std::size_t bytes = std::size_t(w) * std::size_t(h) * 4;
-    if (bytes >= 4 * Huge) {
-        const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
-        if (void *p = std::aligned_alloc(Huge, rounded)) {
-#ifdef MADV_HUGEPAGE
-            madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-            QImage image(
-                static_cast<uchar *>(p), w, h, qsizetype(w) * 4, QImage::Format_RGB32,
-                [](void *q) { std::free(q); }, p);
-            if (!image.isNull())
-                return image;
-            std::free(p);
-        }
-    }
-    return QImage(w, h, QImage::Format_RGB32);
+    return NewImageRGB32(w, h);
 }
 
 // Raises EIntOverflow when any intermediate of the per-pixel arithmetic would leave 32 bits.
@@ -492,11 +476,18 @@ void TRotateImage::BuildSource() {
             // JPEG, icon, metafile: a 32-bit copy on the control's colour, which also serves
             // as its transparent colour. The flag marks the colour as ours.
             const TColor brush = TColor(std::uint32_t(ColorToRGB(FColor)) | 0x04000000u);
-            made = std::make_unique<TBitmap>();
-            made->SetBrushColor(brush);
-            made->SetSize(g->Width(), g->Height());
+            if (auto *jpeg = dynamic_cast<TJPEGImage *>(g)) {
+                // A JPEG covers every pixel opaquely: share its pixels instead of filling a
+                // new bitmap and drawing them onto it.
+                made = std::make_unique<TBitmap>(jpeg->Image());
+                made->SetBrushColor(brush);
+            } else {
+                made = std::make_unique<TBitmap>();
+                made->SetBrushColor(brush);
+                made->SetSize(g->Width(), g->Height());
+                made->DrawGraphic(*g, QRect(0, 0, g->Width(), g->Height()));
+            }
             made->SetPixelFormat(TPixelFormat::pf32bit);
-            made->DrawGraphic(*g, QRect(0, 0, g->Width(), g->Height()));
             made->SetTransparentColor(brush);
             made->SetTransparent(g->Transparent());
             next = made.get();

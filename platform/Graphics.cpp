@@ -9,6 +9,8 @@
 #include <array>
 #include <atomic>
 #include <cctype>
+#include <cstdlib>
+#include <sys/mman.h>
 
 #include "Exceptions.h"
 #include "JpegCodec.h"
@@ -74,6 +76,27 @@ QRgb ToQRgb(TColor color)
 {
     const TColor c = ColorToRGB(color);
     return qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
+
+QImage NewImageRGB32(int width, int height)
+{
+    constexpr std::size_t Huge = std::size_t(2) << 20;
+    const std::size_t bytes = std::size_t(std::max(width, 0)) * std::size_t(std::max(height, 0)) * 4;
+    if (bytes >= 4 * Huge) {
+        const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
+        if (void *p = std::aligned_alloc(Huge, rounded)) {
+#ifdef MADV_HUGEPAGE
+            ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+            QImage image(
+                static_cast<uchar *>(p), width, height, qsizetype(width) * 4, QImage::Format_RGB32,
+                [](void *q) { std::free(q); }, p);
+            if (!image.isNull())
+                return image;
+            std::free(p);
+        }
+    }
+    return QImage(width, height, QImage::Format_RGB32);
 }
 
 void TGraphic::SetTransparent(bool value)

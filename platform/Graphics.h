@@ -45,6 +45,11 @@ QColor ToQColor(TColor color);         // resolves system colours; flags dropped
 TColor FromQColor(const QColor &color); // 0x00BBGGRR
 QRgb ToQRgb(TColor color);              // opaque 0xFFRRGGBB
 
+// A Format_RGB32 image; large ones go on huge pages where the system offers them, because on
+// some machines the first write to each fresh small page costs more than decoding or turning
+// the pixels on it. Null when the memory cannot be had.
+QImage NewImageRGB32(int width, int height);
+
 enum class TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit };
 
 class TGraphic {

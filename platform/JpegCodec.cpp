@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "Exceptions.h"
+#include "Graphics.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
     cinfo.scale_denom = job.scaleDenom;
     jpeg_start_decompress(&cinfo);
     const int w = int(cinfo.output_width), h = int(cinfo.output_height);
-    *job.out = QImage(w, h, QImage::Format_RGB32);
+    *job.out = NewImageRGB32(w, h);
     if (job.out->isNull()) {
         job.noMemory = true;
         jpeg_destroy_decompress(&cinfo);
