@@ -170,16 +170,24 @@ std::int32_t IoNoOp(void) {
     return 0;
 }
 
+// size x count in bytes, or -1 when either is negative or the product leaves 32 bits.
+static std::int32_t ByteCount(std::int32_t size, std::int32_t count) {
+    const std::int64_t bytes = std::int64_t(size) * count;
+    if (size < 0 || count < 0 || bytes > std::numeric_limits<std::int32_t>::max())
+        return -1;
+    return static_cast<std::int32_t>(bytes);
+}
+
 std::int32_t IoRead(void *buffer, std::int32_t size, std::int32_t count, TDecoderFile *stream) {
     TFpuBracket bracket;
     if (!Valid(stream))
         return -1;
-    const std::int64_t bytes = std::int64_t(size) * count;
-    if (size < 0 || count < 0 || bytes > std::numeric_limits<std::int32_t>::max())
+    const std::int32_t bytes = ByteCount(size, count);
+    if (bytes < 0)
         return -1;
     if (bytes == 0)
         return 0;
-    return stream->File->Read(buffer, static_cast<std::int32_t>(bytes));
+    return stream->File->Read(buffer, bytes);
 }
 
 std::int32_t IoGetc(TDecoderFile *stream) {
@@ -193,13 +201,13 @@ std::int32_t IoWrite(const void *buffer, std::int32_t size, std::int32_t count,
     TFpuBracket bracket;
     if (!Valid(stream))
         return -1;
-    const std::int64_t bytes = std::int64_t(size) * count;
-    if (size < 0 || count < 0 || bytes > std::numeric_limits<std::int32_t>::max())
+    const std::int32_t bytes = ByteCount(size, count);
+    if (bytes < 0)
         return -1;
     if (size == 0)
         return 0;
     PositionForWrite(stream);
-    const std::int32_t written = stream->File->Write(buffer, static_cast<std::int32_t>(bytes));
+    const std::int32_t written = stream->File->Write(buffer, bytes);
     stream->AppendPos += written;
     return written / size;
 }

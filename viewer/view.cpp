@@ -488,15 +488,21 @@ void TviewForm::OpenEntry(int index)
     BtnBrowseClick();
 }
 
-void TviewForm::Button2Click()
+void TviewForm::Step(int delta)
 {
+    // Nothing to step from without a selected entry.
     if (!MainForm)
         return;
     const int count = MainForm->ListView->Count();
     const int index = MainForm->ListView->ItemIndex();
     if (count == 0 || index < 0)
         return;
-    OpenEntry(index >= count - 1 ? 0 : index + 1);
+    OpenEntry((index + delta + count) % count); // wraps around at both ends
+}
+
+void TviewForm::Button2Click()
+{
+    Step(+1);
 }
 
 void TviewForm::SpeedButton1Click()
@@ -506,13 +512,7 @@ void TviewForm::SpeedButton1Click()
 
 void TviewForm::Button3Click()
 {
-    if (!MainForm)
-        return;
-    const int count = MainForm->ListView->Count();
-    const int index = MainForm->ListView->ItemIndex();
-    if (count == 0 || index < 0)
-        return;
-    OpenEntry(index == 0 ? count - 1 : index - 1);
+    Step(-1);
 }
 
 void TviewForm::SpeedButton2Click()

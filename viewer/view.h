@@ -101,6 +101,7 @@ private:
     void WMShowThumbnail();
     // Selects index in the main window's list and opens the picture that entry stands for.
     void OpenEntry(int index);
+    void Step(int delta);
     // The file's icon in place of a picture; the full-screen window keeps what it shows.
     void ShowDefaultIcon(const std::string &path);
 
