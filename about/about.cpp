@@ -14,16 +14,14 @@ TAboutform *Aboutform = nullptr;
 
 namespace {
 
-QLabel *MakeLabel(QWidget *parent, const QString &caption, int left, int top)
-{
+QLabel *MakeLabel(QWidget *parent, const QString &caption, int left, int top) {
     auto *label = new QLabel(caption, parent);
     label->move(left, top);
     label->adjustSize();
     return label;
 }
 
-QFont BoldFont(const QWidget *w)
-{
+QFont BoldFont(const QWidget *w) {
     QFont f = w->font();
     f.setPointSizeF(f.pointSizeF() * 13.0 / 11.0);
     f.setBold(true);
@@ -32,11 +30,10 @@ QFont BoldFont(const QWidget *w)
 
 } // namespace
 
-std::string ReadRegistryString(const char *valueName)
-{
+std::string ReadRegistryString(const char *valueName) {
     HKEY key = 0;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
-                    &key) != ERROR_SUCCESS)
+    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", &key) !=
+        ERROR_SUCCESS)
         return std::string();
     unsigned char buffer[256];
     DWORD size = sizeof buffer;
@@ -49,8 +46,7 @@ std::string ReadRegistryString(const char *valueName)
     return text;
 }
 
-TAboutform::TAboutform(QWidget *parent) : TForm(parent)
-{
+TAboutform::TAboutform(QWidget *parent) : TForm(parent) {
     if (!Aboutform)
         Aboutform = this;
     SetCaption("About");
@@ -65,12 +61,12 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent)
     Label5 = MakeLabel(GroupBox2, QStringLiteral("Version 1.00"), 16, 40);
     Label5->setFont(BoldFont(this));
     Label5->adjustSize();
-    Label6 = MakeLabel(GroupBox2, tr("Camera RAW pictures beside your photos."),
-                       16, 64);
+    Label6 = MakeLabel(GroupBox2, tr("Camera RAW pictures beside your photos."), 16, 64);
 
     GroupBox3 = new QGroupBox(QStringLiteral("Support/Contact Details "), GroupBox2);
     GroupBox3->setGeometry(8, 88, 329, 49);
-    Label8 = MakeLabel(GroupBox3, QStringLiteral("https://") + QString::fromLatin1(WebAddress), 16, 24);
+    Label8 =
+        MakeLabel(GroupBox3, QStringLiteral("https://") + QString::fromLatin1(WebAddress), 16, 24);
     Label8->setStyleSheet(QStringLiteral("color: blue; text-decoration: underline;"));
     Label8->setCursor(Qt::PointingHandCursor);
     Label8->installEventFilter(this);
@@ -82,7 +78,8 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent)
     Label9->setFixedWidth(305);
     Label10->setFixedWidth(305);
 
-    Label11 = MakeLabel(GroupBox2, tr("Pixavant never changes your pictures: RAW thumbnails"), 8, 224);
+    Label11 =
+        MakeLabel(GroupBox2, tr("Pixavant never changes your pictures: RAW thumbnails"), 8, 224);
     Label12 = MakeLabel(GroupBox2, tr("are written beside the RAW files as NAME.CR2.JPG"), 56, 240);
     Label13 = MakeLabel(GroupBox2, tr("and can be deleted at any time."), 56, 256);
 
@@ -93,8 +90,7 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent)
     connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
 }
 
-void TAboutform::showEvent(QShowEvent *event)
-{
+void TAboutform::showEvent(QShowEvent *event) {
     TForm::showEvent(event);
     // Centred on the main window, as it is every time it opens.
     if (QWidget *main = Application ? Application->MainForm() : nullptr; main && main != this)
@@ -102,15 +98,14 @@ void TAboutform::showEvent(QShowEvent *event)
     FormShow();
 }
 
-void TAboutform::FormShow()
-{
-    Label9->setText(QFile::decodeName(QByteArray::fromStdString(ReadRegistryString("RegisteredOwner"))));
+void TAboutform::FormShow() {
+    Label9->setText(
+        QFile::decodeName(QByteArray::fromStdString(ReadRegistryString("RegisteredOwner"))));
     Label10->setText(
         QFile::decodeName(QByteArray::fromStdString(ReadRegistryString("RegisteredOrganization"))));
 }
 
-bool TAboutform::eventFilter(QObject *watched, QEvent *event)
-{
+bool TAboutform::eventFilter(QObject *watched, QEvent *event) {
     if (watched == Label8 && event->type() == QEvent::MouseButtonRelease) {
         Label8Click();
         return true;
@@ -118,14 +113,12 @@ bool TAboutform::eventFilter(QObject *watched, QEvent *event)
     return TForm::eventFilter(watched, event);
 }
 
-void TAboutform::Label8Click()
-{
+void TAboutform::Label8Click() {
     char buffer[80] = {};
     std::strncpy(buffer, WebAddress, sizeof buffer - 1);
     ShellExecuteA(0, nullptr, buffer, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void TAboutform::SpeedButton2Click()
-{
+void TAboutform::SpeedButton2Click() {
     Close();
 }

@@ -2,8 +2,8 @@
 #include <QIcon>
 #include <QTimer>
 
-#include <cstdio>
 #include <QTimer>
+#include <cstdio>
 
 #include "Application.h"
 #include "Thread.h"
@@ -13,8 +13,7 @@
 #include "main.h"
 #include "view.h"
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     TApplication app(argc, argv);
     app.SetTitle("Pixavant");
     // Only the main window's close ends the program; hidden windows do not keep it alive.

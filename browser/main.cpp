@@ -14,11 +14,11 @@
 #include <algorithm>
 
 #include "Application.h"
-#include "Exceptions.h"
-#include "ShellApi.h"
 #include "Dialogs.h"
+#include "Exceptions.h"
 #include "FileSystem.h"
 #include "RawPreview.h"
+#include "ShellApi.h"
 #include "ShellUi.h"
 #include "ThumbsMain.h"
 #include "about.h"
@@ -28,26 +28,22 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
-QString Decode(const std::string &s)
-{
+QString Decode(const std::string &s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
 
-std::string Encode(const QString &s)
-{
+std::string Encode(const QString &s) {
     return QFile::encodeName(s).toStdString();
 }
 
-QLabel *MakeLabel(QWidget *parent, const char *caption, int left, int top)
-{
+QLabel *MakeLabel(QWidget *parent, const char *caption, int left, int top) {
     auto *label = new QLabel(QString::fromUtf8(caption), parent);
     label->move(left, top);
     label->adjustSize();
     return label;
 }
 
-QCheckBox *MakeCheckBox(QWidget *parent, const char *caption, const char *hint, int left, int top)
-{
+QCheckBox *MakeCheckBox(QWidget *parent, const char *caption, const char *hint, int left, int top) {
     auto *box = new QCheckBox(QString::fromUtf8(caption), parent);
     box->setToolTip(QString::fromUtf8(hint));
     box->move(left, top);
@@ -55,8 +51,7 @@ QCheckBox *MakeCheckBox(QWidget *parent, const char *caption, const char *hint, 
     return box;
 }
 
-QLabel *MakePanel(QWidget *parent)
-{
+QLabel *MakePanel(QWidget *parent) {
     auto *panel = new QLabel(parent);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -65,22 +60,19 @@ QLabel *MakePanel(QWidget *parent)
 
 } // namespace
 
-TMainForm::TMainForm(QWidget *parent) : TForm(parent)
-{
+TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
     if (!MainForm)
         MainForm = this;
     BuildLayout();
     FormCreate();
 }
 
-TMainForm::~TMainForm()
-{
+TMainForm::~TMainForm() {
     if (MainForm == this)
         MainForm = nullptr;
 }
 
-void TMainForm::BuildLayout()
-{
+void TMainForm::BuildLayout() {
     resize(731, 500);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -184,7 +176,9 @@ void TMainForm::BuildLayout()
     ImageList1 = std::make_unique<TImageList>(120, 120);
     ListView = new TListView(splitter);
     ListView->SetLargeImages(ImageList1.get());
-    ListView->OnSelectItem = [this](int item, bool selected) { ListViewSelectItem(item, selected); };
+    ListView->OnSelectItem = [this](int item, bool selected) {
+        ListViewSelectItem(item, selected);
+    };
     ListView->OnDblClick = [this] { ListViewDblClick(); };
     splitter->addWidget(explor);
     splitter->addWidget(ListView);
@@ -213,8 +207,7 @@ void TMainForm::BuildLayout()
     outer->addWidget(PnlBtm);
 }
 
-void TMainForm::FormCreate()
-{
+void TMainForm::FormCreate() {
     SetCaption(Application ? Application->Title() : std::string("Pixavant"));
     setFont(DefaultGuiFont());
     ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
@@ -232,20 +225,17 @@ void TMainForm::FormCreate()
     ShowStartFolder();
 }
 
-void TMainForm::Action1Execute()
-{
+void TMainForm::Action1Execute() {
     if (Application)
         Application->Terminate();
 }
 
-void TMainForm::Action2Execute()
-{
+void TMainForm::Action2Execute() {
     if (Aboutform)
         Aboutform->Show();
 }
 
-void TMainForm::CheckBox1Click(QCheckBox *sender)
-{
+void TMainForm::CheckBox1Click(QCheckBox *sender) {
     if (!sender->isChecked())
         return;
     if (Tag(sender) == 4)
@@ -254,19 +244,22 @@ void TMainForm::CheckBox1Click(QCheckBox *sender)
         CheckBox1->setChecked(false);
 }
 
-int TMainForm::PixelFormatBits() const
-{
+int TMainForm::PixelFormatBits() const {
     switch (ComboBox1->currentIndex()) {
-    case 0: return 4;
-    case 1: return 8;
-    case 2: return 16;
-    case 3: return 24;
-    default: return 32;
+    case 0:
+        return 4;
+    case 1:
+        return 8;
+    case 2:
+        return 16;
+    case 3:
+        return 24;
+    default:
+        return 32;
     }
 }
 
-unsigned TMainForm::ExtractFlags() const
-{
+unsigned TMainForm::ExtractFlags() const {
     // Only the window's own direct children count; the option boxes sit on PnlTop, so the
     // extractor is asked with no option.
     unsigned flags = 0;
@@ -276,15 +269,13 @@ unsigned TMainForm::ExtractFlags() const
     return flags;
 }
 
-void TMainForm::ShowStartFolder()
-{
+void TMainForm::ShowStartFolder() {
     ComPtr<IMalloc> malloc;
     ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetMalloc(malloc.Put())) || FAILED(SHGetDesktopFolder(desktop.Put())))
         return;
     LPITEMIDLIST pidl = nullptr;
-    if (FAILED(desktop->ParseDisplayName(0, nullptr, CSIDL_PERSONAL_NAME, nullptr, &pidl,
-                                         nullptr)))
+    if (FAILED(desktop->ParseDisplayName(0, nullptr, CSIDL_PERSONAL_NAME, nullptr, &pidl, nullptr)))
         return;
     char *buffer = static_cast<char *>(malloc->Alloc(MAX_PATH));
     if (buffer) {
@@ -295,22 +286,19 @@ void TMainForm::ShowStartFolder()
     malloc->Free(buffer);
 }
 
-void TMainForm::OpenStartFolder()
-{
+void TMainForm::OpenStartFolder() {
     std::string folder = Encode(EdSelFolder->text());
     if (folder.empty() || !QDir(Decode(folder)).exists())
         folder = Encode(QDir::homePath());
     SetTreePath(folder);
 }
 
-std::string TMainForm::TreePath() const
-{
+std::string TMainForm::TreePath() const {
     const QModelIndex index = explor->currentIndex();
     return index.isValid() ? Encode(explorModel->filePath(index)) : std::string();
 }
 
-void TMainForm::SetTreePath(const std::string &path)
-{
+void TMainForm::SetTreePath(const std::string &path) {
     const QModelIndex index = explorModel->index(Decode(path));
     if (!index.isValid())
         throw Exception("Error setting path: \"" + path + "\"");
@@ -323,27 +311,23 @@ void TMainForm::SetTreePath(const std::string &path)
     explor->scrollTo(index);
 }
 
-void TMainForm::explorChange()
-{
+void TMainForm::explorChange() {
     EdSelFolder->setText(Decode(TreePath()));
     BtnRefreshClick();
 }
 
-void TMainForm::FormClose()
-{
+void TMainForm::FormClose() {
     BtnStopClick();
     // Closing the browser ends the program, whatever other window is still open.
     if (Application && Application->MainForm() == this)
         Application->Terminate();
 }
 
-void TMainForm::ShowStatus(const std::string &text)
-{
+void TMainForm::ShowStatus(const std::string &text) {
     PnlStatus->setText(Decode(" " + text));
 }
 
-void TMainForm::ShowCurrentFile(const std::string &text)
-{
+void TMainForm::ShowCurrentFile(const std::string &text) {
     PnlCurFile->setText(Decode(" " + text));
 }
 
@@ -354,8 +338,7 @@ namespace {
 
 const char *const ListedExtensions[] = {".PNG", ".WMF", ".TIF", ".GIF", ".BMP", ".JPG"};
 
-bool IsListed(const std::string &name)
-{
+bool IsListed(const std::string &name) {
     const std::string key = ExtensionKey(name);
     for (const char *ext : ListedExtensions)
         if (key == ext)
@@ -363,13 +346,11 @@ bool IsListed(const std::string &name)
     return false;
 }
 
-std::string JoinPath(const std::string &folder, const std::string &name)
-{
+std::string JoinPath(const std::string &folder, const std::string &name) {
     return IncludeTrailingPathDelimiter(folder) + name;
 }
 
-int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data)
-{
+int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
     if (data != 0 && message == BFFM_INITIALIZED)
         SendMessageA(window, BFFM_SETSELECTIONA, 1, data);
     return 0;
@@ -379,8 +360,7 @@ int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data)
 
 const TColor MaskColorByPass[2] = {clWindow, clNone};
 
-void TMainForm::BtnBrowseClick()
-{
+void TMainForm::BtnBrowseClick() {
     std::string path;
     if (!BrowseForFolder(Encode(EdSelFolder->text()), path))
         return;
@@ -389,8 +369,7 @@ void TMainForm::BtnBrowseClick()
     SetTreePath(path);
 }
 
-bool TMainForm::BrowseForFolder(const std::string &initial, std::string &path)
-{
+bool TMainForm::BrowseForFolder(const std::string &initial, std::string &path) {
     ComPtr<IMalloc> malloc;
     if (FAILED(SHGetMalloc(malloc.Put())))
         return false;
@@ -417,8 +396,7 @@ bool TMainForm::BrowseForFolder(const std::string &initial, std::string &path)
     return chosen;
 }
 
-void TMainForm::BtnRefreshClick()
-{
+void TMainForm::BtnRefreshClick() {
     if (FExtractor) {
         FRestartPending = true;
         FExtractor->Abort();
@@ -430,13 +408,11 @@ void TMainForm::BtnRefreshClick()
     }
 }
 
-void TMainForm::WMRescan()
-{
+void TMainForm::WMRescan() {
     BtnRefreshClick();
 }
 
-void TMainForm::StartScan()
-{
+void TMainForm::StartScan() {
     ++FScanCount;
     SetProgressPosition(0);
     FThumbnailPass = false;
@@ -445,8 +421,7 @@ void TMainForm::StartScan()
     ScanFolder(Encode(EdSelFolder->text()));
 }
 
-void TMainForm::ScanFolder(const std::string &folder)
-{
+void TMainForm::ScanFolder(const std::string &folder) {
     FScanning = true;
     FStopRequested = false;
     ListView->BeginUpdate();
@@ -473,8 +448,7 @@ void TMainForm::ScanFolder(const std::string &folder)
         PostMessageA(Handle(), WM_RAWFAILURES, 0, 0);
 }
 
-bool TMainForm::ConvertRawFiles(const std::string &folder)
-{
+bool TMainForm::ConvertRawFiles(const std::string &folder) {
     FRawFailures.clear();
     TFileSearch search;
     if (!search.FindFirst(JoinPath(folder, "*.CR2"), faHidden | faArchive))
@@ -505,13 +479,11 @@ bool TMainForm::ConvertRawFiles(const std::string &folder)
     return true;
 }
 
-bool TMainForm::convertraw()
-{
+bool TMainForm::convertraw() {
     return ExtractPreviewToTemp(CurrentRawPath, TempPreview::Scan);
 }
 
-void TMainForm::ListFolder(const std::string &folder)
-{
+void TMainForm::ListFolder(const std::string &folder) {
     ListView->BeginUpdate();
     ListView->Clear();
     ImageList1->Clear();
@@ -532,8 +504,8 @@ void TMainForm::ListFolder(const std::string &folder)
     TThumbnailExtractorThread *extractor;
     try {
         extractor = new TThumbnailExtractorThread(&FNotify, folder, ListView, ImageList1->Width(),
-                                                  ImageList1->Height(),
-                                                  unsigned(PixelFormatBits()), ExtractFlags());
+                                                  ImageList1->Height(), unsigned(PixelFormatBits()),
+                                                  ExtractFlags());
     } catch (...) {
         ListView->EndUpdate();
         throw;
@@ -544,8 +516,7 @@ void TMainForm::ListFolder(const std::string &folder)
     extractor->Resume();
 }
 
-void TMainForm::ExtractorDone()
-{
+void TMainForm::ExtractorDone() {
     FExtractor = nullptr;
     ShowCurrentFile("");
     SetProgressPosition(0);
@@ -561,8 +532,7 @@ void TMainForm::ExtractorDone()
     }
 }
 
-void TMainForm::BtnStopClick()
-{
+void TMainForm::BtnStopClick() {
     BtnStop->setEnabled(false);
     if (FScanning) {
         FStopRequested = true;
@@ -575,8 +545,7 @@ void TMainForm::BtnStopClick()
     }
 }
 
-void TMainForm::ReportRawFailures()
-{
+void TMainForm::ReportRawFailures() {
     if (FRawFailures.empty())
         return;
     std::string text = "These RAW files got no new thumbnail:\n";
@@ -593,45 +562,51 @@ void TMainForm::ReportRawFailures()
 // ---------------------------------------------------------------------------------------------
 // Thumbnail list updates
 
-void TMainForm::WndProc(TMessage &message)
-{
+void TMainForm::WndProc(TMessage &message) {
     switch (message.Msg) {
-    case WM_THUMB_ITEMSTARTED: WMItemStarted(int(message.WParam)); break;
-    case WM_THUMB_USEIMAGE: WMUseImage(int(message.WParam), int(message.LParam)); break;
+    case WM_THUMB_ITEMSTARTED:
+        WMItemStarted(int(message.WParam));
+        break;
+    case WM_THUMB_USEIMAGE:
+        WMUseImage(int(message.WParam), int(message.LParam));
+        break;
     case WM_THUMB_ADDIMAGE:
         WMAddImage(int(message.WParam), reinterpret_cast<TBitmap *>(message.LParam));
         break;
     case WM_THUMB_REPLACEIMAGE:
         WMReplaceImage(int(message.WParam), reinterpret_cast<TBitmap *>(message.LParam));
         break;
-    case WM_THUMB_ICONSDONE: WMIconsDone(); break;
-    case WM_RESCAN: WMRescan(); break;
-    case WM_RAWFAILURES: ReportRawFailures(); break;
-    default: break;
+    case WM_THUMB_ICONSDONE:
+        WMIconsDone();
+        break;
+    case WM_RESCAN:
+        WMRescan();
+        break;
+    case WM_RAWFAILURES:
+        ReportRawFailures();
+        break;
+    default:
+        break;
     }
 }
 
-void TMainForm::WMItemStarted(int item)
-{
+void TMainForm::WMItemStarted(int item) {
     ShowCurrentFile(ListView->Caption(item));
 }
 
-void TMainForm::WMUseImage(int item, int imageIndex)
-{
+void TMainForm::WMUseImage(int item, int imageIndex) {
     StepProgress(item);
     ListView->SetImageIndex(item, imageIndex);
 }
 
-void TMainForm::WMAddImage(int item, TBitmap *bitmap)
-{
+void TMainForm::WMAddImage(int item, TBitmap *bitmap) {
     std::unique_ptr<TBitmap> owned(bitmap); // ours from now on, freed on every path
     StepProgress(item);
     const int index = owned ? ImageList1->AddMasked(*owned, MaskColorByPass[FThumbnailPass]) : -1;
     ListView->SetImageIndex(item, index);
 }
 
-void TMainForm::WMReplaceImage(int item, TBitmap *bitmap)
-{
+void TMainForm::WMReplaceImage(int item, TBitmap *bitmap) {
     std::unique_ptr<TBitmap> owned(bitmap);
     StepProgress(item);
     if (!owned)
@@ -639,8 +614,7 @@ void TMainForm::WMReplaceImage(int item, TBitmap *bitmap)
     ImageList1->Replace(ListView->ImageIndex(item), *owned, clNone);
 }
 
-void TMainForm::WMIconsDone()
-{
+void TMainForm::WMIconsDone() {
     FThumbnailPass = true;
     ShowStatus("Extracting thumbnails");
     ShowCurrentFile("");
@@ -651,8 +625,7 @@ void TMainForm::WMIconsDone()
     }
 }
 
-void TMainForm::StepProgress(int itemIndex)
-{
+void TMainForm::StepProgress(int itemIndex) {
     if (FThumbnailPass) {
         SetProgressPosition(itemIndex + 1);
     } else {
@@ -662,16 +635,14 @@ void TMainForm::StepProgress(int itemIndex)
     }
 }
 
-void TMainForm::SetProgressMax(int max)
-{
+void TMainForm::SetProgressMax(int max) {
     FProgressMax = std::max(max, 0);
     FProgressPosition = std::min(FProgressPosition, FProgressMax);
     ProgressBar1->setRange(0, std::max(FProgressMax, 1));
     ProgressBar1->setValue(FProgressPosition);
 }
 
-void TMainForm::SetProgressPosition(int position)
-{
+void TMainForm::SetProgressPosition(int position) {
     FProgressPosition = std::clamp(position, 0, FProgressMax);
     ProgressBar1->setValue(FProgressPosition);
 }
@@ -679,8 +650,7 @@ void TMainForm::SetProgressPosition(int position)
 // ---------------------------------------------------------------------------------------------
 // Selection and opening the viewer
 
-std::string PictureForEntry(const std::string &path)
-{
+std::string PictureForEntry(const std::string &path) {
     static const std::string jpg = ".JPG";
     if (ExtensionKey(path) != jpg)
         return path;
@@ -690,8 +660,7 @@ std::string PictureForEntry(const std::string &path)
     return ExtensionKey(raw) == ".CR2" ? raw : path;
 }
 
-void TMainForm::ListViewSelectItem(int item, bool)
-{
+void TMainForm::ListViewSelectItem(int item, bool) {
     const std::string caption = ListView->Caption(item);
     const std::string path = JoinPath(Encode(EdSelFolder->text()), caption);
     const std::string picture = PictureForEntry(path);
@@ -699,13 +668,11 @@ void TMainForm::ListViewSelectItem(int item, bool)
     SetCaption("Pixavant - " + (picture == path ? caption : ExtractFileName(picture)));
 }
 
-void TMainForm::ListViewDblClick()
-{
+void TMainForm::ListViewDblClick() {
     Button1Click();
 }
 
-void TMainForm::Button1Click()
-{
+void TMainForm::Button1Click() {
     // Nothing to open without a selected entry.
     if (ListView->ItemIndex() < 0 || !viewForm)
         return;

@@ -14,8 +14,7 @@ std::int32_t InputSize = 0;
 constexpr const char *InputName = "fuzz.CR2";
 
 // Every file the library opens is a fresh in-memory file; the input one holds the bytes.
-extern "C" TDecoderFile *FuzzOpen(const char *name, const char *mode)
-{
+extern "C" TDecoderFile *FuzzOpen(const char *name, const char *mode) {
     (void)mode;
     TDecoderFile *file = IoOpen("", "rb");
     if (file && std::strcmp(name, InputName) == 0) {
@@ -27,8 +26,7 @@ extern "C" TDecoderFile *FuzzOpen(const char *name, const char *mode)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size > 64u << 20)
         return 0;
     InputData = data;

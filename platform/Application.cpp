@@ -10,48 +10,40 @@
 
 TApplication *Application = nullptr;
 
-TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv)
-{
+TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
     Application = this;
     RefreshSystemColors();
 }
 
-TApplication::~TApplication()
-{
+TApplication::~TApplication() {
     Application = nullptr;
 }
 
-void TApplication::SetTitle(const std::string &title)
-{
+void TApplication::SetTitle(const std::string &title) {
     FTitle = title;
     setApplicationName(QString::fromStdString(title));
 }
 
-void TApplication::HandleException(const std::exception &e)
-{
+void TApplication::HandleException(const std::exception &e) {
     std::string caption = FTitle.empty() ? std::string("Error") : FTitle;
     MessageBoxA(0, e.what(), caption, MB_OK | MB_ICONERROR);
 }
 
-void TApplication::ProcessMessages()
-{
+void TApplication::ProcessMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void TApplication::Terminate()
-{
+void TApplication::Terminate() {
     quit();
 }
 
-bool TApplication::event(QEvent *e)
-{
+bool TApplication::event(QEvent *e) {
     if (e->type() == QEvent::ApplicationPaletteChange)
         RefreshSystemColors();
     return QApplication::event(e);
 }
 
-bool TApplication::notify(QObject *receiver, QEvent *event)
-{
+bool TApplication::notify(QObject *receiver, QEvent *event) {
     // No exception may escape into Qt: handlers' failures are shown and the window stays usable.
     try {
         return QApplication::notify(receiver, event);
@@ -63,13 +55,11 @@ bool TApplication::notify(QObject *receiver, QEvent *event)
     return false;
 }
 
-bool IsGuiThread()
-{
+bool IsGuiThread() {
     return qApp && QThread::currentThread() == qApp->thread();
 }
 
-void RunOnGuiThread(std::function<void()> f)
-{
+void RunOnGuiThread(std::function<void()> f) {
     if (!qApp)
         return;
     if (IsGuiThread()) {
@@ -79,13 +69,13 @@ void RunOnGuiThread(std::function<void()> f)
     QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
 }
 
-void CallOnGuiThread(const std::function<void()> &f)
-{
+void CallOnGuiThread(const std::function<void()> &f) {
     if (!qApp)
         return;
     if (IsGuiThread()) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(qApp, [&f] { f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        qApp, [&f] { f(); }, Qt::BlockingQueuedConnection);
 }

@@ -14,26 +14,22 @@ std::mutex hookMutex;
 MessageBoxHook boxHook;
 std::function<void(const std::string &)> debugHook;
 
-QString Decode(const std::string &s)
-{
+QString Decode(const std::string &s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
 } // namespace
 
-void SetMessageBoxHook(MessageBoxHook hook)
-{
+void SetMessageBoxHook(MessageBoxHook hook) {
     std::lock_guard lock(hookMutex);
     boxHook = std::move(hook);
 }
 
-void SetDebugOutputHook(std::function<void(const std::string &)> hook)
-{
+void SetDebugOutputHook(std::function<void(const std::string &)> hook) {
     std::lock_guard lock(hookMutex);
     debugHook = std::move(hook);
 }
 
-int MessageBoxA(HWND owner, const std::string &text, const std::string &caption, UINT type)
-{
+int MessageBoxA(HWND owner, const std::string &text, const std::string &caption, UINT type) {
     {
         std::unique_lock lock(hookMutex);
         if (boxHook) {
@@ -48,11 +44,20 @@ int MessageBoxA(HWND owner, const std::string &text, const std::string &caption,
         box.setWindowTitle(Decode(caption));
         box.setText(Decode(text));
         switch (type & 0xF0) {
-        case MB_ICONERROR: box.setIcon(QMessageBox::Critical); break;
-        case MB_ICONQUESTION: box.setIcon(QMessageBox::Question); break;
-        case MB_ICONWARNING: box.setIcon(QMessageBox::Warning); break;
-        case MB_ICONINFORMATION: box.setIcon(QMessageBox::Information); break;
-        default: break;
+        case MB_ICONERROR:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case MB_ICONQUESTION:
+            box.setIcon(QMessageBox::Question);
+            break;
+        case MB_ICONWARNING:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case MB_ICONINFORMATION:
+            box.setIcon(QMessageBox::Information);
+            break;
+        default:
+            break;
         }
         switch (type & 0x0F) {
         case MB_OKCANCEL:
@@ -65,17 +70,23 @@ int MessageBoxA(HWND owner, const std::string &text, const std::string &caption,
             box.setStandardButtons(QMessageBox::Ok);
         }
         switch (box.exec()) {
-        case QMessageBox::Cancel: result = IDCANCEL; break;
-        case QMessageBox::Yes: result = IDYES; break;
-        case QMessageBox::No: result = IDNO; break;
-        default: result = IDOK;
+        case QMessageBox::Cancel:
+            result = IDCANCEL;
+            break;
+        case QMessageBox::Yes:
+            result = IDYES;
+            break;
+        case QMessageBox::No:
+            result = IDNO;
+            break;
+        default:
+            result = IDOK;
         }
     });
     return result;
 }
 
-void OutputDebugStringA(const std::string &text)
-{
+void OutputDebugStringA(const std::string &text) {
     {
         std::unique_lock lock(hookMutex);
         if (debugHook) {

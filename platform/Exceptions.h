@@ -19,11 +19,11 @@ private:
     std::string FMessage;
 };
 
-#define PIXAVANT_EXCEPTION_CLASS(Name, Base)                                                      \
+#define PIXAVANT_EXCEPTION_CLASS(Name, Base)                                                       \
     class Name : public Base {                                                                     \
     public:                                                                                        \
         using Base::Base;                                                                          \
-        const char *ClassName() const noexcept override { return #Name; }                         \
+        const char *ClassName() const noexcept override { return #Name; }                          \
     }
 
 // Input/output failure carrying the platform code; the message is fixed by the code.
@@ -73,8 +73,18 @@ private:
 void OleCheck(HRESULT code);
 
 // Standard messages of the runtime's own errors.
-inline EIntOverflow MakeIntOverflow() { return EIntOverflow("Integer overflow"); }
-inline EOutOfMemory MakeOutOfMemory() { return EOutOfMemory("Out of memory"); }
-inline EInvalidOp MakeInvalidOp() { return EInvalidOp("Invalid floating point operation"); }
-inline EZeroDivide MakeZeroDivide() { return EZeroDivide("Floating point division by zero"); }
-inline EDivByZero MakeDivByZero() { return EDivByZero("Division by zero"); }
+inline EIntOverflow MakeIntOverflow() {
+    return EIntOverflow("Integer overflow");
+}
+inline EOutOfMemory MakeOutOfMemory() {
+    return EOutOfMemory("Out of memory");
+}
+inline EInvalidOp MakeInvalidOp() {
+    return EInvalidOp("Invalid floating point operation");
+}
+inline EZeroDivide MakeZeroDivide() {
+    return EZeroDivide("Floating point division by zero");
+}
+inline EDivByZero MakeDivByZero() {
+    return EDivByZero("Division by zero");
+}

@@ -7,13 +7,11 @@
 
 namespace {
 
-char Upper(char c)
-{
+char Upper(char c) {
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
-bool Match(const char *n, const char *p)
-{
+bool Match(const char *n, const char *p) {
     // Iterative wildcard match with one backtrack point: linear in practice, no recursion
     // blow-up on hostile names.
     const char *starP = nullptr, *starN = nullptr;
@@ -38,20 +36,18 @@ bool Match(const char *n, const char *p)
 
 } // namespace
 
-bool MatchesMask(const std::string &name, const std::string &pattern)
-{
+bool MatchesMask(const std::string &name, const std::string &pattern) {
     if (pattern == "*.*" || pattern == "*")
         return true;
     return Match(name.c_str(), pattern.c_str());
 }
 
-bool TFileSearch::FindFirst(const std::string &pathPattern, std::uint32_t attrMask)
-{
+bool TFileSearch::FindFirst(const std::string &pathPattern, std::uint32_t attrMask) {
     FindClose();
     const auto slash = pathPattern.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string(".")
-                               : slash == 0                ? std::string("/")
-                                                           : pathPattern.substr(0, slash);
+                               : slash == 0               ? std::string("/")
+                                                          : pathPattern.substr(0, slash);
     FPattern = slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
     FMask = attrMask;
     FDirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -66,21 +62,18 @@ bool TFileSearch::FindFirst(const std::string &pathPattern, std::uint32_t attrMa
     return Advance();
 }
 
-bool TFileSearch::FindNext()
-{
+bool TFileSearch::FindNext() {
     return FDir && Advance();
 }
 
-void TFileSearch::FindClose()
-{
+void TFileSearch::FindClose() {
     if (FDir)
         ::closedir(FDir); // closes FDirFd too
     FDir = nullptr;
     FDirFd = -1;
 }
 
-bool TFileSearch::Advance()
-{
+bool TFileSearch::Advance() {
     while (dirent *e = ::readdir(FDir)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
@@ -97,15 +90,14 @@ bool TFileSearch::Advance()
             continue;
         FCurrent.Name = name;
         FCurrent.Size = st.st_size;
-        FCurrent.Attr = faArchive | (hidden ? faHidden : 0u) |
-                        ((st.st_mode & 0222) == 0 ? faReadOnly : 0u);
+        FCurrent.Attr =
+            faArchive | (hidden ? faHidden : 0u) | ((st.st_mode & 0222) == 0 ? faReadOnly : 0u);
         return true;
     }
     return false;
 }
 
-bool ForceDirectories(const std::string &path)
-{
+bool ForceDirectories(const std::string &path) {
     if (path.empty())
         return false;
     struct stat st;
@@ -119,40 +111,34 @@ bool ForceDirectories(const std::string &path)
     return false;
 }
 
-std::string IncludeTrailingPathDelimiter(const std::string &path)
-{
+std::string IncludeTrailingPathDelimiter(const std::string &path) {
     return (!path.empty() && path.back() == '/') ? path : path + "/";
 }
 
-std::string ExcludeTrailingPathDelimiter(const std::string &path)
-{
+std::string ExcludeTrailingPathDelimiter(const std::string &path) {
     if (path.size() > 1 && path.back() == '/')
         return path.substr(0, path.size() - 1);
     return path;
 }
 
-std::string ExtractFileName(const std::string &path)
-{
+std::string ExtractFileName(const std::string &path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ExtractFilePath(const std::string &path)
-{
+std::string ExtractFilePath(const std::string &path) {
     const auto slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string ExtractFileDir(const std::string &path)
-{
+std::string ExtractFileDir(const std::string &path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos)
         return std::string();
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-std::string ExtensionKey(const std::string &name)
-{
+std::string ExtensionKey(const std::string &name) {
     const std::string file = ExtractFileName(name);
     const auto dot = file.find_last_of('.');
     if (dot == std::string::npos)

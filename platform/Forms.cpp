@@ -6,40 +6,32 @@
 #include <QVariant>
 
 TForm::TForm(QWidget *parent)
-    : QWidget(parent, Qt::Window), FHandle(this, [this](TMessage &m) { WndProc(m); })
-{
-}
+    : QWidget(parent, Qt::Window), FHandle(this, [this](TMessage &m) { WndProc(m); }) {}
 
-void TForm::SetCaption(const std::string &caption)
-{
+void TForm::SetCaption(const std::string &caption) {
     FCaption = caption;
     setWindowTitle(QFile::decodeName(QByteArray::fromStdString(caption)));
 }
 
-void TForm::Show()
-{
+void TForm::Show() {
     show();
     raise();
     activateWindow();
 }
 
-void TForm::closeEvent(QCloseEvent *event)
-{
+void TForm::closeEvent(QCloseEvent *event) {
     FormClose();
     event->accept();
 }
 
-void SetTag(QObject *control, int tag)
-{
+void SetTag(QObject *control, int tag) {
     control->setProperty("Tag", tag);
 }
 
-int Tag(const QObject *control)
-{
+int Tag(const QObject *control) {
     return control->property("Tag").toInt();
 }
 
-QFont DefaultGuiFont()
-{
+QFont DefaultGuiFont() {
     return QFontDatabase::systemFont(QFontDatabase::GeneralFont);
 }

@@ -19,8 +19,7 @@ namespace {
 
 // System colour indexes the program uses, with Windows' classic values until the palette is
 // read.
-std::array<std::atomic<TColor>, 31> &SystemColorTable()
-{
+std::array<std::atomic<TColor>, 31> &SystemColorTable() {
     static std::array<std::atomic<TColor>, 31> table;
     static const bool filled = [] {
         for (auto &c : table)
@@ -38,13 +37,11 @@ std::array<std::atomic<TColor>, 31> &SystemColorTable()
 
 } // namespace
 
-TColor FromQColor(const QColor &color)
-{
+TColor FromQColor(const QColor &color) {
     return TColor(color.red() | (color.green() << 8) | (color.blue() << 16));
 }
 
-void RefreshSystemColors()
-{
+void RefreshSystemColors() {
     if (!qApp)
         return;
     const QPalette pal = QApplication::palette();
@@ -56,8 +53,7 @@ void RefreshSystemColors()
     t[18] = FromQColor(pal.color(QPalette::ButtonText));
 }
 
-TColor ColorToRGB(TColor color)
-{
+TColor ColorToRGB(TColor color) {
     if (color < 0) {
         const unsigned index = unsigned(color) & 0xFFu;
         auto &t = SystemColorTable();
@@ -66,22 +62,20 @@ TColor ColorToRGB(TColor color)
     return color;
 }
 
-QColor ToQColor(TColor color)
-{
+QColor ToQColor(TColor color) {
     const TColor c = ColorToRGB(color);
     return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
 
-QRgb ToQRgb(TColor color)
-{
+QRgb ToQRgb(TColor color) {
     const TColor c = ColorToRGB(color);
     return qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
 }
 
-QImage NewImageRGB32(int width, int height)
-{
+QImage NewImageRGB32(int width, int height) {
     constexpr std::size_t Huge = std::size_t(2) << 20;
-    const std::size_t bytes = std::size_t(std::max(width, 0)) * std::size_t(std::max(height, 0)) * 4;
+    const std::size_t bytes =
+        std::size_t(std::max(width, 0)) * std::size_t(std::max(height, 0)) * 4;
     if (bytes >= 4 * Huge) {
         const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
         if (void *p = std::aligned_alloc(Huge, rounded)) {
@@ -99,8 +93,7 @@ QImage NewImageRGB32(int width, int height)
     return QImage(width, height, QImage::Format_RGB32);
 }
 
-void TGraphic::SetTransparent(bool value)
-{
+void TGraphic::SetTransparent(bool value) {
     if (FTransparent != value) {
         FTransparent = value;
         Changed();
@@ -109,27 +102,23 @@ void TGraphic::SetTransparent(bool value)
 
 // ---------------------------------------------------------------------------------------------
 
-TBitmap::TBitmap(int width, int height)
-{
+TBitmap::TBitmap(int width, int height) {
     SetSize(width, height);
 }
 
 TBitmap::TBitmap(const QImage &image)
     : FImage(image.format() == QImage::Format_RGB32 ? image
-                                                    : image.convertToFormat(QImage::Format_RGB32))
-{
+                                                    : image.convertToFormat(QImage::Format_RGB32)) {
 }
 
 TBitmap::TBitmap(const TBitmap &other)
     : TGraphic(), FImage(other.FImage), FPixelFormat(other.FPixelFormat),
       FBrushColor(other.FBrushColor), FTransparentColor(other.FTransparentColor),
-      FFixedTransparentColor(other.FFixedTransparentColor)
-{
+      FFixedTransparentColor(other.FFixedTransparentColor) {
     FTransparent = other.FTransparent;
 }
 
-TBitmap &TBitmap::operator=(const TBitmap &other)
-{
+TBitmap &TBitmap::operator=(const TBitmap &other) {
     if (this != &other) {
         FImage = other.FImage;
         FPixelFormat = other.FPixelFormat;
@@ -142,8 +131,7 @@ TBitmap &TBitmap::operator=(const TBitmap &other)
     return *this;
 }
 
-void TBitmap::SetSize(int w, int h)
-{
+void TBitmap::SetSize(int w, int h) {
     w = std::max(w, 0);
     h = std::max(h, 0);
     if (w == Width() && h == Height() && !FImage.isNull())
@@ -166,8 +154,7 @@ void TBitmap::SetSize(int w, int h)
     Modified();
 }
 
-TColor TBitmap::TransparentColor() const
-{
+TColor TBitmap::TransparentColor() const {
     if (FFixedTransparentColor)
         return FTransparentColor;
     if (FImage.isNull())
@@ -176,30 +163,26 @@ TColor TBitmap::TransparentColor() const
     return TColor(PaletteRelativeFlag | unsigned(FromQColor(QColor(p))));
 }
 
-void TBitmap::SetTransparentColor(TColor color)
-{
+void TBitmap::SetTransparentColor(TColor color) {
     FTransparentColor = color;
     FFixedTransparentColor = true;
     Modified();
 }
 
-void TBitmap::SetTransparent(bool value)
-{
+void TBitmap::SetTransparent(bool value) {
     if (FTransparent != value) {
         FTransparent = value;
         Modified();
     }
 }
 
-void TBitmap::Fill(TColor color)
-{
+void TBitmap::Fill(TColor color) {
     if (!FImage.isNull())
         FImage.fill(ToQRgb(color));
     Modified();
 }
 
-void TBitmap::FillRect(const QRect &rect, TColor color)
-{
+void TBitmap::FillRect(const QRect &rect, TColor color) {
     if (FImage.isNull())
         return;
     const QRect r = rect.intersected(FImage.rect());
@@ -209,8 +192,7 @@ void TBitmap::FillRect(const QRect &rect, TColor color)
     Modified();
 }
 
-void TBitmap::FrameRect(const QRect &rect, TColor color)
-{
+void TBitmap::FrameRect(const QRect &rect, TColor color) {
     if (FImage.isNull() || rect.isEmpty())
         return;
     const QRgb px = ToQRgb(color);
@@ -230,21 +212,20 @@ void TBitmap::FrameRect(const QRect &rect, TColor color)
     Modified();
 }
 
-void TBitmap::CopyFrom(const TBitmap &source, int x, int y)
-{
+void TBitmap::CopyFrom(const TBitmap &source, int x, int y) {
     if (FImage.isNull() || source.FImage.isNull())
         return;
     const QRect target = QRect(x, y, source.Width(), source.Height()).intersected(FImage.rect());
     for (int row = target.top(); row <= target.bottom(); ++row) {
-        const QRgb *src =
-            reinterpret_cast<const QRgb *>(source.FImage.constScanLine(row - y)) + (target.left() - x);
-        std::copy_n(src, target.width(), reinterpret_cast<QRgb *>(FImage.scanLine(row)) + target.left());
+        const QRgb *src = reinterpret_cast<const QRgb *>(source.FImage.constScanLine(row - y)) +
+                          (target.left() - x);
+        std::copy_n(src, target.width(),
+                    reinterpret_cast<QRgb *>(FImage.scanLine(row)) + target.left());
     }
     Modified();
 }
 
-void TBitmap::DrawGraphic(const TGraphic &graphic, const QRect &rect)
-{
+void TBitmap::DrawGraphic(const TGraphic &graphic, const QRect &rect) {
     if (FImage.isNull())
         return;
     {
@@ -254,8 +235,7 @@ void TBitmap::DrawGraphic(const TGraphic &graphic, const QRect &rect)
     Modified();
 }
 
-void TBitmap::Draw(QPainter &painter, const QRect &dest) const
-{
+void TBitmap::Draw(QPainter &painter, const QRect &dest) const {
     if (FImage.isNull() || dest.isEmpty())
         return;
     // The picture is cached at the size it is drawn, sampled nearest-neighbour: a large
@@ -283,15 +263,13 @@ void TBitmap::Draw(QPainter &painter, const QRect &dest) const
 
 // ---------------------------------------------------------------------------------------------
 
-void TJPEGImage::LoadFromFile(const std::string &path)
-{
+void TJPEGImage::LoadFromFile(const std::string &path) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
     FImage = DecodeJpeg(bytes.data(), bytes.size());
     Changed();
 }
 
-void TJPEGImage::Draw(QPainter &painter, const QRect &dest) const
-{
+void TJPEGImage::Draw(QPainter &painter, const QRect &dest) const {
     if (FImage.isNull() || dest.isEmpty())
         return;
     const bool smooth = painter.testRenderHint(QPainter::SmoothPixmapTransform);
@@ -302,35 +280,30 @@ void TJPEGImage::Draw(QPainter &painter, const QRect &dest) const
 
 TIcon::TIcon(const QIcon &icon, int size) : FIcon(icon), FSize(icon.isNull() ? 0 : size) {}
 
-void TIcon::Draw(QPainter &painter, const QRect &dest) const
-{
+void TIcon::Draw(QPainter &painter, const QRect &dest) const {
     if (!FIcon.isNull() && !dest.isEmpty())
         painter.drawPixmap(dest, FIcon.pixmap(dest.size()));
 }
 
-void TMetafile::Draw(QPainter &painter, const QRect &dest) const
-{
+void TMetafile::Draw(QPainter &painter, const QRect &dest) const {
     if (!FImage.isNull() && !dest.isEmpty())
         painter.drawImage(dest, FImage);
 }
 
 // ---------------------------------------------------------------------------------------------
 
-void TPicture::Adopt(std::unique_ptr<TGraphic> graphic)
-{
+void TPicture::Adopt(std::unique_ptr<TGraphic> graphic) {
     FGraphic = std::move(graphic);
     if (FGraphic)
         FGraphic->OnChange = [this] { Changed(); };
     Changed();
 }
 
-void TPicture::SetGraphic(const TGraphic *graphic)
-{
+void TPicture::SetGraphic(const TGraphic *graphic) {
     Adopt(graphic ? graphic->Clone() : nullptr);
 }
 
-void TPicture::LoadFromFile(const std::string &path)
-{
+void TPicture::LoadFromFile(const std::string &path) {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
     std::string ext;

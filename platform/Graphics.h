@@ -19,7 +19,9 @@ class QPainter;
 // 0x02 a palette-relative colour.
 using TColor = std::int32_t;
 
-constexpr TColor SystemColor(int index) { return static_cast<TColor>(0xFF000000u | unsigned(index)); }
+constexpr TColor SystemColor(int index) {
+    return static_cast<TColor>(0xFF000000u | unsigned(index));
+}
 
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clWhite = 0xFFFFFF;
@@ -41,7 +43,7 @@ TColor ColorToRGB(TColor color);
 // Re-reads the system colours from the application palette (GUI thread).
 void RefreshSystemColors();
 
-QColor ToQColor(TColor color);         // resolves system colours; flags dropped
+QColor ToQColor(TColor color);          // resolves system colours; flags dropped
 TColor FromQColor(const QColor &color); // 0x00BBGGRR
 QRgb ToQRgb(TColor color);              // opaque 0xFFRRGGBB
 
@@ -69,8 +71,7 @@ public:
     std::function<void()> OnChange;
 
 protected:
-    void Changed() const
-    {
+    void Changed() const {
         if (OnChange)
             OnChange();
     }
@@ -115,7 +116,10 @@ public:
 
     QImage &Image() { return FImage; }
     const QImage &Image() const { return FImage; }
-    void Modified() { ++FGeneration; Changed(); }
+    void Modified() {
+        ++FGeneration;
+        Changed();
+    }
 
     void Draw(QPainter &painter, const QRect &dest) const override;
     std::unique_ptr<TGraphic> Clone() const override { return std::make_unique<TBitmap>(*this); }
@@ -139,7 +143,10 @@ class TJPEGImage : public TGraphic {
 public:
     TJPEGImage() = default;
     void LoadFromFile(const std::string &path); // raises EFOpenError, EJPEG
-    void LoadFromImage(const QImage &image) { FImage = image; Changed(); }
+    void LoadFromImage(const QImage &image) {
+        FImage = image;
+        Changed();
+    }
     int Width() const override { return FImage.width(); }
     int Height() const override { return FImage.height(); }
     const QImage &Image() const { return FImage; }
@@ -205,8 +212,7 @@ public:
 
 private:
     void Adopt(std::unique_ptr<TGraphic> graphic);
-    void Changed()
-    {
+    void Changed() {
         if (OnChange)
             OnChange();
     }

@@ -11,19 +11,16 @@ constexpr int RawCaptionRole = Qt::UserRole + 1;
 constexpr int ImageIndexRole = Qt::UserRole + 2;
 } // namespace
 
-int ListView_GetItemCount(HWND listView)
-{
+int ListView_GetItemCount(HWND listView) {
     return int(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
 }
 
-bool ListView_GetItemText(HWND listView, int index, std::string &caption)
-{
+bool ListView_GetItemText(HWND listView, int index, std::string &caption) {
     return SendMessageA(listView, LVM_GETITEMTEXTA, WPARAM(index),
                         reinterpret_cast<LPARAM>(&caption)) != 0;
 }
 
-QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor)
-{
+QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) {
     const QImage &src = bitmap.Image();
     if (src.isNull())
         return QPixmap();
@@ -40,8 +37,7 @@ QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor)
     return QPixmap::fromImage(img);
 }
 
-int TImageList::AddMasked(const TBitmap &bitmap, TColor maskColor)
-{
+int TImageList::AddMasked(const TBitmap &bitmap, TColor maskColor) {
     QPixmap pixmap = Masked(bitmap, maskColor);
     if (pixmap.isNull())
         return -1;
@@ -49,8 +45,7 @@ int TImageList::AddMasked(const TBitmap &bitmap, TColor maskColor)
     return Count() - 1;
 }
 
-void TImageList::Replace(int index, const TBitmap &bitmap, TColor maskColor)
-{
+void TImageList::Replace(int index, const TBitmap &bitmap, TColor maskColor) {
     QPixmap pixmap = Masked(bitmap, maskColor);
     if (index < 0 || index >= Count() || pixmap.isNull())
         throw EInvalidOperation("Unable to Replace Image");
@@ -59,16 +54,14 @@ void TImageList::Replace(int index, const TBitmap &bitmap, TColor maskColor)
         OnChange(index);
 }
 
-void TImageList::Clear()
-{
+void TImageList::Clear() {
     FImages.clear();
     if (OnClear)
         OnClear();
 }
 
 TListView::TListView(QWidget *parent)
-    : QListWidget(parent), FHandle(this, [this](TMessage &m) { WndProc(m); })
-{
+    : QListWidget(parent), FHandle(this, [this](TMessage &m) { WndProc(m); }) {
     setViewMode(QListView::IconMode);
     setResizeMode(QListView::Adjust);
     setMovement(QListView::Static);
@@ -90,8 +83,7 @@ TListView::TListView(QWidget *parent)
             });
 }
 
-void TListView::SetLargeImages(TImageList *images)
-{
+void TListView::SetLargeImages(TImageList *images) {
     FImages = images;
     if (images) {
         const QSize size(images->Width(), images->Height());
@@ -105,8 +97,7 @@ void TListView::SetLargeImages(TImageList *images)
     }
 }
 
-int TListView::AddItem(const std::string &caption, int imageIndex)
-{
+int TListView::AddItem(const std::string &caption, int imageIndex) {
     auto *it = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(caption)));
     it->setData(RawCaptionRole, QByteArray::fromStdString(caption));
     it->setData(ImageIndexRole, imageIndex);
@@ -116,39 +107,33 @@ int TListView::AddItem(const std::string &caption, int imageIndex)
     return count() - 1;
 }
 
-std::string TListView::Caption(int index) const
-{
+std::string TListView::Caption(int index) const {
     const QListWidgetItem *it = item(index);
     return it ? it->data(RawCaptionRole).toByteArray().toStdString() : std::string();
 }
 
-int TListView::ImageIndex(int index) const
-{
+int TListView::ImageIndex(int index) const {
     const QListWidgetItem *it = item(index);
     return it ? it->data(ImageIndexRole).toInt() : -1;
 }
 
-void TListView::SetImageIndex(int index, int imageIndex)
-{
+void TListView::SetImageIndex(int index, int imageIndex) {
     if (QListWidgetItem *it = item(index)) {
         it->setData(ImageIndexRole, imageIndex);
         RefreshIcon(it);
     }
 }
 
-void TListView::Clear()
-{
+void TListView::Clear() {
     clear();
 }
 
-int TListView::ItemIndex() const
-{
+int TListView::ItemIndex() const {
     const QList<QListWidgetItem *> sel = selectedItems();
     return sel.isEmpty() ? -1 : row(sel.first());
 }
 
-void TListView::SetItemIndex(int index)
-{
+void TListView::SetItemIndex(int index) {
     if (index < 0 || index >= count()) {
         clearSelection();
         return;
@@ -157,8 +142,7 @@ void TListView::SetItemIndex(int index)
     scrollToItem(item(index));
 }
 
-void TListView::BeginUpdate()
-{
+void TListView::BeginUpdate() {
     // While an update is open the items are hidden behind a plain cover, so the list shows
     // them all at once when it ends instead of repainting item by item.
     if (FUpdateCount++ == 0) {
@@ -173,28 +157,24 @@ void TListView::BeginUpdate()
     }
 }
 
-void TListView::EndUpdate()
-{
+void TListView::EndUpdate() {
     if (FUpdateCount > 0 && --FUpdateCount == 0 && FCover)
         FCover->hide();
 }
 
-void TListView::resizeEvent(QResizeEvent *event)
-{
+void TListView::resizeEvent(QResizeEvent *event) {
     QListWidget::resizeEvent(event);
     if (FCover)
         FCover->setGeometry(viewport()->rect());
 }
 
-void TListView::mouseDoubleClickEvent(QMouseEvent *event)
-{
+void TListView::mouseDoubleClickEvent(QMouseEvent *event) {
     QListWidget::mouseDoubleClickEvent(event);
     if (OnDblClick)
         OnDblClick();
 }
 
-void TListView::WndProc(TMessage &message)
-{
+void TListView::WndProc(TMessage &message) {
     switch (message.Msg) {
     case LVM_GETITEMCOUNT:
         message.Result = count();
@@ -213,8 +193,7 @@ void TListView::WndProc(TMessage &message)
     }
 }
 
-void TListView::RefreshIcon(QListWidgetItem *it)
-{
+void TListView::RefreshIcon(QListWidgetItem *it) {
     const int index = it->data(ImageIndexRole).toInt();
     if (FImages && index >= 0 && index < FImages->Count())
         it->setIcon(QIcon(FImages->Image(index)));
@@ -222,8 +201,7 @@ void TListView::RefreshIcon(QListWidgetItem *it)
         it->setIcon(QIcon());
 }
 
-void TListView::ImageChanged(int imageIndex)
-{
+void TListView::ImageChanged(int imageIndex) {
     for (int i = 0; i < count(); ++i) {
         QListWidgetItem *it = item(i);
         if (it->data(ImageIndexRole).toInt() == imageIndex)

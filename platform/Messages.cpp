@@ -22,8 +22,7 @@ struct Entry {
 // Registrations are made and removed on the GUI thread; the mutex lets workers ask whether a
 // handle exists before posting.
 std::mutex registryMutex;
-std::unordered_map<HWND, Entry> &Registry()
-{
+std::unordered_map<HWND, Entry> &Registry() {
     static std::unordered_map<HWND, Entry> registry;
     return registry;
 }
@@ -31,8 +30,7 @@ std::atomic<HWND> nextHandle{0x10000};
 
 // Runs a message on the GUI thread. Looked up at delivery, so a window destroyed meanwhile
 // simply misses it.
-bool Dispatch(HWND window, TMessage &message)
-{
+bool Dispatch(HWND window, TMessage &message) {
     std::function<void(TMessage &)> proc;
     {
         std::lock_guard lock(registryMutex);
@@ -51,13 +49,10 @@ class MessageEvent : public QEvent {
 public:
     MessageEvent(HWND window, UINT msg, WPARAM w, LPARAM l, TBitmap *bitmap)
         : QEvent(MessageEventType), FWindow(window), FMsg(msg), FWParam(w), FLParam(l),
-          FBitmap(bitmap)
-    {
-    }
+          FBitmap(bitmap) {}
     ~MessageEvent() override { delete FBitmap; }
 
-    void Deliver()
-    {
+    void Deliver() {
         TMessage m{FMsg, FWParam, FLParam, 0};
         if (FBitmap) {
             if (!IsWindow(FWindow))
@@ -81,8 +76,7 @@ private:
 class Dispatcher : public QObject {
 public:
     explicit Dispatcher(QObject *parent) : QObject(parent) {}
-    bool event(QEvent *e) override
-    {
+    bool event(QEvent *e) override {
         if (e->type() == MessageEventType) {
             static_cast<MessageEvent *>(e)->Deliver();
             return true;
@@ -94,8 +88,7 @@ public:
 std::mutex dispatcherMutex;
 QPointer<Dispatcher> dispatcher;
 
-Dispatcher *TheDispatcher()
-{
+Dispatcher *TheDispatcher() {
     std::lock_guard lock(dispatcherMutex);
     if (!dispatcher && qApp) {
         auto *d = new Dispatcher(nullptr);
@@ -106,8 +99,7 @@ Dispatcher *TheDispatcher()
     return dispatcher.data();
 }
 
-BOOL Post(HWND window, UINT msg, WPARAM w, LPARAM l, TBitmap *bitmap)
-{
+BOOL Post(HWND window, UINT msg, WPARAM w, LPARAM l, TBitmap *bitmap) {
     Dispatcher *d = IsWindow(window) ? TheDispatcher() : nullptr;
     if (!d) {
         delete bitmap;
@@ -120,44 +112,37 @@ BOOL Post(HWND window, UINT msg, WPARAM w, LPARAM l, TBitmap *bitmap)
 } // namespace
 
 TWindowHandle::TWindowHandle(QWidget *widget, std::function<void(TMessage &)> wndProc)
-    : FHandle(nextHandle++)
-{
+    : FHandle(nextHandle++) {
     TheDispatcher(); // created on the GUI thread, before any worker needs it
     std::lock_guard lock(registryMutex);
     Registry().emplace(FHandle, Entry{widget, std::move(wndProc)});
 }
 
-TWindowHandle::~TWindowHandle()
-{
+TWindowHandle::~TWindowHandle() {
     std::lock_guard lock(registryMutex);
     Registry().erase(FHandle);
 }
 
-bool IsWindow(HWND window)
-{
+bool IsWindow(HWND window) {
     std::lock_guard lock(registryMutex);
     return Registry().count(window) != 0;
 }
 
-QWidget *WindowFromHandle(HWND window)
-{
+QWidget *WindowFromHandle(HWND window) {
     std::lock_guard lock(registryMutex);
     auto it = Registry().find(window);
     return it == Registry().end() ? nullptr : it->second.widget;
 }
 
-BOOL PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+BOOL PostMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     return Post(window, msg, wParam, lParam, nullptr);
 }
 
-BOOL PostBitmapMessage(HWND window, UINT msg, WPARAM wParam, TBitmap *bitmap)
-{
+BOOL PostBitmapMessage(HWND window, UINT msg, WPARAM wParam, TBitmap *bitmap) {
     return Post(window, msg, wParam, 0, bitmap);
 }
 
-LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
-{
+LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     TMessage m{msg, wParam, lParam, 0};
     if (IsGuiThread()) {
         Dispatch(window, m);
@@ -166,6 +151,7 @@ LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
     Dispatcher *d = TheDispatcher();
     if (!d || !IsWindow(window))
         return 0;
-    QMetaObject::invokeMethod(d, [&] { Dispatch(window, m); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        d, [&] { Dispatch(window, m); }, Qt::BlockingQueuedConnection);
     return m.Result;
 }

@@ -14,8 +14,7 @@ const char *const CurrentVersionPath = "SOFTWARE\\Microsoft\\Windows NT\\Current
 std::mutex hookMutex;
 std::function<std::optional<std::string>(const std::string &)> valueHook;
 
-std::optional<std::string> SystemValue(const std::string &name)
-{
+std::optional<std::string> SystemValue(const std::string &name) {
     if (name == "RegisteredOwner") {
         if (const passwd *pw = ::getpwuid(::getuid())) {
             std::string gecos = pw->pw_gecos ? pw->pw_gecos : "";
@@ -40,14 +39,12 @@ std::optional<std::string> SystemValue(const std::string &name)
 } // namespace
 
 void SetRegistryValueHookForTesting(
-    std::function<std::optional<std::string>(const std::string &)> hook)
-{
+    std::function<std::optional<std::string>(const std::string &)> hook) {
     std::lock_guard lock(hookMutex);
     valueHook = std::move(hook);
 }
 
-LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result)
-{
+LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result) {
     if (key != HKEY_LOCAL_MACHINE || !subKey || !result ||
         std::strcmp(subKey, CurrentVersionPath) != 0)
         return ERROR_FILE_NOT_FOUND;
@@ -56,8 +53,7 @@ LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result)
 }
 
 LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *, DWORD *type, unsigned char *data,
-                      DWORD *size)
-{
+                      DWORD *size) {
     if (key != CurrentVersionKey || !valueName)
         return ERROR_FILE_NOT_FOUND;
     std::optional<std::string> value;
@@ -81,7 +77,6 @@ LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *, DWORD *type, uns
     return ERROR_SUCCESS;
 }
 
-LONG RegCloseKey(HKEY key)
-{
+LONG RegCloseKey(HKEY key) {
     return key == CurrentVersionKey ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }

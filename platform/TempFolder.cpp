@@ -12,15 +12,14 @@ namespace {
 
 // Creates one folder level with mode 0700 (when missing) and checks that it is a real folder
 // of ours that nobody else can write to.
-void EnsurePrivateFolder(const std::string &path)
-{
+void EnsurePrivateFolder(const std::string &path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        throw Exception("Cannot create the temporary folder \"" + path + "\": " +
-                        std::strerror(errno));
+        throw Exception("Cannot create the temporary folder \"" + path +
+                        "\": " + std::strerror(errno));
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0)
-        throw Exception("Cannot use the temporary folder \"" + path + "\": " +
-                        std::strerror(errno));
+        throw Exception("Cannot use the temporary folder \"" + path +
+                        "\": " + std::strerror(errno));
     if (S_ISLNK(st.st_mode))
         throw Exception("The temporary folder \"" + path +
                         "\" is a symbolic link; refusing to use it");
@@ -35,8 +34,7 @@ void EnsurePrivateFolder(const std::string &path)
 
 } // namespace
 
-std::string PixavantTempFolder()
-{
+std::string PixavantTempFolder() {
     std::string folder;
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && *runtime)
@@ -47,8 +45,7 @@ std::string PixavantTempFolder()
     return folder;
 }
 
-std::string TempPreviewPath(TempPreview which)
-{
+std::string TempPreviewPath(TempPreview which) {
     const std::string folder = PixavantTempFolder();
     if (which == TempPreview::Viewer)
         return folder + "/thumb.tmp.jpg";

@@ -10,15 +10,13 @@
 
 namespace {
 std::mutex liveMutex;
-std::set<TThread *> &LiveThreads()
-{
+std::set<TThread *> &LiveThreads() {
     static std::set<TThread *> live;
     return live;
 }
 } // namespace
 
-TThread::TThread(bool createSuspended) : FWorker(this)
-{
+TThread::TThread(bool createSuspended) : FWorker(this) {
     {
         std::lock_guard lock(liveMutex);
         LiveThreads().insert(this);
@@ -27,29 +25,25 @@ TThread::TThread(bool createSuspended) : FWorker(this)
         Resume();
 }
 
-TThread::~TThread()
-{
+TThread::~TThread() {
     if (FWorker.isRunning())
         FWorker.wait();
     std::lock_guard lock(liveMutex);
     LiveThreads().erase(this);
 }
 
-void TThread::Resume()
-{
+void TThread::Resume() {
     if (!FStarted) {
         FStarted = true;
         FWorker.start();
     }
 }
 
-void TThread::Worker::run()
-{
+void TThread::Worker::run() {
     FOwner->Run();
 }
 
-void TThread::Run()
-{
+void TThread::Run() {
     // A thread stopped before it began runs nothing; its end is still reported.
     if (!FTerminated) {
         try {
@@ -64,8 +58,7 @@ void TThread::Run()
         FFinished = true;
 }
 
-void TThread::DoTerminate()
-{
+void TThread::DoTerminate() {
     FWorker.wait(); // run() is returning; the join is immediate
     FFinished = true;
     if (OnTerminate) {
@@ -80,8 +73,7 @@ void TThread::DoTerminate()
         delete this;
 }
 
-bool TThread::WaitFor(int timeoutMs)
-{
+bool TThread::WaitFor(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!FFinished) {
         if (deadline.hasExpired())
@@ -92,8 +84,7 @@ bool TThread::WaitFor(int timeoutMs)
     return true;
 }
 
-void TThread::WaitForAll(int timeoutMs)
-{
+void TThread::WaitForAll(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         {

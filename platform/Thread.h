@@ -24,8 +24,9 @@ public:
     bool FreeOnTerminate = false;
     std::function<void(TThread *)> OnTerminate;
 
-    // GUI thread, not for FreeOnTerminate threads: waits for the end of the run (OnTerminate included) while processing events,
-    // so a worker blocked on the GUI thread can finish. False on time-out.
+    // GUI thread, not for FreeOnTerminate threads: waits for the end of the run (OnTerminate
+    // included) while processing events, so a worker blocked on the GUI thread can finish. False on
+    // time-out.
     bool WaitFor(int timeoutMs = 10000);
     // At program end: waits (processing events) for every thread still running.
     static void WaitForAll(int timeoutMs = 10000);

@@ -9,44 +9,38 @@
 #include "ShellObjHelper.h"
 
 TThumbnailExtractorThread::TThumbnailExtractorThread(TThumbnailExtractorNotify *Notify,
-                                                     const std::string &Folder,
-                                                     TListView *ListView, int Width, int Height,
-                                                     unsigned ColorDepth, unsigned Flags)
+                                                     const std::string &Folder, TListView *ListView,
+                                                     int Width, int Height, unsigned ColorDepth,
+                                                     unsigned Flags)
     : TThread(true), FNotify(Notify), FFolder(Folder), FWidth(Width), FHeight(Height),
       FColorDepth(ColorDepth), FFlags(Flags), FListView(ListView),
-      FListViewHandle(ListView ? ListView->Handle() : 0)
-{
+      FListViewHandle(ListView ? ListView->Handle() : 0) {
     if (!FFolder.empty() && FFolder.back() == '/')
         FFolder.pop_back();
     FreeOnTerminate = true;
 }
 
-TThumbnailExtractorThread::~TThumbnailExtractorThread()
-{
+TThumbnailExtractorThread::~TThumbnailExtractorThread() {
     FThumbnailData.clear();
     FMalloc.Reset();
     FRunnableTask.Clear();
 }
 
-void TThumbnailExtractorThread::Abort()
-{
+void TThumbnailExtractorThread::Abort() {
     Terminate();
     FRunnableTask.Kill();
 }
 
-void TThumbnailExtractorThread::Pause()
-{
+void TThumbnailExtractorThread::Pause() {
     // The pause after every item leaves the GUI thread time to handle what was posted.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-bool TThumbnailExtractorThread::ReadCaption(int index, std::string &caption)
-{
+bool TThumbnailExtractorThread::ReadCaption(int index, std::string &caption) {
     return ListView_GetItemText(FListViewHandle, index, caption);
 }
 
-void TThumbnailExtractorThread::Execute()
-{
+void TThumbnailExtractorThread::Execute() {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     try {
         try {
@@ -79,8 +73,7 @@ void TThumbnailExtractorThread::Execute()
     }
 }
 
-void TThumbnailExtractorThread::CreateSystemImages()
-{
+void TThumbnailExtractorThread::CreateSystemImages() {
     auto images = std::make_unique<TSystemImages>();
     images->Width = GetSystemMetrics(SM_CXICON);
     images->Height = GetSystemMetrics(SM_CYICON);
@@ -94,8 +87,7 @@ void TThumbnailExtractorThread::CreateSystemImages()
     FSystemImages = std::move(images);
 }
 
-void TThumbnailExtractorThread::IconPass()
-{
+void TThumbnailExtractorThread::IconPass() {
     const int count = ListView_GetItemCount(FListViewHandle);
     for (int i = 0; i < count; ++i) {
         std::string caption;
@@ -135,8 +127,7 @@ void TThumbnailExtractorThread::IconPass()
     }
 }
 
-std::unique_ptr<TBitmap> TThumbnailExtractorThread::IconBitmap(int iconIndex)
-{
+std::unique_ptr<TBitmap> TThumbnailExtractorThread::IconBitmap(int iconIndex) {
     auto bitmap = std::make_unique<TBitmap>(FWidth, FHeight);
     bitmap->Fill(clWindow);
     ImageList_Draw(FSystemImages->Handle, iconIndex, *bitmap,
@@ -146,13 +137,11 @@ std::unique_ptr<TBitmap> TThumbnailExtractorThread::IconBitmap(int iconIndex)
     return bitmap;
 }
 
-void TThumbnailExtractorThread::DrawBorder(TBitmap &bitmap)
-{
+void TThumbnailExtractorThread::DrawBorder(TBitmap &bitmap) {
     bitmap.FrameRect(QRect(0, 0, bitmap.Width(), bitmap.Height()), clBtnFace);
 }
 
-void TThumbnailExtractorThread::Fit(TBitmap &bitmap)
-{
+void TThumbnailExtractorThread::Fit(TBitmap &bitmap) {
     // Centred without scaling: a smaller picture gets a clWindow margin, of a larger one only
     // the middle shows.
     const TBitmap copy(bitmap);
@@ -161,8 +150,7 @@ void TThumbnailExtractorThread::Fit(TBitmap &bitmap)
     bitmap.CopyFrom(copy, (FWidth - copy.Width()) / 2, (FHeight - copy.Height()) / 2);
 }
 
-TThumbnailData *TThumbnailExtractorThread::GetThumbnailDataByItemIndex(int itemIndex)
-{
+TThumbnailData *TThumbnailExtractorThread::GetThumbnailDataByItemIndex(int itemIndex) {
     for (auto &entry : FThumbnailData) {
         for (int k = 0; k < entry->ItemCount; ++k) {
             if (entry->ItemIndexes[std::size_t(k)] == itemIndex)
@@ -172,8 +160,7 @@ TThumbnailData *TThumbnailExtractorThread::GetThumbnailDataByItemIndex(int itemI
     throw EThumbnailExtractorThreadError("GetThumbnailDataByItemIndex(): item not found");
 }
 
-void TThumbnailExtractorThread::ThumbnailPass()
-{
+void TThumbnailExtractorThread::ThumbnailPass() {
     if (ListView_GetItemCount(FListViewHandle) == 0)
         return;
     ComPtr<IShellFolder> folder;
@@ -199,8 +186,8 @@ void TThumbnailExtractorThread::ThumbnailPass()
             DWORD flags = FFlags;
             FRunnableTask.Clear();
             std::unique_ptr<TBitmap> bitmap;
-            const bool made = GetThumbnailBitmap(extractImage.Get(), FWidth, FHeight,
-                                                 FColorDepth, flags, FRunnableTask, bitmap);
+            const bool made = GetThumbnailBitmap(extractImage.Get(), FWidth, FHeight, FColorDepth,
+                                                 flags, FRunnableTask, bitmap);
             FRunnableTask.Clear();
             if (made && !Terminated()) {
                 if (bitmap->Width() != FWidth || bitmap->Height() != FHeight)

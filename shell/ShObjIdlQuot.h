@@ -21,8 +21,7 @@ constexpr ULONG IRTIR_TASK_FINISHED = 4;
 // extractions is not lost.
 class TRunnableTaskSlot {
 public:
-    void Set(ComPtr<IRunnableTask> task)
-    {
+    void Set(ComPtr<IRunnableTask> task) {
         std::unique_lock lock(FMutex);
         if (FKilled) {
             lock.unlock();
@@ -33,20 +32,17 @@ public:
         FTask = std::move(task);
     }
     void Clear() { Take(); }
-    ComPtr<IRunnableTask> Take()
-    {
+    ComPtr<IRunnableTask> Take() {
         std::lock_guard lock(FMutex);
         ComPtr<IRunnableTask> task = std::move(FTask);
         return task;
     }
-    bool Empty()
-    {
+    bool Empty() {
         std::lock_guard lock(FMutex);
         return !FTask;
     }
     // Closes the slot and kills the task it holds (without waiting); the reference is released.
-    void Kill()
-    {
+    void Kill() {
         ComPtr<IRunnableTask> task;
         {
             std::lock_guard lock(FMutex);

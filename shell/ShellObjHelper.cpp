@@ -11,8 +11,7 @@ namespace {
 class TItemIdListGuard {
 public:
     TItemIdListGuard(IMalloc *malloc, LPITEMIDLIST &list) : FMalloc(malloc), FList(list) {}
-    ~TItemIdListGuard()
-    {
+    ~TItemIdListGuard() {
         if (FList && FMalloc)
             FMalloc->Free(FList);
         FList = nullptr;
@@ -27,8 +26,7 @@ private:
 
 bool ExtractInto(IExtractImage *extractImage, int width, int height, unsigned colorDepth,
                  DWORD &flags, const std::function<void(ComPtr<IRunnableTask>)> &storeTask,
-                 std::unique_ptr<TBitmap> &bitmap)
-{
+                 std::unique_ptr<TBitmap> &bitmap) {
     storeTask(nullptr);
     if (!extractImage)
         return false;
@@ -36,8 +34,8 @@ bool ExtractInto(IExtractImage *extractImage, int width, int height, unsigned co
     DWORD priority = 0;
     flags |= IEIFLAG_ASYNC;
     char16_t path[MAX_PATH + 1] = {};
-    const HRESULT hr = extractImage->GetLocation(path, MAX_PATH + 1, &priority, &size,
-                                                 colorDepth, &flags);
+    const HRESULT hr =
+        extractImage->GetLocation(path, MAX_PATH + 1, &priority, &size, colorDepth, &flags);
     if (hr != S_OK && hr != E_PENDING)
         return false;
     if (hr == E_PENDING) {
@@ -67,8 +65,7 @@ bool ExtractInto(IExtractImage *extractImage, int width, int height, unsigned co
 
 } // namespace
 
-void ParseItemName(IShellFolder *folder, const std::string &name, LPITEMIDLIST &itemIdList)
-{
+void ParseItemName(IShellFolder *folder, const std::string &name, LPITEMIDLIST &itemIdList) {
     itemIdList = nullptr;
     if (!folder)
         throw EOleSysError(E_POINTER);
@@ -76,8 +73,7 @@ void ParseItemName(IShellFolder *folder, const std::string &name, LPITEMIDLIST &
     OleCheck(folder->ParseDisplayName(0, nullptr, name.c_str(), &eaten, &itemIdList, nullptr));
 }
 
-void BindFolderObject(IShellFolder *folder, LPCITEMIDLIST itemIdList, REFIID iid, void **out)
-{
+void BindFolderObject(IShellFolder *folder, LPCITEMIDLIST itemIdList, REFIID iid, void **out) {
     if (out)
         *out = nullptr;
     if (!folder)
@@ -85,9 +81,8 @@ void BindFolderObject(IShellFolder *folder, LPCITEMIDLIST itemIdList, REFIID iid
     OleCheck(folder->BindToObject(itemIdList, nullptr, iid, out));
 }
 
-bool GetItemUIObject(IShellFolder *folder, UINT count, const LPCITEMIDLIST *itemIdLists,
-                     REFIID iid, void **out)
-{
+bool GetItemUIObject(IShellFolder *folder, UINT count, const LPCITEMIDLIST *itemIdLists, REFIID iid,
+                     void **out) {
     if (out)
         *out = nullptr;
     if (!folder)
@@ -102,8 +97,7 @@ bool GetItemUIObject(IShellFolder *folder, UINT count, const LPCITEMIDLIST *item
 }
 
 void GetShellFolder(const std::string &folderPath, IMalloc *malloc,
-                    ComPtr<IShellFolder> &shellFolder)
-{
+                    ComPtr<IShellFolder> &shellFolder) {
     shellFolder.Reset();
     ComPtr<IShellFolder> desktop;
     OleCheck(SHGetDesktopFolder(desktop.Put()));
@@ -114,8 +108,7 @@ void GetShellFolder(const std::string &folderPath, IMalloc *malloc,
 }
 
 bool GetExtractImage(IShellFolder *folder, const std::string &fileName, IMalloc *malloc,
-                     ComPtr<IExtractImage> &extractImage)
-{
+                     ComPtr<IExtractImage> &extractImage) {
     extractImage.Reset();
     LPITEMIDLIST list = nullptr;
     TItemIdListGuard guard(malloc, list);
@@ -124,8 +117,7 @@ bool GetExtractImage(IShellFolder *folder, const std::string &fileName, IMalloc 
     return GetItemUIObject(folder, 1, lists, IID_IExtractImage, extractImage.PutVoid());
 }
 
-bool GetExtractImageForFile(const std::string &path, ComPtr<IExtractImage> &extractImage)
-{
+bool GetExtractImageForFile(const std::string &path, ComPtr<IExtractImage> &extractImage) {
     extractImage.Reset();
     const std::size_t slash = path.rfind('/');
     // The root is the one folder that keeps its separator.
@@ -143,8 +135,7 @@ bool GetExtractImageForFile(const std::string &path, ComPtr<IExtractImage> &extr
 
 bool GetThumbnailBitmap(IExtractImage *extractImage, int width, int height, unsigned colorDepth,
                         DWORD &flags, ComPtr<IRunnableTask> &runnableTask,
-                        std::unique_ptr<TBitmap> &bitmap)
-{
+                        std::unique_ptr<TBitmap> &bitmap) {
     return ExtractInto(
         extractImage, width, height, colorDepth, flags,
         [&](ComPtr<IRunnableTask> task) { runnableTask = std::move(task); }, bitmap);
@@ -152,19 +143,17 @@ bool GetThumbnailBitmap(IExtractImage *extractImage, int width, int height, unsi
 
 bool GetThumbnailBitmap(IExtractImage *extractImage, int width, int height, unsigned colorDepth,
                         DWORD &flags, TRunnableTaskSlot &runnableTask,
-                        std::unique_ptr<TBitmap> &bitmap)
-{
+                        std::unique_ptr<TBitmap> &bitmap) {
     return ExtractInto(
         extractImage, width, height, colorDepth, flags,
         [&](ComPtr<IRunnableTask> task) { runnableTask.Set(std::move(task)); }, bitmap);
 }
 
-bool GetFileIcon(const std::string &path, std::unique_ptr<TIcon> &icon)
-{
+bool GetFileIcon(const std::string &path, std::unique_ptr<TIcon> &icon) {
     try {
         SHFILEINFOA info{};
-        if (SHGetFileInfoA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE, &info, sizeof(info),
-                           SHGFI_ICON) == 0 ||
+        if (SHGetFileInfoA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE, &info, sizeof(info), SHGFI_ICON) ==
+                0 ||
             !info.hIcon)
             return false;
         std::unique_ptr<TIconHandle> handle(info.hIcon);
@@ -180,8 +169,7 @@ bool GetFileIcon(const std::string &path, std::unique_ptr<TIcon> &icon)
     }
 }
 
-int GetSysIconIndex(const std::string &path)
-{
+int GetSysIconIndex(const std::string &path) {
     SHFILEINFOA info{};
     SHGetFileInfoA(path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX);
     return info.iIcon;

@@ -17,8 +17,8 @@ void ParseItemName(IShellFolder *folder, const std::string &name, LPITEMIDLIST &
 // Binds the item to an interface; raises EOleSysError when it cannot.
 void BindFolderObject(IShellFolder *folder, LPCITEMIDLIST itemIdList, REFIID iid, void **out);
 // True only when the shell answers S_OK; never raises.
-bool GetItemUIObject(IShellFolder *folder, UINT count, const LPCITEMIDLIST *itemIdLists,
-                     REFIID iid, void **out);
+bool GetItemUIObject(IShellFolder *folder, UINT count, const LPCITEMIDLIST *itemIdLists, REFIID iid,
+                     void **out);
 
 // The IShellFolder of a folder path; raises EOleSysError from any step.
 void GetShellFolder(const std::string &folderPath, IMalloc *malloc,

@@ -10,8 +10,7 @@
 
 Tfullform *fullform = nullptr;
 
-Tfullform::Tfullform(QWidget *parent) : TForm(parent)
-{
+Tfullform::Tfullform(QWidget *parent) : TForm(parent) {
     if (!fullform)
         fullform = this;
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -46,14 +45,12 @@ Tfullform::Tfullform(QWidget *parent) : TForm(parent)
     setWindowState(Qt::WindowFullScreen);
 }
 
-Tfullform::~Tfullform()
-{
+Tfullform::~Tfullform() {
     if (fullform == this)
         fullform = nullptr;
 }
 
-void Tfullform::ShowFullScreen()
-{
+void Tfullform::ShowFullScreen() {
     // Covers the viewer's screen also where no window manager applies the full-screen state;
     // a window closed while full screen may come back in its normal state.
     QScreen *target = viewForm ? viewForm->screen() : QGuiApplication::primaryScreen();
@@ -63,31 +60,26 @@ void Tfullform::ShowFullScreen()
     Show();
 }
 
-void Tfullform::RImage2DblClick()
-{
+void Tfullform::RImage2DblClick() {
     Close();
 }
 
-void Tfullform::FormClose()
-{
+void Tfullform::FormClose() {
     if (viewForm)
         viewForm->Timer1->stop();
 }
 
-void Tfullform::showEvent(QShowEvent *event)
-{
+void Tfullform::showEvent(QShowEvent *event) {
     RImage2->SetLoading(false);
     TForm::showEvent(event);
 }
 
-void Tfullform::hideEvent(QHideEvent *event)
-{
+void Tfullform::hideEvent(QHideEvent *event) {
     TForm::hideEvent(event);
     RImage2->SetLoading(true);
 }
 
-void Tfullform::keyPressEvent(QKeyEvent *event)
-{
+void Tfullform::keyPressEvent(QKeyEvent *event) {
     switch (event->key()) {
     case Qt::Key_Escape:
         Close();

@@ -28,13 +28,11 @@ std::string ViewerRawPath;
 
 namespace {
 
-QString Decode(const std::string &s)
-{
+QString Decode(const std::string &s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
 
-std::string Encode(const QString &s)
-{
+std::string Encode(const QString &s) {
     return QFile::encodeName(s).toStdString();
 }
 
@@ -42,8 +40,7 @@ constexpr int GlyphSize = 17;
 constexpr const char *NoThumbnailText = "Thumbnail is not available. Default icon displayed.";
 
 // A quarter-circle arrow for the turn buttons when the icon theme has none.
-QIcon DrawnTurnGlyph(bool counterClockwise, const QColor &color)
-{
+QIcon DrawnTurnGlyph(bool counterClockwise, const QColor &color) {
     QPixmap pixmap(GlyphSize, GlyphSize);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -68,20 +65,17 @@ QIcon DrawnTurnGlyph(bool counterClockwise, const QColor &color)
     return QIcon(pixmap);
 }
 
-QIcon Glyph(const char *themeName, QStyle::StandardPixmap fallback)
-{
+QIcon Glyph(const char *themeName, QStyle::StandardPixmap fallback) {
     QIcon icon = QIcon::fromTheme(QString::fromLatin1(themeName));
     return icon.isNull() ? QApplication::style()->standardIcon(fallback) : icon;
 }
 
-QIcon TurnGlyph(const char *themeName, bool counterClockwise, const QColor &color)
-{
+QIcon TurnGlyph(const char *themeName, bool counterClockwise, const QColor &color) {
     QIcon icon = QIcon::fromTheme(QString::fromLatin1(themeName));
     return icon.isNull() ? DrawnTurnGlyph(counterClockwise, color) : icon;
 }
 
-QToolButton *MakeSpeedButton(QWidget *parent, const QIcon &glyph, const char *hint, int left)
-{
+QToolButton *MakeSpeedButton(QWidget *parent, const QIcon &glyph, const char *hint, int left) {
     auto *button = new QToolButton(parent);
     button->setGeometry(left, 8, 30, 20);
     button->setAutoRaise(true); // flat
@@ -95,15 +89,13 @@ QToolButton *MakeSpeedButton(QWidget *parent, const QIcon &glyph, const char *hi
     return button;
 }
 
-QPushButton *MakeHiddenButton(QWidget *parent, const char *caption)
-{
+QPushButton *MakeHiddenButton(QWidget *parent, const char *caption) {
     auto *button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setVisible(false);
     return button;
 }
 
-QCheckBox *MakeOptionBox(QWidget *parent, const char *caption, const char *hint)
-{
+QCheckBox *MakeOptionBox(QWidget *parent, const char *caption, const char *hint) {
     auto *box = new QCheckBox(QString::fromUtf8(caption), parent);
     box->setToolTip(QString::fromUtf8(hint));
     box->setVisible(false);
@@ -112,8 +104,7 @@ QCheckBox *MakeOptionBox(QWidget *parent, const char *caption, const char *hint)
 
 // Shows the viewer's colours behind a widget: the window colour (white) of the bars and
 // margins.
-void FillWithWindowColor(QWidget *widget)
-{
+void FillWithWindowColor(QWidget *widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, ToQColor(clWindow));
     widget->setPalette(palette);
@@ -121,8 +112,7 @@ void FillWithWindowColor(QWidget *widget)
 }
 
 // The largest screen in device pixels: no picture is shown larger than that.
-QSize LargestScreen()
-{
+QSize LargestScreen() {
     QSize largest;
     for (const QScreen *screen : QGuiApplication::screens()) {
         const QSize size = screen->geometry().size() * screen->devicePixelRatio();
@@ -132,8 +122,7 @@ QSize LargestScreen()
 }
 
 // The preview file as a JPEG picture, decoded no larger than a screen needs.
-void LoadPreview(TPicture &picture, const std::string &path)
-{
+void LoadPreview(TPicture &picture, const std::string &path) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
     const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
     const int denom = PreviewScaleDenom(info.width, info.height, LargestScreen());
@@ -144,8 +133,7 @@ void LoadPreview(TPicture &picture, const std::string &path)
 
 } // namespace
 
-int PreviewScaleDenom(int width, int height, QSize screen)
-{
+int PreviewScaleDenom(int width, int height, QSize screen) {
     if (width <= 0 || height <= 0 || screen.isEmpty())
         return 1;
     const double sw = screen.width(), sh = screen.height();
@@ -158,22 +146,19 @@ int PreviewScaleDenom(int width, int height, QSize screen)
     return 1;
 }
 
-TviewForm::TviewForm(QWidget *parent) : TForm(parent)
-{
+TviewForm::TviewForm(QWidget *parent) : TForm(parent) {
     if (!viewForm)
         viewForm = this;
     BuildLayout();
     FormCreate();
 }
 
-TviewForm::~TviewForm()
-{
+TviewForm::~TviewForm() {
     if (viewForm == this)
         viewForm = nullptr;
 }
 
-void TviewForm::BuildLayout()
-{
+void TviewForm::BuildLayout() {
     // Single border with only the close box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
@@ -278,8 +263,7 @@ void TviewForm::BuildLayout()
     setWindowState(Qt::WindowMaximized);
 }
 
-void TviewForm::FormCreate()
-{
+void TviewForm::FormCreate() {
     SetCaption(Application ? Application->Title() : std::string("Pixavant"));
     setFont(DefaultGuiFont());
     ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
@@ -293,8 +277,7 @@ void TviewForm::FormCreate()
 // ---------------------------------------------------------------------------------------------
 // Opening
 
-void TviewForm::BtnBrowseClick()
-{
+void TviewForm::BtnBrowseClick() {
     if (!MainForm)
         return;
     const int index = MainForm->ListView->ItemIndex();
@@ -340,26 +323,22 @@ void TviewForm::BtnBrowseClick()
     Memo1->setPlainText(QStringLiteral("Ready"));
 }
 
-bool TviewForm::BikinRaw()
-{
+bool TviewForm::BikinRaw() {
     return ExtractPreviewToTemp(ViewerRawPath, TempPreview::Viewer);
 }
 
-void TviewForm::WndProc(TMessage &message)
-{
+void TviewForm::WndProc(TMessage &message) {
     if (message.Msg == WM_SHOWTHUMBNAIL)
         WMShowThumbnail();
 }
 
-void TviewForm::RequestShellThumbnail()
-{
+void TviewForm::RequestShellThumbnail() {
     // One pending request is enough: its handler renders the file opened last.
     if (!FShellThumbnailPending)
         FShellThumbnailPending = PostMessageA(Handle(), WM_SHOWTHUMBNAIL, 0, 0);
 }
 
-void TviewForm::WMShowThumbnail()
-{
+void TviewForm::WMShowThumbnail() {
     FShellThumbnailPending = false;
     // Empty when a RAW file was opened after the request was posted.
     const std::string path = FShellPath;
@@ -372,16 +351,14 @@ void TviewForm::WMShowThumbnail()
     FShellPath = path;
 }
 
-bool TviewForm::eventFilter(QObject *watched, QEvent *event)
-{
+bool TviewForm::eventFilter(QObject *watched, QEvent *event) {
     if (watched == RImage1 && event->type() == QEvent::Resize && !FShellPath.empty() &&
         !FShellSize.isEmpty() && isVisible() && RImage1->size() != FShellSize)
         RequestShellThumbnail();
     return TForm::eventFilter(watched, event);
 }
 
-void TviewForm::ShowShellThumbnail(const std::string &path)
-{
+void TviewForm::ShowShellThumbnail(const std::string &path) {
     const unsigned depth = unsigned(PixelFormatBits());
     DWORD flags = ExtractFlags();
     ComPtr<IExtractImage> extractor;
@@ -412,8 +389,7 @@ void TviewForm::ShowShellThumbnail(const std::string &path)
     ShowDefaultIcon(path);
 }
 
-void TviewForm::ShowDefaultIcon(const std::string &path)
-{
+void TviewForm::ShowDefaultIcon(const std::string &path) {
     std::unique_ptr<TIcon> icon;
     if (!GetFileIcon(path, icon) || !icon)
         return;
@@ -421,8 +397,7 @@ void TviewForm::ShowDefaultIcon(const std::string &path)
     RImage1->Picture().SetGraphic(icon.get());
 }
 
-unsigned TviewForm::ExtractFlags() const
-{
+unsigned TviewForm::ExtractFlags() const {
     unsigned flags = 0;
     for (const QCheckBox *box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5})
         if (box->isChecked())
@@ -430,8 +405,7 @@ unsigned TviewForm::ExtractFlags() const
     return flags;
 }
 
-int TviewForm::PixelFormatBits() const
-{
+int TviewForm::PixelFormatBits() const {
     switch (ComboBox1->currentIndex()) {
     case 0:
         return 4;
@@ -446,8 +420,7 @@ int TviewForm::PixelFormatBits() const
     }
 }
 
-void TviewForm::CheckBox1Click(QCheckBox *sender)
-{
+void TviewForm::CheckBox1Click(QCheckBox *sender) {
     // Aspect and screen rendering exclude each other.
     if (!sender->isChecked())
         return;
@@ -460,26 +433,22 @@ void TviewForm::CheckBox1Click(QCheckBox *sender)
 // ---------------------------------------------------------------------------------------------
 // Turns
 
-void TviewForm::SpeedButton4Click()
-{
+void TviewForm::SpeedButton4Click() {
     RImage1->SetAngle(RImage1->Angle() - 90);
 }
 
-void TviewForm::Button1Click()
-{
+void TviewForm::Button1Click() {
     SpeedButton4Click();
 }
 
-void TviewForm::SpeedButton5Click()
-{
+void TviewForm::SpeedButton5Click() {
     RImage1->SetAngle(RImage1->Angle() + 90);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Next and Previous
 
-void TviewForm::OpenEntry(int index)
-{
+void TviewForm::OpenEntry(int index) {
     TListView *list = MainForm->ListView;
     list->SetItemIndex(index);
     const std::string path =
@@ -488,8 +457,7 @@ void TviewForm::OpenEntry(int index)
     BtnBrowseClick();
 }
 
-void TviewForm::Step(int delta)
-{
+void TviewForm::Step(int delta) {
     // Nothing to step from without a selected entry.
     if (!MainForm)
         return;
@@ -500,28 +468,23 @@ void TviewForm::Step(int delta)
     OpenEntry((index + delta + count) % count); // wraps around at both ends
 }
 
-void TviewForm::Button2Click()
-{
+void TviewForm::Button2Click() {
     Step(+1);
 }
 
-void TviewForm::SpeedButton1Click()
-{
+void TviewForm::SpeedButton1Click() {
     Button2Click();
 }
 
-void TviewForm::Button3Click()
-{
+void TviewForm::Button3Click() {
     Step(-1);
 }
 
-void TviewForm::SpeedButton2Click()
-{
+void TviewForm::SpeedButton2Click() {
     Button3Click();
 }
 
-void TviewForm::keyPressEvent(QKeyEvent *event)
-{
+void TviewForm::keyPressEvent(QKeyEvent *event) {
     switch (event->key()) {
     case Qt::Key_Left:
         Button3Click();
@@ -537,20 +500,17 @@ void TviewForm::keyPressEvent(QKeyEvent *event)
 // ---------------------------------------------------------------------------------------------
 // Slideshow
 
-void TviewForm::Button4Click()
-{
+void TviewForm::Button4Click() {
     if (fullform)
         fullform->ShowFullScreen();
     Timer1->start();
 }
 
-void TviewForm::SpeedButton3Click()
-{
+void TviewForm::SpeedButton3Click() {
     Button4Click();
 }
 
-void TviewForm::Timer1Timer()
-{
+void TviewForm::Timer1Timer() {
     if (!Timer1->isActive())
         return;
     // While an error box is open the show waits, rather than stacking a box every tick.

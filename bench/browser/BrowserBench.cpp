@@ -21,29 +21,29 @@
 #include "Application.h"
 #include "Cr2Writer.h"
 #include "Dialogs.h"
-#include "ThumbsMain.h"
 #include "Thread.h"
+#include "ThumbsMain.h"
 #include "main.h"
 
 namespace {
 
-const char *const Photos[] = {"exiftool_Canon1DmkIII.jpg", "exiv2_exiv2-canon-eos-20d.jpg",
-                              "exiv2_exiv2-canon-eos-300d.jpg", "vips_sample.jpg",
-                              "pillow_flower.jpg", "hachoir_usa_railroad.jpg"};
+const char *const Photos[] = {"exiftool_Canon1DmkIII.jpg",
+                              "exiv2_exiv2-canon-eos-20d.jpg",
+                              "exiv2_exiv2-canon-eos-300d.jpg",
+                              "vips_sample.jpg",
+                              "pillow_flower.jpg",
+                              "hachoir_usa_railroad.jpg"};
 
-std::string Sample(const char *name)
-{
+std::string Sample(const char *name) {
     return std::string(PIXAVANT_SAMPLES) + "/jpg/" + name;
 }
 
-void RunUntilIdle(TMainForm &main)
-{
+void RunUntilIdle(TMainForm &main) {
     while (main.Extractor() || main.RestartPending() || main.PnlStatus->text() != " Ready")
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
-void BlockedTime(int count)
-{
+void BlockedTime(int count) {
     QTemporaryDir dir(QDir::tempPath() + "/pixavant-bench-XXXXXX");
     const std::string folder = QFile::encodeName(dir.path()).toStdString();
     for (int i = 0; i < count; ++i) {
@@ -79,11 +79,11 @@ void BlockedTime(int count)
     const double p99 = gaps.empty() ? 0 : gaps[gaps.size() * 99 / 100];
     std::printf("(a) %d JPEGs: run %.0f ms (pauses alone %.0f ms); event-loop gap: longest "
                 "%.1f ms, 99th percentile %.1f ms, median %.1f ms (goal: longest < 50 ms)\n",
-                count, total, 2.0 * count * 10, worst, p99, gaps.empty() ? 0 : gaps[gaps.size() / 2]);
+                count, total, 2.0 * count * 10, worst, p99,
+                gaps.empty() ? 0 : gaps[gaps.size() / 2]);
 }
 
-double PeerPipeline(const std::vector<std::string> &files, const std::string &work)
-{
+double PeerPipeline(const std::vector<std::string> &files, const std::string &work) {
     QElapsedTimer t;
     t.start();
     for (const std::string &file : files) {
@@ -101,8 +101,7 @@ double PeerPipeline(const std::vector<std::string> &files, const std::string &wo
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-void RawPass(int count)
-{
+void RawPass(int count) {
     QTemporaryDir dir(QDir::tempPath() + "/pixavant-bench-XXXXXX");
     QTemporaryDir work(QDir::tempPath() + "/pixavant-bench-XXXXXX");
     const std::string folder = QFile::encodeName(dir.path()).toStdString();
@@ -139,8 +138,7 @@ void RawPass(int count)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir env(QDir::tempPath() + "/pixavant-bench-env-XXXXXX");

@@ -10,8 +10,8 @@
 // 160 x 120 EXIF thumbnail cameras embed).
 #include <QApplication>
 #include <QBuffer>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -24,8 +24,8 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "ExtractImageThread.h"
 #include "ListView.h"
@@ -36,8 +36,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-long StatusKb(const char *field)
-{
+long StatusKb(const char *field) {
     std::ifstream in("/proc/self/status");
     std::string line;
     const std::string key = std::string(field) + ":";
@@ -49,8 +48,7 @@ long StatusKb(const char *field)
 
 // A photo-like picture: smooth shapes with sensor-like noise, so the JPEG carries about as
 // much data as a camera's.
-QImage PhotoLike(int w, int h, int seed)
-{
+QImage PhotoLike(int w, int h, int seed) {
     QImage small(w / 8, h / 8, QImage::Format_RGB32);
     QRandomGenerator rng(seed);
     QPainter p(&small);
@@ -75,8 +73,7 @@ QImage PhotoLike(int w, int h, int seed)
     return big;
 }
 
-QByteArray Jpeg(const QImage &image)
-{
+QByteArray Jpeg(const QImage &image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -85,11 +82,10 @@ QByteArray Jpeg(const QImage &image)
 }
 
 // The picture as a camera writes it: an EXIF block whose IFD1 holds a 160 x 120 JPEG.
-QByteArray WithCameraThumbnail(const QImage &picture)
-{
+QByteArray WithCameraThumbnail(const QImage &picture) {
     const QByteArray big = Jpeg(picture);
-    const QByteArray small = Jpeg(picture.scaled(160, 120, Qt::IgnoreAspectRatio,
-                                                 Qt::SmoothTransformation));
+    const QByteArray small =
+        Jpeg(picture.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     QByteArray tiff("II*\0\x08\0\0\0\0\0\x0e\0\0\0", 14);
     auto u16 = [&](unsigned v) { tiff.append(char(v & 0xFF)).append(char(v >> 8)); };
     auto u32 = [&](unsigned v) {
@@ -111,8 +107,7 @@ bool cameraThumbnails = false;
 
 // count names in folder, hard links over `distinct` generated pictures of w x h.
 std::vector<std::string> MakeFolder(const std::string &folder, int count, int distinct, int w,
-                                    int h)
-{
+                                    int h) {
     fs::create_directories(folder + "/src");
     std::vector<std::string> sources;
     for (int i = 0; i < distinct; ++i) {
@@ -133,8 +128,7 @@ std::vector<std::string> MakeFolder(const std::string &folder, int count, int di
     return names;
 }
 
-double ExtractAll(const std::string &folder, const std::vector<std::string> &names)
-{
+double ExtractAll(const std::string &folder, const std::vector<std::string> &names) {
     QElapsedTimer t;
     t.start();
     int made = 0;
@@ -152,8 +146,7 @@ double ExtractAll(const std::string &folder, const std::vector<std::string> &nam
     return t.nsecsElapsed() / 1e6;
 }
 
-double VipsAll(const std::string &folder, const std::vector<std::string> &names)
-{
+double VipsAll(const std::string &folder, const std::vector<std::string> &names) {
     fs::create_directories(folder + "/vips");
     QStringList args{"-s", "120x120", "-o", QString::fromStdString(folder + "/vips/%s.jpg")};
     for (const std::string &n : names)
@@ -172,8 +165,7 @@ double VipsAll(const std::string &folder, const std::vector<std::string> &names)
 
 // One whole extractor run over the folder's names; returns its wall time in ms.
 double ExtractorRun(const std::string &folder, const std::vector<std::string> &names,
-                    long *peakGrowthKb = nullptr)
-{
+                    long *peakGrowthKb = nullptr) {
     TListView list;
     for (const std::string &n : names)
         list.AddItem(n);
@@ -206,16 +198,14 @@ double ExtractorRun(const std::string &folder, const std::vector<std::string> &n
     return ms;
 }
 
-int Arg(int argc, char **argv, const char *name, int fallback)
-{
+int Arg(int argc, char **argv, const char *name, int fallback) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::string(argv[i]) == name)
             return std::atoi(argv[i + 1]);
     return fallback;
 }
 
-bool Flag(int argc, char **argv, const char *name)
-{
+bool Flag(int argc, char **argv, const char *name) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == name)
             return true;
@@ -224,8 +214,7 @@ bool Flag(int argc, char **argv, const char *name)
 
 // Child process for (c): lists the folder, runs the extractor once (cold cache) and prints
 // the run's peak growth over the RSS with the list filled, and the process peak.
-int MemoryChild(const std::string &folder)
-{
+int MemoryChild(const std::string &folder) {
     std::vector<std::string> names;
     for (const auto &entry : fs::directory_iterator(folder))
         if (entry.is_regular_file())
@@ -238,8 +227,7 @@ int MemoryChild(const std::string &folder)
 }
 
 // Pauses alone, as the extractor makes them, on a thread of their own.
-double PausesAlone(int count)
-{
+double PausesAlone(int count) {
     QElapsedTimer t;
     t.start();
     std::thread pauses([count] {
@@ -252,8 +240,7 @@ double PausesAlone(int count)
 
 } // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
@@ -277,8 +264,8 @@ int main(int argc, char **argv)
     cameraThumbnails = Flag(argc, argv, "--camera-thumbnails");
     const QSize size = cameraThumbnails ? QSize(5664, 4248) : QSize(6000, 4000);
     std::printf("generating %d distinct %d x %d JPEGs%s behind %d names in %s ...\n", distinct,
-                size.width(), size.height(), cameraThumbnails ? " with EXIF thumbnails" : "",
-                count, root.c_str());
+                size.width(), size.height(), cameraThumbnails ? " with EXIF thumbnails" : "", count,
+                root.c_str());
     const std::string folder = root + "/photos";
     const std::vector<std::string> names =
         MakeFolder(folder, count, distinct, size.width(), size.height());

@@ -46,8 +46,7 @@ struct Fixture {
     std::unique_ptr<TviewForm> View;
     std::unique_ptr<Tfullform> Full;
 
-    Fixture()
-    {
+    Fixture() {
         Folder = Dir.path().toStdString();
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
@@ -76,13 +75,11 @@ struct Fixture {
 // Made and destroyed by main, while the application object exists.
 Fixture *TheFixture = nullptr;
 
-Fixture &Files()
-{
+Fixture &Files() {
     return *TheFixture;
 }
 
-void Run(const std::vector<const char *> &argv)
-{
+void Run(const std::vector<const char *> &argv) {
     pid_t pid;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -102,8 +99,7 @@ void Run(const std::vector<const char *> &argv)
         throw std::runtime_error(std::string(args[0]) + " failed");
 }
 
-void ViewerOpen(benchmark::State &state)
-{
+void ViewerOpen(benchmark::State &state) {
     Fixture &f = Files();
     int i = 0;
     for (auto _ : state) {
@@ -120,8 +116,7 @@ void ViewerOpen(benchmark::State &state)
 }
 
 // The part of the open that is not the picture control's: the preview written and decoded.
-void ExtractAndDecode(benchmark::State &state)
-{
+void ExtractAndDecode(benchmark::State &state) {
     Fixture &f = Files();
     std::size_t i = 0;
     for (auto _ : state) {
@@ -139,8 +134,7 @@ void ExtractAndDecode(benchmark::State &state)
     }
 }
 
-void Exiv2ThenDjpeg(benchmark::State &state)
-{
+void Exiv2ThenDjpeg(benchmark::State &state) {
     Fixture &f = Files();
     std::size_t i = 0;
     for (auto _ : state) {
@@ -152,8 +146,7 @@ void Exiv2ThenDjpeg(benchmark::State &state)
 
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
+    void ReportRuns(const std::vector<Run> &runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run &run : runs)
             if (run.run_type == Run::RT_Iteration)
@@ -168,8 +161,7 @@ BENCHMARK(ViewerOpen)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(ExtractAndDecode)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(Exiv2ThenDjpeg)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     // A 1920 x 1080 screen unless another platform is chosen: how large the preview is decoded
     // depends on the screen (QT_QPA_PLATFORM=offscreen:configfile=... with a 3840 x 2160 screen
     // measures a 4K desktop).

@@ -31,13 +31,16 @@ constexpr HRESULT E_FAIL = HRESULT(0x80004005u);
 constexpr HRESULT E_PENDING = HRESULT(0x8000000Au);
 constexpr HRESULT E_OUTOFMEMORY = HRESULT(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = HRESULT(0x80070057u);
-constexpr HRESULT HRESULT_FROM_WIN32(DWORD code)
-{
+constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
     return code == 0 ? S_OK : HRESULT(0x80070000u | (code & 0xFFFFu));
 }
 constexpr HRESULT E_FILE_NOT_FOUND = HRESULT(0x80070002u);
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 constexpr int MAX_PATH = 260;
 
@@ -62,8 +65,7 @@ protected:
 template <class... Interfaces> class TComObject : public Interfaces... {
 public:
     ULONG AddRef() override { return ++FRefCount; }
-    ULONG Release() override
-    {
+    ULONG Release() override {
         const ULONG n = --FRefCount;
         if (n == 0)
             delete this;
@@ -83,20 +85,17 @@ public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
     explicit ComPtr(T *p) : FPtr(p) {} // adopts a reference
-    ComPtr(const ComPtr &o) : FPtr(o.FPtr)
-    {
+    ComPtr(const ComPtr &o) : FPtr(o.FPtr) {
         if (FPtr)
             FPtr->AddRef();
     }
     ComPtr(ComPtr &&o) noexcept : FPtr(o.FPtr) { o.FPtr = nullptr; }
-    ComPtr &operator=(ComPtr o) noexcept
-    {
+    ComPtr &operator=(ComPtr o) noexcept {
         std::swap(FPtr, o.FPtr);
         return *this;
     }
     ~ComPtr() { Reset(); }
-    void Reset()
-    {
+    void Reset() {
         if (FPtr)
             FPtr->Release();
         FPtr = nullptr;
@@ -105,14 +104,12 @@ public:
     T *operator->() const { return FPtr; }
     explicit operator bool() const { return FPtr != nullptr; }
     // Clears and gives the address to fill, as out parameters want.
-    T **Put()
-    {
+    T **Put() {
         Reset();
         return &FPtr;
     }
     void **PutVoid() { return reinterpret_cast<void **>(Put()); }
-    T *Detach()
-    {
+    T *Detach() {
         T *p = FPtr;
         FPtr = nullptr;
         return p;
@@ -187,7 +184,9 @@ public:
 
 // COM apartments have no meaning here; the calls are kept so threads read as they should.
 constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
-inline HRESULT CoInitializeEx(void *, DWORD) { return S_OK; }
+inline HRESULT CoInitializeEx(void *, DWORD) {
+    return S_OK;
+}
 inline void CoUninitialize() {}
 
 HRESULT SHGetMalloc(IMalloc **out);

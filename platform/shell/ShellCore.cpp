@@ -2,8 +2,8 @@
 // item id lists.
 #include "ShellApi.h"
 
-#include <QStandardPaths>
 #include <QFile>
+#include <QStandardPaths>
 
 #include <cstdlib>
 #include <cstring>
@@ -13,18 +13,17 @@
 
 const GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const GUID IID_IShellFolder = {0x000214E6, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const GUID IID_IExtractImage = {0xBB2E617C, 0x0920, 0x11D1,
-                                {0x9A, 0x0B, 0x00, 0xC0, 0x4F, 0xC2, 0xD6, 0xC1}};
-const GUID IID_IRunnableTask = {0x85788D00, 0x6807, 0x11D0,
-                                {0xB8, 0x10, 0x00, 0xC0, 0x4F, 0xD7, 0x06, 0xEC}};
+const GUID IID_IExtractImage = {
+    0xBB2E617C, 0x0920, 0x11D1, {0x9A, 0x0B, 0x00, 0xC0, 0x4F, 0xC2, 0xD6, 0xC1}};
+const GUID IID_IRunnableTask = {
+    0x85788D00, 0x6807, 0x11D0, {0xB8, 0x10, 0x00, 0xC0, 0x4F, 0xD7, 0x06, 0xEC}};
 const GUID IID_IMalloc = {0x00000002, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 namespace {
 
 class TShellMalloc final : public IMalloc {
 public:
-    HRESULT QueryInterface(REFIID iid, void **out) override
-    {
+    HRESULT QueryInterface(REFIID iid, void **out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -45,8 +44,7 @@ public:
 TShellMalloc theMalloc;
 
 // Builds a list naming path. Paths longer than one element can hold are refused.
-LPITEMIDLIST MakeIDList(const std::string &path)
-{
+LPITEMIDLIST MakeIDList(const std::string &path) {
     if (path.size() + 2 > 0xFFFF)
         return nullptr;
     const std::size_t cb = 2 + path.size();
@@ -61,14 +59,12 @@ LPITEMIDLIST MakeIDList(const std::string &path)
     return reinterpret_cast<LPITEMIDLIST>(p);
 }
 
-bool IsDirectory(const std::string &path)
-{
+bool IsDirectory(const std::string &path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool Exists(const std::string &path)
-{
+bool Exists(const std::string &path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
 }
@@ -77,8 +73,7 @@ class TFileSystemFolder final : public TComObject<IShellFolder> {
 public:
     explicit TFileSystemFolder(std::string path) : FPath(std::move(path)) {}
 
-    HRESULT QueryInterface(REFIID iid, void **out) override
-    {
+    HRESULT QueryInterface(REFIID iid, void **out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -91,8 +86,7 @@ public:
     }
 
     HRESULT ParseDisplayName(HWND, void *, const char *name, ULONG *eaten, LPITEMIDLIST *pidl,
-                             ULONG *attributes) override
-    {
+                             ULONG *attributes) override {
         if (!pidl)
             return E_POINTER;
         *pidl = nullptr;
@@ -129,8 +123,7 @@ public:
         return S_OK;
     }
 
-    HRESULT BindToObject(LPCITEMIDLIST pidl, void *, REFIID iid, void **out) override
-    {
+    HRESULT BindToObject(LPCITEMIDLIST pidl, void *, REFIID iid, void **out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -146,8 +139,7 @@ public:
     }
 
     HRESULT GetUIObjectOf(HWND, UINT count, const LPCITEMIDLIST *pidls, REFIID iid, UINT *,
-                          void **out) override
-    {
+                          void **out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -164,24 +156,21 @@ private:
 
 } // namespace
 
-HRESULT SHGetMalloc(IMalloc **out)
-{
+HRESULT SHGetMalloc(IMalloc **out) {
     if (!out)
         return E_POINTER;
     *out = &theMalloc;
     return S_OK;
 }
 
-HRESULT SHGetDesktopFolder(IShellFolder **out)
-{
+HRESULT SHGetDesktopFolder(IShellFolder **out) {
     if (!out)
         return E_POINTER;
     *out = new TFileSystemFolder("/");
     return S_OK;
 }
 
-std::string PathFromIDList(LPCITEMIDLIST pidl)
-{
+std::string PathFromIDList(LPCITEMIDLIST pidl) {
     if (!pidl)
         return std::string();
     std::uint16_t cb;
@@ -191,8 +180,7 @@ std::string PathFromIDList(LPCITEMIDLIST pidl)
     return std::string(reinterpret_cast<const char *>(pidl) + 2, cb - 2);
 }
 
-BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char *path)
-{
+BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char *path) {
     if (!path)
         return 0;
     path[0] = 0;

@@ -15,8 +15,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,16 +34,14 @@ constexpr qint64 MaxCacheEntryBytes = 16 << 20;
 constexpr qint64 MaxMetafileBytes = 64 << 20;
 
 std::mutex factoryMutex;
-ExtractImageFactory &Factory()
-{
+ExtractImageFactory &Factory() {
     static ExtractImageFactory factory;
     return factory;
 }
 
 // Opens a regular file for reading. Anything else (a named pipe called photo.jpg, a device, a
 // folder) is refused after stat, before it could be opened and block.
-int OpenRegular(const std::string &path, struct stat &st)
-{
+int OpenRegular(const std::string &path, struct stat &st) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return -1;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -57,8 +55,7 @@ int OpenRegular(const std::string &path, struct stat &st)
     return fd;
 }
 
-TPictureKind Sniff(const unsigned char *b, std::size_t n)
-{
+TPictureKind Sniff(const unsigned char *b, std::size_t n) {
     auto word = [&](std::size_t at) { return unsigned(b[at]) | unsigned(b[at + 1]) << 8; };
     if (n >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF)
         return TPictureKind::Jpeg;
@@ -79,15 +76,20 @@ TPictureKind Sniff(const unsigned char *b, std::size_t n)
     return TPictureKind::None;
 }
 
-const char *QtFormat(TPictureKind kind)
-{
+const char *QtFormat(TPictureKind kind) {
     switch (kind) {
-    case TPictureKind::Jpeg: return "jpeg";
-    case TPictureKind::Png: return "png";
-    case TPictureKind::Gif: return "gif";
-    case TPictureKind::Bmp: return "bmp";
-    case TPictureKind::Tiff: return "tiff";
-    default: return "";
+    case TPictureKind::Jpeg:
+        return "jpeg";
+    case TPictureKind::Png:
+        return "png";
+    case TPictureKind::Gif:
+        return "gif";
+    case TPictureKind::Bmp:
+        return "bmp";
+    case TPictureKind::Tiff:
+        return "tiff";
+    default:
+        return "";
     }
 }
 
@@ -97,8 +99,7 @@ public:
     explicit TKillableFile(const std::atomic<bool> &killed) : FKilled(killed) {}
 
 protected:
-    qint64 readData(char *data, qint64 maxSize) override
-    {
+    qint64 readData(char *data, qint64 maxSize) override {
         if (FKilled)
             return -1;
         return QFile::readData(data, maxSize);
@@ -110,8 +111,7 @@ private:
 
 // The size that fits (w, h) into the box keeping its aspect ratio, never larger than (w, h);
 // with cover, the size that covers the box instead.
-QSize FitSize(QSize picture, QSize box, bool cover)
-{
+QSize FitSize(QSize picture, QSize box, bool cover) {
     const double sx = double(box.width()) / picture.width();
     const double sy = double(box.height()) / picture.height();
     double s = cover ? std::max(sx, sy) : std::min(sx, sy);
@@ -121,8 +121,7 @@ QSize FitSize(QSize picture, QSize box, bool cover)
                  std::max(1, int(picture.height() * s + 0.5)));
 }
 
-QImage Flattened(const QImage &image)
-{
+QImage Flattened(const QImage &image) {
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
     QImage out(image.size(), QImage::Format_RGB32);
@@ -133,8 +132,7 @@ QImage Flattened(const QImage &image)
 }
 
 // The picture scaled into box (or covering it and cropped to it), flattened on white.
-QImage Boxed(const QImage &image, QSize box, bool cover)
-{
+QImage Boxed(const QImage &image, QSize box, bool cover) {
     QImage out = image;
     const QSize size = FitSize(image.size(), box, cover);
     if (size != image.size())
@@ -148,17 +146,16 @@ QImage Boxed(const QImage &image, QSize box, bool cover)
 }
 
 // Reduces the colours to what the depth can hold, kept in a 32-bit picture.
-QImage WithDepth(const QImage &image, DWORD depth)
-{
+QImage WithDepth(const QImage &image, DWORD depth) {
     if (depth == 0 || depth >= 24)
         return image;
     QImage reduced;
     if (depth <= 4) {
         static const QList<QRgb> vga = {
-            qRgb(0, 0, 0),       qRgb(128, 0, 0),     qRgb(0, 128, 0),   qRgb(128, 128, 0),
-            qRgb(0, 0, 128),     qRgb(128, 0, 128),   qRgb(0, 128, 128), qRgb(192, 192, 192),
-            qRgb(128, 128, 128), qRgb(255, 0, 0),     qRgb(0, 255, 0),   qRgb(255, 255, 0),
-            qRgb(0, 0, 255),     qRgb(255, 0, 255),   qRgb(0, 255, 255), qRgb(255, 255, 255)};
+            qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+            qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+            qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+            qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
         reduced = image.convertToFormat(QImage::Format_Indexed8, vga, Qt::ThresholdDither);
     } else if (depth <= 8) {
         reduced = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
@@ -170,8 +167,7 @@ QImage WithDepth(const QImage &image, DWORD depth)
 
 // The JPEG thumbnail a camera stores in the EXIF block (IFD1), or nothing. Every offset is
 // checked against the block, which is read from the first 128 KiB of the file.
-QByteArray EmbeddedThumbnail(int fd)
-{
+QByteArray EmbeddedThumbnail(int fd) {
     QByteArray head(128 * 1024, Qt::Uninitialized);
     const ssize_t got = ::pread(fd, head.data(), std::size_t(head.size()), 0);
     if (got < 4)
@@ -228,8 +224,7 @@ QByteArray EmbeddedThumbnail(int fd)
 }
 
 // Turns a picture as the reader would for these EXIF orientation flags.
-QImage Oriented(const QImage &image, QImageIOHandler::Transformations flags)
-{
+QImage Oriented(const QImage &image, QImageIOHandler::Transformations flags) {
     if (flags == QImageIOHandler::TransformationRotate270)
         return image.transformed(QTransform().rotate(270));
     QImage out = image.mirrored(flags & QImageIOHandler::TransformationMirror,
@@ -242,8 +237,7 @@ QImage Oriented(const QImage &image, QImageIOHandler::Transformations flags)
 // The camera's own small picture, when it covers target and shows the whole frame (same
 // aspect ratio: letterboxed thumbnails of 3:2 sensors are not used). It spares decoding
 // megapixels for list-sized thumbnails.
-QImage UsableEmbedded(int fd, QSize stored, QSize target)
-{
+QImage UsableEmbedded(int fd, QSize stored, QSize target) {
     const QByteArray bytes = EmbeddedThumbnail(fd);
     if (bytes.isEmpty())
         return {};
@@ -261,8 +255,7 @@ QImage UsableEmbedded(int fd, QSize stored, QSize target)
 enum class TDecodeResult { Ok, Failed, Killed };
 
 TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
-                           const std::atomic<bool> &killed, QImage &result)
-{
+                           const std::atomic<bool> &killed, QImage &result) {
     TKillableFile file(killed);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return TDecodeResult::Failed;
@@ -281,9 +274,9 @@ TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
     if (kind == TPictureKind::Jpeg && target != stored) {
         const QImage embedded = UsableEmbedded(fd, stored, target);
         if (!embedded.isNull())
-            image = Oriented(embedded.scaled(target, Qt::IgnoreAspectRatio,
-                                             Qt::SmoothTransformation),
-                             reader.transformation());
+            image =
+                Oriented(embedded.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+                         reader.transformation());
     }
     if (image.isNull()) {
         if (target != stored)
@@ -306,8 +299,7 @@ TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
 
 #ifdef PIXAVANT_HAVE_MAGICK
 TDecodeResult DecodeMetafile(int fd, const struct stat &st, QSize box, bool cover,
-                             const std::atomic<bool> &killed, QImage &result)
-{
+                             const std::atomic<bool> &killed, QImage &result) {
     if (st.st_size <= 0 || st.st_size > MaxMetafileBytes)
         return TDecodeResult::Failed;
     QByteArray bytes;
@@ -365,8 +357,7 @@ TDecodeResult DecodeMetafile(int fd, const struct stat &st, QSize box, bool cove
 
 // --- The freedesktop shared thumbnail cache ---------------------------------------------------
 
-std::string CacheRoot()
-{
+std::string CacheRoot() {
     const char *xdg = std::getenv("XDG_CACHE_HOME");
     if (xdg && xdg[0] == '/')
         return std::string(xdg) + "/thumbnails";
@@ -376,8 +367,7 @@ std::string CacheRoot()
     return std::string();
 }
 
-std::string Md5Name(const std::string &path)
-{
+std::string Md5Name(const std::string &path) {
     const std::string uri = ThumbnailUri(path);
     return QCryptographicHash::hash(QByteArray::fromStdString(uri), QCryptographicHash::Md5)
                .toHex()
@@ -386,8 +376,7 @@ std::string Md5Name(const std::string &path)
 }
 
 // Creates the folder chain below the cache root with mode 0700.
-bool MakeFolders(const std::string &folder)
-{
+bool MakeFolders(const std::string &folder) {
     std::string partial;
     std::size_t pos = 0;
     while (pos != std::string::npos) {
@@ -404,8 +393,7 @@ bool MakeFolders(const std::string &folder)
 
 // Writes the entry under a temporary name (0600) and renames it into place, so readers never
 // see half a file.
-void WriteEntry(const std::string &target, QImage image, const std::string &uri, time_t mtime)
-{
+void WriteEntry(const std::string &target, QImage image, const std::string &uri, time_t mtime) {
     const std::size_t slash = target.rfind('/');
     if (slash == std::string::npos || !MakeFolders(target.substr(0, slash)))
         return;
@@ -431,8 +419,7 @@ void WriteEntry(const std::string &target, QImage image, const std::string &uri,
 }
 
 // An entry that belongs to this very version of the file, or nothing.
-bool ReadEntry(const std::string &entryPath, const std::string &uri, time_t mtime, QImage &image)
-{
+bool ReadEntry(const std::string &entryPath, const std::string &uri, time_t mtime, QImage &image) {
     struct stat st;
     const int fd = OpenRegular(entryPath, st);
     if (fd < 0)
@@ -466,8 +453,7 @@ class TPictureExtractor final : public TComObject<IExtractImage, IRunnableTask> 
 public:
     explicit TPictureExtractor(std::string path) : FPath(std::move(path)) {}
 
-    HRESULT QueryInterface(REFIID iid, void **out) override
-    {
+    HRESULT QueryInterface(REFIID iid, void **out) override {
         if (!out)
             return E_POINTER;
         *out = nullptr;
@@ -482,11 +468,10 @@ public:
     }
 
     HRESULT GetLocation(char16_t *pathBuffer, DWORD capacity, DWORD *priority, const SIZE *size,
-                        DWORD colorDepth, DWORD *flags) override
-    {
+                        DWORD colorDepth, DWORD *flags) override {
         if (pathBuffer && capacity > 0) {
-            const std::u16string name = QFile::decodeName(QByteArray::fromStdString(FPath))
-                                            .toStdU16String();
+            const std::u16string name =
+                QFile::decodeName(QByteArray::fromStdString(FPath)).toStdU16String();
             const std::size_t n = std::min<std::size_t>(name.size(), capacity - 1);
             std::copy_n(name.data(), n, pathBuffer);
             pathBuffer[n] = 0;
@@ -509,8 +494,7 @@ public:
         return (requested & IEIFLAG_ASYNC) ? E_PENDING : S_OK;
     }
 
-    HRESULT Extract(HBITMAP *bitmap) override
-    {
+    HRESULT Extract(HBITMAP *bitmap) override {
         if (!bitmap)
             return E_POINTER;
         *bitmap = nullptr;
@@ -535,15 +519,13 @@ public:
     }
 
     HRESULT Run() override { return E_NOTIMPL; }
-    HRESULT Kill(BOOL) override
-    {
+    HRESULT Kill(BOOL) override {
         FKilled = true;
         return S_OK;
     }
     HRESULT Suspend() override { return E_NOTIMPL; }
     HRESULT Resume() override { return E_NOTIMPL; }
-    ULONG IsRunning() override
-    {
+    ULONG IsRunning() override {
         if (FKilled)
             return FRunning ? 1u : 4u; // IRTIR_TASK_RUNNING / IRTIR_TASK_FINISHED
         return FRunning ? 1u : 0u;
@@ -551,14 +533,12 @@ public:
 
 private:
     bool Cover() const { return FFlags & IEIFLAG_ORIGSIZE; }
-    bool Cacheable() const
-    {
+    bool Cacheable() const {
         return FBox.width() <= LargeCacheSize && FBox.height() <= LargeCacheSize &&
                !CacheRoot().empty();
     }
 
-    HRESULT Produce(QImage &out)
-    {
+    HRESULT Produce(QImage &out) {
         struct stat st;
         const int fd = OpenRegular(FPath, st);
         if (fd < 0)
@@ -597,8 +577,7 @@ private:
             result = DecodeMetafile(fd, st, decodeBox, false, FKilled, image);
 #endif
         } else if (kind != TPictureKind::None) {
-            result = DecodeWithQt(fd, kind, decodeBox, cacheable ? false : Cover(), FKilled,
-                                  image);
+            result = DecodeWithQt(fd, kind, decodeBox, cacheable ? false : Cover(), FKilled, image);
         }
         if (result == TDecodeResult::Killed || FKilled)
             return E_ABORT;
@@ -629,14 +608,12 @@ private:
 
 } // namespace
 
-void SetExtractImageFactoryForTesting(ExtractImageFactory factory)
-{
+void SetExtractImageFactoryForTesting(ExtractImageFactory factory) {
     std::lock_guard lock(factoryMutex);
     Factory() = std::move(factory);
 }
 
-HRESULT CreateExtractImage(const std::string &path, void **out)
-{
+HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
@@ -666,8 +643,7 @@ HRESULT CreateExtractImage(const std::string &path, void **out)
     return S_OK;
 }
 
-std::string ThumbnailUri(const std::string &path)
-{
+std::string ThumbnailUri(const std::string &path) {
     // The characters GLib leaves unescaped in file URIs, so other programs find our entries.
     static const char *keep = "!$&'()*+,-./:=@_~";
     static const char *hex = "0123456789ABCDEF";
@@ -685,16 +661,14 @@ std::string ThumbnailUri(const std::string &path)
     return uri;
 }
 
-std::string ThumbnailCachePath(const std::string &path, bool large)
-{
+std::string ThumbnailCachePath(const std::string &path, bool large) {
     const std::string root = CacheRoot();
     if (root.empty())
         return std::string();
     return root + (large ? "/large/" : "/normal/") + Md5Name(path);
 }
 
-std::string ThumbnailFailPath(const std::string &path)
-{
+std::string ThumbnailFailPath(const std::string &path) {
     const std::string root = CacheRoot();
     if (root.empty())
         return std::string();

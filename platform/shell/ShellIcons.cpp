@@ -11,9 +11,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
-#include <sys/stat.h>
 
 #include "Application.h"
 #include "Graphics.h"
@@ -40,8 +40,7 @@ public:
     int IndexForMime(const QString &mimeName);
     QImage Image(int index, bool small);
     QIcon Icon(int index); // GUI thread
-    int Count()
-    {
+    int Count() {
         std::lock_guard lock(FMutex);
         return int(FEntries.size());
     }
@@ -55,14 +54,12 @@ private:
     std::unordered_map<std::string, int> FByMime;
 };
 
-IconRegistry &Registry()
-{
+IconRegistry &Registry() {
     static IconRegistry registry;
     return registry;
 }
 
-QImage Rendered(const QIcon &icon, int size)
-{
+QImage Rendered(const QIcon &icon, int size) {
     QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
     if (image.isNull())
         return image;
@@ -81,8 +78,7 @@ QImage Rendered(const QIcon &icon, int size)
 }
 
 // A plain page (or folder) in a colour of its kind, for systems without an icon theme.
-QImage DrawnIcon(const std::string &kind, int size)
-{
+QImage DrawnIcon(const std::string &kind, int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
@@ -123,8 +119,7 @@ QImage DrawnIcon(const std::string &kind, int size)
 }
 
 int IconRegistry::Add(const std::string &key, const QIcon &icon, const QImage &large,
-                      const QImage &small)
-{
+                      const QImage &small) {
     // Caller holds the lock.
     auto it = FByKey.find(key);
     if (it != FByKey.end())
@@ -135,8 +130,7 @@ int IconRegistry::Add(const std::string &key, const QIcon &icon, const QImage &l
     return index;
 }
 
-int IconRegistry::IndexForMime(const QString &mimeName)
-{
+int IconRegistry::IndexForMime(const QString &mimeName) {
     const std::string mimeKey = mimeName.toStdString();
     {
         std::lock_guard lock(FMutex);
@@ -198,16 +192,14 @@ int IconRegistry::IndexForMime(const QString &mimeName)
     return index;
 }
 
-QImage IconRegistry::Image(int index, bool small)
-{
+QImage IconRegistry::Image(int index, bool small) {
     std::lock_guard lock(FMutex);
     if (index < 0 || index >= int(FEntries.size()))
         return QImage();
     return small ? FEntries[std::size_t(index)].Small : FEntries[std::size_t(index)].Large;
 }
 
-QIcon IconRegistry::Icon(int index)
-{
+QIcon IconRegistry::Icon(int index) {
     std::lock_guard lock(FMutex);
     if (index < 0 || index >= int(FEntries.size()))
         return QIcon();
@@ -216,8 +208,7 @@ QIcon IconRegistry::Icon(int index)
 
 // The MIME type that names a file's icon: its kind for folders and special files, else its
 // name's extension. The content is never read, so a named pipe is never opened.
-QString MimeNameFor(const std::string &path, DWORD attributes, bool useAttributes)
-{
+QString MimeNameFor(const std::string &path, DWORD attributes, bool useAttributes) {
     if (useAttributes) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY)
             return "inode/directory";
@@ -260,15 +251,13 @@ TSystemImageList largeList(false);
 TSystemImageList smallList(true);
 } // namespace
 
-BOOL DestroyIcon(HICON icon)
-{
+BOOL DestroyIcon(HICON icon) {
     delete icon;
     return icon ? 1 : 0;
 }
 
-std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *info,
-                              UINT infoSize, UINT flags)
-{
+std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *info, UINT infoSize,
+                              UINT flags) {
     if (!info || infoSize < sizeof(SHFILEINFOA))
         return 0;
     const std::string p = path ? path : "";
@@ -307,8 +296,7 @@ std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *i
     return result;
 }
 
-int GetSystemMetrics(int index)
-{
+int GetSystemMetrics(int index) {
     switch (index) {
     case SM_CXICON:
     case SM_CYICON:
@@ -321,21 +309,18 @@ int GetSystemMetrics(int index)
     }
 }
 
-BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy)
-{
+BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy) {
     if (!list || !cx || !cy)
         return 0;
     *cx = *cy = list->Size();
     return 1;
 }
 
-int ImageList_GetImageCount(HIMAGELIST list)
-{
+int ImageList_GetImageCount(HIMAGELIST list) {
     return list ? Registry().Count() : 0;
 }
 
-BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT)
-{
+BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT) {
     if (!list)
         return 0;
     const QImage icon = Registry().Image(index, list->Small());
@@ -349,7 +334,6 @@ BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UIN
     return 1;
 }
 
-void SetSystemImageListUnavailableForTesting(bool unavailable)
-{
+void SetSystemImageListUnavailableForTesting(bool unavailable) {
     imageListUnavailable = unavailable;
 }

@@ -43,8 +43,8 @@ constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 // (large icons, or small ones with SHGFI_SMALLICON). SHGFI_ICON: fills hIcon and returns
 // nonzero. A path that does not exist is answered by its name, like SHGFI_USEFILEATTRIBUTES.
 // Returns 0 on failure.
-std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *info,
-                              UINT infoSize, UINT flags);
+std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *info, UINT infoSize,
+                              UINT flags);
 
 constexpr int SM_CXICON = 11;
 constexpr int SM_CYICON = 12;

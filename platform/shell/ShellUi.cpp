@@ -21,13 +21,11 @@ struct BrowseDialogState {
 } // namespace
 
 void SetBrowseForFolderHookForTesting(
-    std::function<std::string(const std::string &, const std::string &)> hook)
-{
+    std::function<std::string(const std::string &, const std::string &)> hook) {
     browseHook = std::move(hook);
 }
 
-LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info)
-{
+LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info) {
     if (!info)
         return nullptr;
     BrowseDialogState state;
@@ -69,8 +67,7 @@ LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info)
     return pidl;
 }
 
-std::intptr_t ShellExecuteA(HWND, const char *, const char *file, const char *, const char *, int)
-{
+std::intptr_t ShellExecuteA(HWND, const char *, const char *file, const char *, const char *, int) {
     if (!file || !*file)
         return 2;
     QString target = QString::fromUtf8(file);

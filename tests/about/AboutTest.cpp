@@ -11,24 +11,24 @@ namespace {
 
 struct FakeRegistry {
     std::map<std::string, std::string> values;
-    FakeRegistry()
-    {
-        SetRegistryValueHookForTesting([this](const std::string &name) -> std::optional<std::string> {
-            auto it = values.find(name);
-            if (it == values.end())
-                return std::nullopt;
-            return it->second;
-        });
+    FakeRegistry() {
+        SetRegistryValueHookForTesting(
+            [this](const std::string &name) -> std::optional<std::string> {
+                auto it = values.find(name);
+                if (it == values.end())
+                    return std::nullopt;
+                return it->second;
+            });
     }
     ~FakeRegistry() { SetRegistryValueHookForTesting(nullptr); }
 };
 
 } // namespace
 
-TEST(About, LabelsComeFromTheRegistryOnEveryShow)
-{
+TEST(About, LabelsComeFromTheRegistryOnEveryShow) {
     FakeRegistry registry;
-    registry.values = {{"RegisteredOwner", "Ada Lovelace"}, {"RegisteredOrganization", "Analytical"}};
+    registry.values = {{"RegisteredOwner", "Ada Lovelace"},
+                       {"RegisteredOrganization", "Analytical"}};
     TAboutform about;
     EXPECT_EQ(about.Caption(), "About");
     about.Show();
@@ -44,8 +44,7 @@ TEST(About, LabelsComeFromTheRegistryOnEveryShow)
     EXPECT_FALSE(about.isVisible());
 }
 
-TEST(About, OwnerOf256CharactersOrMoreLeavesTheLabelEmpty)
-{
+TEST(About, OwnerOf256CharactersOrMoreLeavesTheLabelEmpty) {
     FakeRegistry registry;
     registry.values = {{"RegisteredOwner", std::string(255, 'a')}};
     EXPECT_EQ(ReadRegistryString("RegisteredOwner"), std::string(255, 'a'));
@@ -57,8 +56,7 @@ TEST(About, OwnerOf256CharactersOrMoreLeavesTheLabelEmpty)
     EXPECT_TRUE(about.Label9->text().isEmpty());
 }
 
-TEST(About, RealSourceGivesTheUsersNameAndOrganisationFromTheEnvironment)
-{
+TEST(About, RealSourceGivesTheUsersNameAndOrganisationFromTheEnvironment) {
     setenv("ORGANIZATION", "Darkroom Ltd", 1);
     EXPECT_EQ(ReadRegistryString("RegisteredOrganization"), "Darkroom Ltd");
     unsetenv("ORGANIZATION");

@@ -7,8 +7,8 @@
 
 #include "Application.h"
 #include "Dialogs.h"
-#include "ThumbsMain.h"
 #include "Thread.h"
+#include "ThumbsMain.h"
 #include "about.h"
 #include "main.h"
 
@@ -16,8 +16,7 @@ namespace {
 const char *const Vars[] = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
 }
 
-void BrowserTest::SetUp()
-{
+void BrowserTest::SetUp() {
     FHome = std::make_unique<testutil::TempDir>();
     for (const char *var : Vars) {
         const char *old = std::getenv(var);
@@ -39,8 +38,7 @@ void BrowserTest::SetUp()
     Aboutform = About.get();
 }
 
-void BrowserTest::TearDown()
-{
+void BrowserTest::TearDown() {
     if (Main)
         Main->BtnStopClick();
     TThread::WaitForAll();
@@ -59,28 +57,24 @@ void BrowserTest::TearDown()
     }
 }
 
-bool BrowserTest::Idle() const
-{
+bool BrowserTest::Idle() const {
     return !Main->Extractor() && !Main->RestartPending() && Main->PnlStatus->text() == " Ready";
 }
 
-void BrowserTest::ScanAndWait(const std::string &folder)
-{
+void BrowserTest::ScanAndWait(const std::string &folder) {
     Main->EdSelFolder->setText(QString::fromStdString(folder));
     Main->BtnRefreshClick();
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
     QCoreApplication::processEvents();
 }
 
-std::vector<std::string> BrowserTest::Captions() const
-{
+std::vector<std::string> BrowserTest::Captions() const {
     std::vector<std::string> captions;
     for (int i = 0; i < Main->ListView->Count(); ++i)
         captions.push_back(Main->ListView->Caption(i));
     return captions;
 }
 
-std::string BrowserTest::Status() const
-{
+std::string BrowserTest::Status() const {
     return Main->PnlStatus->text().toStdString();
 }

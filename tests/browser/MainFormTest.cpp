@@ -13,8 +13,7 @@
 #include "main.h"
 #include "view.h"
 
-TEST_F(BrowserTest, StateAfterStartUp)
-{
+TEST_F(BrowserTest, StateAfterStartUp) {
     EXPECT_EQ(Main->Caption(), "Pixavant");
     const TThumbnailExtractorNotify &n = Main->Notify();
     EXPECT_EQ(n.Window, Main->Handle());
@@ -38,8 +37,7 @@ TEST_F(BrowserTest, StateAfterStartUp)
     EXPECT_FALSE(Main->Label1->isVisible());
 }
 
-TEST_F(BrowserTest, PixelFormatBitsForEveryIndex)
-{
+TEST_F(BrowserTest, PixelFormatBitsForEveryIndex) {
     const int expected[] = {4, 8, 16, 24, 32};
     for (int i = 0; i < 5; ++i) {
         Main->ComboBox1->setCurrentIndex(i);
@@ -49,15 +47,13 @@ TEST_F(BrowserTest, PixelFormatBitsForEveryIndex)
     EXPECT_EQ(Main->PixelFormatBits(), 32);
 }
 
-TEST_F(BrowserTest, OptionBoxesAreNotTheWindowsOwnSoFlagsStayZero)
-{
+TEST_F(BrowserTest, OptionBoxesAreNotTheWindowsOwnSoFlagsStayZero) {
     for (QCheckBox *box : {Main->CheckBox1, Main->CheckBox2, Main->CheckBox4, Main->CheckBox5})
         box->setChecked(true);
     EXPECT_EQ(Main->ExtractFlags(), 0u);
 }
 
-TEST_F(BrowserTest, CheckBox1ClickKeepsAspectAndScreenExclusive)
-{
+TEST_F(BrowserTest, CheckBox1ClickKeepsAspectAndScreenExclusive) {
     Main->CheckBox1->setChecked(false);
     Main->CheckBox3->setChecked(true);
     Main->CheckBox1Click(Main->CheckBox1); // unchecked: nothing changes
@@ -70,8 +66,7 @@ TEST_F(BrowserTest, CheckBox1ClickKeepsAspectAndScreenExclusive)
     EXPECT_FALSE(Main->CheckBox1->isChecked());
 }
 
-TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder)
-{
+TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder) {
     const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     const char *oldConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string savedConfig = oldConfig ? oldConfig : "";
@@ -97,8 +92,7 @@ TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder)
         unsetenv("XDG_CONFIG_HOME");
 }
 
-TEST_F(BrowserTest, IconPassHandlersFillImagesAndStepProgress)
-{
+TEST_F(BrowserTest, IconPassHandlersFillImagesAndStepProgress) {
     for (const char *name : {"a.jpg", "b.jpg", "c.png"})
         Main->ListView->AddItem(name);
     Main->SetProgressMax(3);
@@ -143,8 +137,7 @@ TEST_F(BrowserTest, IconPassHandlersFillImagesAndStepProgress)
     EXPECT_EQ(Main->ProgressPosition(), 2);
 }
 
-TEST_F(BrowserTest, ReplacingWithoutAnImageRaisesTheImageListError)
-{
+TEST_F(BrowserTest, ReplacingWithoutAnImageRaisesTheImageListError) {
     Main->ListView->AddItem("a.jpg");
     try {
         Main->WMReplaceImage(0, new TBitmap(120, 120));
@@ -154,8 +147,7 @@ TEST_F(BrowserTest, ReplacingWithoutAnImageRaisesTheImageListError)
     }
 }
 
-TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath)
-{
+TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath) {
     struct Row {
         const char *folder, *caption, *label, *windowCaption;
     };
@@ -180,8 +172,7 @@ TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath)
     }
 }
 
-TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues)
-{
+TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues) {
     Main->EdSelFolder->setText("/Pics");
     Main->ListView->AddItem("one.jpg");
     Main->ListView->AddItem("two.CR2.JPG");
@@ -191,8 +182,7 @@ TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues)
     EXPECT_EQ(Main->Caption(), "Pixavant - two.CR2");
 }
 
-TEST_F(BrowserTest, DoubleClickWithoutSelectionOpensNothing)
-{
+TEST_F(BrowserTest, DoubleClickWithoutSelectionOpensNothing) {
     TviewForm view;
     Main->ListView->AddItem("a.jpg");
     Main->ListViewDblClick();

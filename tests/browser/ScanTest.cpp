@@ -15,13 +15,11 @@
 
 namespace {
 
-std::set<std::string> AsSet(const std::vector<std::string> &v)
-{
+std::set<std::string> AsSet(const std::vector<std::string> &v) {
     return {v.begin(), v.end()};
 }
 
-void WriteCr2(const std::string &path)
-{
+void WriteCr2(const std::string &path) {
     cr2::Cr2Options options;
     options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(300, 200));
     cr2::WriteCr2(path, options);
@@ -29,8 +27,7 @@ void WriteCr2(const std::string &path)
 
 } // namespace
 
-TEST_F(BrowserTest, EmptyFolderIsReadyAtOnceWithoutExtractor)
-{
+TEST_F(BrowserTest, EmptyFolderIsReadyAtOnceWithoutExtractor) {
     testutil::TempDir dir;
     Main->EdSelFolder->setText(QString::fromStdString(dir.path()));
     Main->BtnRefreshClick();
@@ -41,8 +38,7 @@ TEST_F(BrowserTest, EmptyFolderIsReadyAtOnceWithoutExtractor)
     EXPECT_EQ(Main->ListView->UpdateCount(), 0);
 }
 
-TEST_F(BrowserTest, FilesWithoutListedExtensionStillRunAnExtractorOverAnEmptyList)
-{
+TEST_F(BrowserTest, FilesWithoutListedExtensionStillRunAnExtractorOverAnEmptyList) {
     testutil::TempDir dir;
     testutil::WriteFile(dir.file("notes.txt"), "x");
     testutil::WriteFile(dir.file("photo.jpeg"), "x");
@@ -55,8 +51,7 @@ TEST_F(BrowserTest, FilesWithoutListedExtensionStillRunAnExtractorOverAnEmptyLis
     EXPECT_EQ(Main->ListView->UpdateCount(), 0);
 }
 
-TEST_F(BrowserTest, MixedFolderListsPicturesByExtensionOnly)
-{
+TEST_F(BrowserTest, MixedFolderListsPicturesByExtensionOnly) {
     testutil::TempDir dir;
     for (const char *name : {"photo.TIFF", "photo.tif", "photo.jpeg", ".hidden.png", "a.GIF",
                              "b.bmp", "c.wmf", "d.JPG", "e.txt"})
@@ -65,15 +60,14 @@ TEST_F(BrowserTest, MixedFolderListsPicturesByExtensionOnly)
     ::mkfifo(dir.file("pipe.jpg").c_str(), 0644);
     ScanAndWait(dir.path());
     EXPECT_EQ(AsSet(Captions()), (std::set<std::string>{"photo.TIFF", "photo.tif", ".hidden.png",
-                                                         "a.GIF", "b.bmp", "c.wmf", "d.JPG"}));
+                                                        "a.GIF", "b.bmp", "c.wmf", "d.JPG"}));
     // Every item got its file-type icon even though no thumbnail could be made.
     for (int i = 0; i < Main->ListView->Count(); ++i)
         EXPECT_GE(Main->ListView->ImageIndex(i), 0) << Main->ListView->Caption(i);
     EXPECT_TRUE(Boxes.empty());
 }
 
-TEST_F(BrowserTest, RawFilesAreListedThroughTheirThumbnailFiles)
-{
+TEST_F(BrowserTest, RawFilesAreListedThroughTheirThumbnailFiles) {
     testutil::TempDir dir;
     WriteCr2(dir.file("IMG_0001.CR2"));
     WriteCr2(dir.file("img_0002.cr2"));
@@ -86,8 +80,7 @@ TEST_F(BrowserTest, RawFilesAreListedThroughTheirThumbnailFiles)
     EXPECT_TRUE(Boxes.empty());
 }
 
-TEST_F(BrowserTest, BadRawFileDoesNotKeepTheFolderFromBeingListed)
-{
+TEST_F(BrowserTest, BadRawFileDoesNotKeepTheFolderFromBeingListed) {
     testutil::TempDir dir;
     testutil::WriteFile(dir.file("broken.CR2"), "this is no RAW file");
     WriteCr2(dir.file("good.CR2"));
@@ -104,8 +97,7 @@ TEST_F(BrowserTest, BadRawFileDoesNotKeepTheFolderFromBeingListed)
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "an older thumbnail, kept as it is");
 }
 
-TEST_F(BrowserTest, RefreshDuringARunRescansOnceWithoutASecondExtractor)
-{
+TEST_F(BrowserTest, RefreshDuringARunRescansOnceWithoutASecondExtractor) {
     testutil::TempDir dir;
     for (int i = 0; i < 25; ++i)
         testutil::WriteFile(dir.file("f" + std::to_string(i) + ".png"), "x");
@@ -124,8 +116,7 @@ TEST_F(BrowserTest, RefreshDuringARunRescansOnceWithoutASecondExtractor)
     EXPECT_EQ(Main->ListView->Count(), 25);
 }
 
-TEST_F(BrowserTest, SeveralFolderChangesDuringARunLeaveOneRestartForTheLast)
-{
+TEST_F(BrowserTest, SeveralFolderChangesDuringARunLeaveOneRestartForTheLast) {
     testutil::TempDir a, b, c;
     for (int i = 0; i < 25; ++i)
         testutil::WriteFile(a.file("a" + std::to_string(i) + ".png"), "x");
@@ -142,8 +133,7 @@ TEST_F(BrowserTest, SeveralFolderChangesDuringARunLeaveOneRestartForTheLast)
     EXPECT_EQ(AsSet(Captions()), (std::set<std::string>{"c1.png", "c2.gif"}));
 }
 
-TEST_F(BrowserTest, StopDuringTheIconPassEndsWithIconsShownAndReady)
-{
+TEST_F(BrowserTest, StopDuringTheIconPassEndsWithIconsShownAndReady) {
     testutil::TempDir dir;
     for (int i = 0; i < 40; ++i)
         testutil::WriteFile(dir.file("f" + std::to_string(i) + ".png"), "x");
@@ -158,8 +148,7 @@ TEST_F(BrowserTest, StopDuringTheIconPassEndsWithIconsShownAndReady)
     EXPECT_FALSE(Main->ThumbnailPass() && Main->ListView->ImageIndex(39) >= 0);
 }
 
-TEST_F(BrowserTest, StopDuringTheThumbnailPassKeepsWhatItemsHave)
-{
+TEST_F(BrowserTest, StopDuringTheThumbnailPassKeepsWhatItemsHave) {
     testutil::TempDir dir;
     for (int i = 0; i < 30; ++i)
         testutil::WriteFile(dir.file("f" + std::to_string(i) + ".png"), "x");
@@ -173,16 +162,14 @@ TEST_F(BrowserTest, StopDuringTheThumbnailPassKeepsWhatItemsHave)
         EXPECT_GE(Main->ListView->ImageIndex(i), 0);
 }
 
-TEST_F(BrowserTest, StopWithNoRunOnlyDisablesTheButton)
-{
+TEST_F(BrowserTest, StopWithNoRunOnlyDisablesTheButton) {
     Main->BtnStop->setEnabled(true);
     Main->BtnStopClick();
     EXPECT_FALSE(Main->BtnStop->isEnabled());
     EXPECT_TRUE(Main->PnlStatus->text().isEmpty());
 }
 
-TEST_F(BrowserTest, FolderChangeDuringTheRawPassBecomesOneRestartNotANestedScan)
-{
+TEST_F(BrowserTest, FolderChangeDuringTheRawPassBecomesOneRestartNotANestedScan) {
     testutil::TempDir a, b;
     WriteCr2(a.file("one.CR2"));
     WriteCr2(a.file("two.CR2"));

@@ -7,8 +7,7 @@
 
 #include "Application.h"
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TApplication app(argc, argv);

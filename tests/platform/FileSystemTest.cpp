@@ -13,8 +13,7 @@
 
 namespace {
 
-std::set<std::string> Find(const std::string &pattern)
-{
+std::set<std::string> Find(const std::string &pattern) {
     std::set<std::string> names;
     TFileSearch search;
     if (search.FindFirst(pattern, faHidden | faArchive)) {
@@ -27,8 +26,7 @@ std::set<std::string> Find(const std::string &pattern)
 
 } // namespace
 
-TEST(FileSearch, FindsRegularFilesOnlyWhateverTheirAttributes)
-{
+TEST(FileSearch, FindsRegularFilesOnlyWhateverTheirAttributes) {
     testutil::TempDir dir;
     testutil::WriteFile(dir.file("plain.jpg"), "x");
     testutil::WriteFile(dir.file("readonly.png"), "x");
@@ -47,14 +45,12 @@ TEST(FileSearch, FindsRegularFilesOnlyWhateverTheirAttributes)
     }
     ::symlink(dir.file("plain.jpg").c_str(), dir.file("link.jpg").c_str());
 
-    EXPECT_EQ(Find(dir.file("*.*")),
-              (std::set<std::string>{"plain.jpg", "readonly.png", ".hidden.gif", "noext",
-                                     "link.jpg"}));
+    EXPECT_EQ(Find(dir.file("*.*")), (std::set<std::string>{"plain.jpg", "readonly.png",
+                                                            ".hidden.gif", "noext", "link.jpg"}));
     ::close(sock);
 }
 
-TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask)
-{
+TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask) {
     testutil::TempDir dir;
     for (const char *name : {"A.CR2", "b.cr2", "c.Cr2", "d.cr2x", "e.jpg", ".f.CR2"})
         testutil::WriteFile(dir.file(name), "x");
@@ -71,15 +67,13 @@ TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask)
     EXPECT_EQ(visible.count(".f.CR2"), 0u);
 }
 
-TEST(FileSearch, MissingFolderFindsNothing)
-{
+TEST(FileSearch, MissingFolderFindsNothing) {
     TFileSearch search;
     EXPECT_FALSE(search.FindFirst("/nonexistent-pixavant-folder/*.*", faHidden | faArchive));
     EXPECT_FALSE(search.FindNext());
 }
 
-TEST(FileSystem, ForceDirectoriesCreatesEveryLevel)
-{
+TEST(FileSystem, ForceDirectoriesCreatesEveryLevel) {
     testutil::TempDir dir;
     const std::string deep = dir.file("a/b/c");
     EXPECT_TRUE(ForceDirectories(deep));
@@ -88,8 +82,7 @@ TEST(FileSystem, ForceDirectoriesCreatesEveryLevel)
     EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
 }
 
-TEST(FileSystem, ExtensionKeyAndPathParts)
-{
+TEST(FileSystem, ExtensionKeyAndPathParts) {
     EXPECT_EQ(ExtensionKey("photo.tiff"), ".TIF");
     EXPECT_EQ(ExtensionKey("photo.jpeg"), ".JPE");
     EXPECT_EQ(ExtensionKey("photo.cr2"), ".CR2");

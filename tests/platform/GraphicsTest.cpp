@@ -10,16 +10,14 @@
 #include "JpegCodec.h"
 #include "TestUtil.h"
 
-TEST(Graphics, SystemColoursResolveAndPlainColoursPassThrough)
-{
+TEST(Graphics, SystemColoursResolveAndPlainColoursPassThrough) {
     EXPECT_EQ(ColorToRGB(0x123456), 0x123456);
     EXPECT_GE(ColorToRGB(clWindow), 0);
     EXPECT_EQ(ColorToRGB(clBtnFace) & 0xFF000000, 0);
     EXPECT_EQ(ToQColor(0x0000FF), QColor(255, 0, 0));
 }
 
-TEST(Graphics, BitmapGrowsWithBrushColourAndKeepsPixels)
-{
+TEST(Graphics, BitmapGrowsWithBrushColourAndKeepsPixels) {
     TBitmap b(2, 2);
     b.Fill(0x0000FF);
     b.SetBrushColor(0x00FF00);
@@ -30,8 +28,7 @@ TEST(Graphics, BitmapGrowsWithBrushColourAndKeepsPixels)
     EXPECT_TRUE(b.Empty());
 }
 
-TEST(Graphics, AutomaticTransparentColourIsBottomLeftWithFlag)
-{
+TEST(Graphics, AutomaticTransparentColourIsBottomLeftWithFlag) {
     TBitmap b(4, 3);
     b.Fill(clWhite);
     b.Image().setPixel(0, 2, qRgb(1, 2, 3));
@@ -40,8 +37,7 @@ TEST(Graphics, AutomaticTransparentColourIsBottomLeftWithFlag)
     EXPECT_EQ(b.TransparentColor(), 0x0000FF);
 }
 
-TEST(Graphics, TransparentDrawingSkipsKeyPixels)
-{
+TEST(Graphics, TransparentDrawingSkipsKeyPixels) {
     TBitmap b(2, 1);
     b.Image().setPixel(0, 0, qRgb(255, 0, 0));
     b.Image().setPixel(1, 0, qRgb(0, 0, 255));
@@ -57,8 +53,7 @@ TEST(Graphics, TransparentDrawingSkipsKeyPixels)
     EXPECT_EQ(canvas.pixel(1, 0), qRgb(0, 0, 255));
 }
 
-TEST(Graphics, FrameAndCopyClipToTheBitmap)
-{
+TEST(Graphics, FrameAndCopyClipToTheBitmap) {
     TBitmap b(4, 4);
     b.Fill(clBlack);
     b.FrameRect(QRect(0, 0, 4, 4), clWhite);
@@ -73,8 +68,7 @@ TEST(Graphics, FrameAndCopyClipToTheBitmap)
     EXPECT_EQ(b.Image().pixel(1, 1), qRgb(0, 0, 0));
 }
 
-TEST(Graphics, PictureLoadsJpegAndRefusesBadFiles)
-{
+TEST(Graphics, PictureLoadsJpegAndRefusesBadFiles) {
     TPicture picture;
     int changes = 0;
     picture.OnChange = [&] { ++changes; };
@@ -92,8 +86,7 @@ TEST(Graphics, PictureLoadsJpegAndRefusesBadFiles)
     EXPECT_EQ(picture.Width(), 128); // a failed load keeps the previous picture
 }
 
-TEST(Graphics, CmykJpegDecodesToPlausibleColours)
-{
+TEST(Graphics, CmykJpegDecodesToPlausibleColours) {
     const auto bytes = testutil::ReadFile(testutil::Sample("jpg/pillow_pil_sample_cmyk.jpg"));
     const auto rgbBytes = testutil::ReadFile(testutil::Sample("jpg/pillow_pil_sample_rgb.jpg"));
     const QImage cmyk = DecodeJpeg(bytes.data(), bytes.size());

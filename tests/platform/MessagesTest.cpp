@@ -42,8 +42,7 @@ struct CountedBitmap : TBitmap {
 
 struct BoxRecorder {
     std::vector<std::string> texts;
-    BoxRecorder()
-    {
+    BoxRecorder() {
         SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
             texts.push_back(text);
             return IDOK;
@@ -54,8 +53,7 @@ struct BoxRecorder {
 
 } // namespace
 
-TEST(Messages, PostedFromAnotherThreadArriveInOrderAtTheRightWindow)
-{
+TEST(Messages, PostedFromAnotherThreadArriveInOrderAtTheRightWindow) {
     Recorder a, b;
     constexpr int n = 500;
     std::thread worker([&] {
@@ -72,8 +70,7 @@ TEST(Messages, PostedFromAnotherThreadArriveInOrderAtTheRightWindow)
         EXPECT_TRUE(gui);
 }
 
-TEST(Messages, SendFromWorkerRunsOnGuiThreadAndReturnsResult)
-{
+TEST(Messages, SendFromWorkerRunsOnGuiThreadAndReturnsResult) {
     Recorder r;
     std::atomic<LRESULT> result{0};
     std::thread worker([&] { result = SendMessageA(r.handle.Handle(), WM_USER + 8, 21, 0); });
@@ -84,8 +81,7 @@ TEST(Messages, SendFromWorkerRunsOnGuiThreadAndReturnsResult)
     EXPECT_TRUE(r.onGuiThread[0]);
 }
 
-TEST(Messages, BitmapForAGoneWindowIsFreed)
-{
+TEST(Messages, BitmapForAGoneWindowIsFreed) {
     const int before = liveBitmaps;
     {
         auto r = std::make_unique<Recorder>();
@@ -104,8 +100,7 @@ TEST(Messages, BitmapForAGoneWindowIsFreed)
     EXPECT_EQ(liveBitmaps, before); // the handler freed it
 }
 
-TEST(Messages, ExceptionInHandlerIsShownAndWindowKeepsWorking)
-{
+TEST(Messages, ExceptionInHandlerIsShownAndWindowKeepsWorking) {
     BoxRecorder boxes;
     Recorder r;
     PostMessageA(r.handle.Handle(), WM_USER + 9, 0, 0);
@@ -125,8 +120,7 @@ public:
     bool waitForStop = false;
 
 protected:
-    void Execute() override
-    {
+    void Execute() override {
         executed = true;
         while (waitForStop && !Terminated())
             QThread::msleep(1);
@@ -135,8 +129,7 @@ protected:
 
 } // namespace
 
-TEST(Thread, OnTerminateRunsOnGuiThreadAfterExecute)
-{
+TEST(Thread, OnTerminateRunsOnGuiThreadAfterExecute) {
     ProbeThread t;
     bool ended = false;
     t.OnTerminate = [&](TThread *) {
@@ -149,8 +142,7 @@ TEST(Thread, OnTerminateRunsOnGuiThreadAfterExecute)
     EXPECT_TRUE(t.terminatedOnGui);
 }
 
-TEST(Thread, StoppedBeforeStartRunsNothingButStillEnds)
-{
+TEST(Thread, StoppedBeforeStartRunsNothingButStillEnds) {
     ProbeThread t;
     bool ended = false;
     t.OnTerminate = [&](TThread *) { ended = true; };
@@ -161,8 +153,7 @@ TEST(Thread, StoppedBeforeStartRunsNothingButStillEnds)
     EXPECT_FALSE(t.executed);
 }
 
-TEST(Thread, FreeOnTerminateDeletesAfterOnTerminate)
-{
+TEST(Thread, FreeOnTerminateDeletesAfterOnTerminate) {
     auto *t = new ProbeThread;
     t->waitForStop = true;
     t->FreeOnTerminate = true;

@@ -13,14 +13,12 @@ namespace {
 
 class RuntimeDir {
 public:
-    explicit RuntimeDir(const std::string &path)
-    {
+    explicit RuntimeDir(const std::string &path) {
         if (const char *old = std::getenv("XDG_RUNTIME_DIR"))
             FOld = old, FHad = true;
         setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
     }
-    ~RuntimeDir()
-    {
+    ~RuntimeDir() {
         if (FHad)
             setenv("XDG_RUNTIME_DIR", FOld.c_str(), 1);
         else
@@ -34,8 +32,7 @@ private:
 
 } // namespace
 
-TEST(TempFolder, CreatesPrivateFolderAndPreviewPaths)
-{
+TEST(TempFolder, CreatesPrivateFolderAndPreviewPaths) {
     testutil::TempDir dir;
     RuntimeDir env(dir.path());
     const std::string folder = PixavantTempFolder();
@@ -48,8 +45,7 @@ TEST(TempFolder, CreatesPrivateFolderAndPreviewPaths)
     EXPECT_TRUE(testutil::FileExists(folder + "/tmp"));
 }
 
-TEST(TempFolder, RefusesSymbolicLink)
-{
+TEST(TempFolder, RefusesSymbolicLink) {
     testutil::TempDir dir;
     testutil::TempDir elsewhere;
     ASSERT_EQ(::symlink(elsewhere.path().c_str(), dir.file("pixavant").c_str()), 0);
@@ -58,8 +54,7 @@ TEST(TempFolder, RefusesSymbolicLink)
     EXPECT_THROW(TempPreviewPath(TempPreview::Scan), Exception);
 }
 
-TEST(TempFolder, RefusesFolderOfAnotherUser)
-{
+TEST(TempFolder, RefusesFolderOfAnotherUser) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to give a folder away";
     testutil::TempDir dir;
@@ -74,8 +69,7 @@ TEST(TempFolder, RefusesFolderOfAnotherUser)
     }
 }
 
-TEST(TempFolder, TightensLooseMode)
-{
+TEST(TempFolder, TightensLooseMode) {
     testutil::TempDir dir;
     ASSERT_EQ(::mkdir(dir.file("pixavant").c_str(), 0777), 0);
     ::chmod(dir.file("pixavant").c_str(), 0777);

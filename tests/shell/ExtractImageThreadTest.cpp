@@ -27,20 +27,24 @@ struct Msg {
     bool operator==(const Msg &o) const { return Id == o.Id && Item == o.Item && Param == o.Param; }
 };
 
-std::string Name(UINT id)
-{
+std::string Name(UINT id) {
     switch (id) {
-    case IconsDone: return "IconsDone";
-    case UseImage: return "UseImage";
-    case AddImage: return "AddImage";
-    case ReplaceImage: return "ReplaceImage";
-    case ItemStarted: return "ItemStarted";
-    default: return std::to_string(id);
+    case IconsDone:
+        return "IconsDone";
+    case UseImage:
+        return "UseImage";
+    case AddImage:
+        return "AddImage";
+    case ReplaceImage:
+        return "ReplaceImage";
+    case ItemStarted:
+        return "ItemStarted";
+    default:
+        return std::to_string(id);
     }
 }
 
-std::string Show(const std::vector<Msg> &msgs)
-{
+std::string Show(const std::vector<Msg> &msgs) {
     std::string s;
     for (const Msg &m : msgs)
         s += Name(m.Id) + "(" + std::to_string(m.Item) +
@@ -48,23 +52,30 @@ std::string Show(const std::vector<Msg> &msgs)
     return s;
 }
 
-Msg Started(int i) { return {ItemStarted, WPARAM(i), 0, nullptr}; }
-Msg Add(int i) { return {AddImage, WPARAM(i), 0, nullptr}; }
-Msg Use(int i, int image) { return {UseImage, WPARAM(i), image, nullptr}; }
-Msg Replace(int i) { return {ReplaceImage, WPARAM(i), 0, nullptr}; }
-Msg Done() { return {IconsDone, 0, 0, nullptr}; }
+Msg Started(int i) {
+    return {ItemStarted, WPARAM(i), 0, nullptr};
+}
+Msg Add(int i) {
+    return {AddImage, WPARAM(i), 0, nullptr};
+}
+Msg Use(int i, int image) {
+    return {UseImage, WPARAM(i), image, nullptr};
+}
+Msg Replace(int i) {
+    return {ReplaceImage, WPARAM(i), 0, nullptr};
+}
+Msg Done() {
+    return {IconsDone, 0, 0, nullptr};
+}
 
 // A window that records what the thread posts, a list view with the items, and the run.
 class ExtractorRun : public ::testing::Test {
 protected:
-    ExtractorRun()
-        : FWindow(nullptr, [this](TMessage &m) { Record(m); })
-    {
+    ExtractorRun() : FWindow(nullptr, [this](TMessage &m) { Record(m); }) {
         FNotify = {FWindow.Handle(), IconsDone, UseImage, AddImage, ReplaceImage, ItemStarted};
     }
 
-    void Record(TMessage &m)
-    {
+    void Record(TMessage &m) {
         Msg msg{m.Msg, m.WParam, 0, nullptr};
         if (m.Msg == AddImage || m.Msg == ReplaceImage)
             msg.Bitmap.reset(reinterpret_cast<TBitmap *>(m.LParam)); // the window owns it
@@ -76,18 +87,16 @@ protected:
     }
 
     // Creates files with these names (so icons come from real types) and list items for them.
-    void Items(const std::vector<std::string> &names)
-    {
+    void Items(const std::vector<std::string> &names) {
         for (const std::string &n : names) {
             testutil::WriteFile(Dir.file(n), std::string("x"));
             List.AddItem(n);
         }
     }
 
-    TThumbnailExtractorThread *Make(unsigned flags = 0)
-    {
-        Thread = new TThumbnailExtractorThread(&FNotify, Dir.path() + "/", &List, 120, 120, 32,
-                                               flags);
+    TThumbnailExtractorThread *Make(unsigned flags = 0) {
+        Thread =
+            new TThumbnailExtractorThread(&FNotify, Dir.path() + "/", &List, 120, 120, 32, flags);
         Thread->OnTerminate = [this](TThread *) {
             Ended = true;
             Thread = nullptr;
@@ -95,17 +104,17 @@ protected:
         return Thread;
     }
 
-    void Run(unsigned flags = 0)
-    {
+    void Run(unsigned flags = 0) {
         Make(flags)->Resume();
         Wait();
     }
 
-    void Wait() { ASSERT_TRUE(testutil::WaitFor([&] { return Ended; })); }
+    void Wait() {
+        ASSERT_TRUE(testutil::WaitFor([&] { return Ended; }));
+    }
 
     // The messages of the thumbnail pass (after IconsDone).
-    std::vector<Msg> AfterIconsDone() const
-    {
+    std::vector<Msg> AfterIconsDone() const {
         std::vector<Msg> out;
         bool seen = false;
         for (const Msg &m : Messages) {
@@ -127,14 +136,13 @@ protected:
     FakeFactory Fakes;
 };
 
-TEST_F(ExtractorRun, ThreeItemsWithOneIconShareItAndTheLastOverwritesIt)
-{
+TEST_F(ExtractorRun, ThreeItemsWithOneIconShareItAndTheLastOverwritesIt) {
     Items({"a.jpg", "b.jpg", "c.jpg"});
     Run();
     const std::vector<Msg> &got = Messages;
     const std::vector<Msg> want = {Started(0), Add(0),     Started(1), Use(1, 0), Started(2),
-                             Use(2, 0),  Done(),     Started(0), Add(0),    Started(1),
-                             Add(1),     Started(2), Replace(2)};
+                                   Use(2, 0),  Done(),     Started(0), Add(0),    Started(1),
+                                   Add(1),     Started(2), Replace(2)};
     EXPECT_EQ(got, want) << Show(got);
 
     // Icon image: the icon centred on the window colour inside a button-face frame.
@@ -150,8 +158,7 @@ TEST_F(ExtractorRun, ThreeItemsWithOneIconShareItAndTheLastOverwritesIt)
     EXPECT_TRUE(drawn) << "no icon drawn in the middle";
 }
 
-TEST_F(ExtractorRun, FailedThumbnailKeepsItsIconAndCountsAsShowing)
-{
+TEST_F(ExtractorRun, FailedThumbnailKeepsItsIconAndCountsAsShowing) {
     Fakes.Behaviours["c.jpg"].Fail = true;
     Items({"a.jpg", "b.jpg", "c.jpg"});
     Run();
@@ -170,8 +177,7 @@ TEST_F(ExtractorRun, FailedThumbnailKeepsItsIconAndCountsAsShowing)
         << Show(Messages);
 }
 
-TEST_F(ExtractorRun, DistinctIconsEachGetTheirOwnImage)
-{
+TEST_F(ExtractorRun, DistinctIconsEachGetTheirOwnImage) {
     Items({"a.jpg", "b.txt", "c.jpg"});
     ASSERT_NE(GetSysIconIndex(Dir.file("a.jpg")), GetSysIconIndex(Dir.file("b.txt")));
     Fakes.Behaviours["b.txt"].Fail = true;
@@ -182,15 +188,13 @@ TEST_F(ExtractorRun, DistinctIconsEachGetTheirOwnImage)
     EXPECT_EQ(Messages, want) << Show(Messages);
 }
 
-TEST_F(ExtractorRun, EmptyListPostsOnlyIconsDone)
-{
+TEST_F(ExtractorRun, EmptyListPostsOnlyIconsDone) {
     Run();
     EXPECT_EQ(Messages, std::vector<Msg>{Done()}) << Show(Messages);
     EXPECT_TRUE(Fakes.Extractors().empty());
 }
 
-TEST_F(ExtractorRun, ThumbnailIsCentredOrCroppedAndFramedUnlessNoBorder)
-{
+TEST_F(ExtractorRun, ThumbnailIsCentredOrCroppedAndFramedUnlessNoBorder) {
     QImage big(200, 160, QImage::Format_RGB32);
     big.fill(qRgb(0, 0, 255));
     big.setPixel(40, 20, qRgb(0, 255, 0)); // lands on the cell's corner (0, 0)
@@ -229,8 +233,7 @@ TEST_F(ExtractorRun, ThumbnailIsCentredOrCroppedAndFramedUnlessNoBorder)
     EXPECT_EQ(exact.pixel(119, 119), red);
 }
 
-TEST_F(ExtractorRun, AbortBeforeTheThreadBeginsPostsNothing)
-{
+TEST_F(ExtractorRun, AbortBeforeTheThreadBeginsPostsNothing) {
     Items({"a.jpg", "b.jpg"});
     TThumbnailExtractorThread *t = Make();
     t->Abort();
@@ -239,8 +242,7 @@ TEST_F(ExtractorRun, AbortBeforeTheThreadBeginsPostsNothing)
     EXPECT_TRUE(Messages.empty()) << Show(Messages);
 }
 
-TEST_F(ExtractorRun, AbortDuringTheIconPassStillEndsItWithIconsDone)
-{
+TEST_F(ExtractorRun, AbortDuringTheIconPassStillEndsItWithIconsDone) {
     std::vector<std::string> names;
     for (int i = 0; i < 30; ++i)
         names.push_back("p" + std::to_string(i) + ".jpg");
@@ -256,8 +258,7 @@ TEST_F(ExtractorRun, AbortDuringTheIconPassStillEndsItWithIconsDone)
     EXPECT_TRUE(Fakes.Extractors().empty());
 }
 
-TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture)
-{
+TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture) {
     Fakes.Behaviours["slow.jpg"].BlockUntilKilled = true;
     Items({"slow.jpg", "b.jpg"});
     OnMessage = [this](const Msg &m) {
@@ -271,16 +272,15 @@ TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture)
     EXPECT_TRUE(made[0]->Killed);
 }
 
-TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox)
-{
+TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox) {
     std::vector<std::string> boxes;
-    SetMessageBoxHook([&](HWND owner, const std::string &text, const std::string &caption,
-                          UINT type) {
-        EXPECT_EQ(owner, FNotify.Window);
-        EXPECT_EQ(type, MB_ICONERROR);
-        boxes.push_back(caption + ": " + text);
-        return IDOK;
-    });
+    SetMessageBoxHook(
+        [&](HWND owner, const std::string &text, const std::string &caption, UINT type) {
+            EXPECT_EQ(owner, FNotify.Window);
+            EXPECT_EQ(type, MB_ICONERROR);
+            boxes.push_back(caption + ": " + text);
+            return IDOK;
+        });
     SetSystemImageListUnavailableForTesting(true);
     Items({"a.jpg"});
     Run();
@@ -291,8 +291,7 @@ TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox)
                          "EThumbnailExtractorThreadError: Cannot obtain System ImageList handle"});
 }
 
-TEST_F(ExtractorRun, ItemsRemovedDuringTheRunGetNoMessages)
-{
+TEST_F(ExtractorRun, ItemsRemovedDuringTheRunGetNoMessages) {
     Items({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
     OnMessage = [this](const Msg &m) {
         if (m.Id == ItemStarted && m.Item == 1 && List.Count() == 4) {
@@ -306,8 +305,7 @@ TEST_F(ExtractorRun, ItemsRemovedDuringTheRunGetNoMessages)
     EXPECT_FALSE(AfterIconsDone().empty());
 }
 
-TEST_F(ExtractorRun, FileDeletedBetweenThePassesKeepsItsIconAndTheRunGoesOn)
-{
+TEST_F(ExtractorRun, FileDeletedBetweenThePassesKeepsItsIconAndTheRunGoesOn) {
     SetExtractImageFactoryForTesting(nullptr); // the real extractors
     QImage picture(50, 40, QImage::Format_RGB32);
     picture.fill(Qt::green);

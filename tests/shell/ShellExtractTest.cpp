@@ -8,9 +8,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 
 #include "Dialogs.h"
@@ -34,15 +34,13 @@ struct Result {
 class Extraction : public ::testing::Test {
 protected:
     Extraction() { qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(Cache.path())); }
-    ~Extraction() override
-    {
+    ~Extraction() override {
         qunsetenv("XDG_CACHE_HOME");
         SetDebugOutputHook(nullptr);
     }
 
     static Result Thumb(const std::string &path, int w = 120, int h = 120, DWORD flags = 0,
-                        unsigned depth = 32)
-    {
+                        unsigned depth = 32) {
         Result r;
         ComPtr<IExtractImage> extractor;
         if (!GetExtractImageForFile(path, extractor))
@@ -57,8 +55,7 @@ protected:
     }
 
     std::string Picture(const std::string &name, int w, int h, QColor colour = Qt::red,
-                        const char *format = "png")
-    {
+                        const char *format = "png") {
         QImage image(w, h, QImage::Format_RGB32);
         image.fill(colour);
         const std::string path = Dir.file(name);
@@ -66,14 +63,12 @@ protected:
         return path;
     }
 
-    static void SetMTime(const std::string &path, time_t seconds)
-    {
+    static void SetMTime(const std::string &path, time_t seconds) {
         const timeval times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(::utimes(path.c_str(), times), 0);
     }
 
-    static int Mode(const std::string &path)
-    {
+    static int Mode(const std::string &path) {
         struct stat st;
         return ::stat(path.c_str(), &st) == 0 ? int(st.st_mode & 07777) : -1;
     }
@@ -82,15 +77,13 @@ protected:
     testutil::TempDir Cache;
 };
 
-TEST_F(Extraction, PictureFitsTheBoxKeepingItsAspectAndIsNeverEnlarged)
-{
+TEST_F(Extraction, PictureFitsTheBoxKeepingItsAspectAndIsNeverEnlarged) {
     EXPECT_EQ(Thumb(Picture("wide.png", 400, 200)).Image.size(), QSize(120, 60));
     EXPECT_EQ(Thumb(Picture("tall.bmp", 100, 300, Qt::red, "bmp")).Image.size(), QSize(40, 120));
     EXPECT_EQ(Thumb(Picture("small.png", 50, 30)).Image.size(), QSize(50, 30));
     EXPECT_EQ(Thumb(Picture("photo.jpg", 3000, 2000, Qt::blue, "jpeg")).Image.size(),
               QSize(120, 80));
-    EXPECT_EQ(Thumb(Picture("page.tif", 300, 300, Qt::blue, "tiff")).Image.size(),
-              QSize(120, 120));
+    EXPECT_EQ(Thumb(Picture("page.tif", 300, 300, Qt::blue, "tiff")).Image.size(), QSize(120, 120));
     // Beyond the cache sizes the picture is made for the box directly.
     EXPECT_EQ(Thumb(Dir.file("wide.png"), 300, 300).Image.size(), QSize(300, 150));
     // Cropped to cover the box when asked to keep the approximate size.
@@ -98,8 +91,7 @@ TEST_F(Extraction, PictureFitsTheBoxKeepingItsAspectAndIsNeverEnlarged)
               QSize(300, 200));
 }
 
-TEST_F(Extraction, TypeComesFromTheContentNotTheName)
-{
+TEST_F(Extraction, TypeComesFromTheContentNotTheName) {
     const std::string png = Picture("x.png", 64, 64, Qt::green);
     const std::string disguised = Dir.file("really-a-png.jpg");
     std::filesystem::copy_file(png, disguised);
@@ -115,8 +107,7 @@ TEST_F(Extraction, TypeComesFromTheContentNotTheName)
     EXPECT_FALSE(extractor);
 }
 
-TEST_F(Extraction, ExifOrientationIsApplied)
-{
+TEST_F(Extraction, ExifOrientationIsApplied) {
     for (const char *name : {"jpg/fp_Portrait_6.jpg", "jpg/goexif_f6-exif.jpg",
                              "jpg/fp_Landscape_5.jpg", "jpg/vips_rotation_8.jpg"}) {
         const std::string path = testutil::Sample(name);
@@ -132,8 +123,7 @@ TEST_F(Extraction, ExifOrientationIsApplied)
 }
 
 // A JPEG with a camera-style EXIF block whose IFD1 carries a small JPEG picture.
-std::vector<std::uint8_t> WithExifThumbnail(const QImage &main, const QImage &thumb)
-{
+std::vector<std::uint8_t> WithExifThumbnail(const QImage &main, const QImage &thumb) {
     auto jpeg = [](const QImage &image) {
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -156,15 +146,15 @@ std::vector<std::uint8_t> WithExifThumbnail(const QImage &main, const QImage &th
     u32(0);
     tiff.insert(tiff.end(), small.begin(), small.end());
     const std::size_t length = 2 + 6 + tiff.size();
-    std::vector<std::uint8_t> out = {0xFF, 0xD8, 0xFF, 0xE1, std::uint8_t(length >> 8),
-                                     std::uint8_t(length), 'E', 'x', 'i', 'f', 0, 0};
+    std::vector<std::uint8_t> out = {
+        0xFF, 0xD8, 0xFF, 0xE1, std::uint8_t(length >> 8), std::uint8_t(length), 'E', 'x',
+        'i',  'f',  0,    0};
     out.insert(out.end(), tiff.begin(), tiff.end());
     out.insert(out.end(), big.begin() + 2, big.end());
     return out;
 }
 
-TEST_F(Extraction, CameraThumbnailIsUsedOnlyWhenItCoversTheBoxAndShowsTheWholeFrame)
-{
+TEST_F(Extraction, CameraThumbnailIsUsedOnlyWhenItCoversTheBoxAndShowsTheWholeFrame) {
     auto filled = [](int w, int h, QColor c) {
         QImage image(w, h, QImage::Format_RGB32);
         image.fill(c);
@@ -189,8 +179,7 @@ TEST_F(Extraction, CameraThumbnailIsUsedOnlyWhenItCoversTheBoxAndShowsTheWholeFr
     EXPECT_GT(centre(Thumb(Dir.file("a.jpg"), 600, 600)).red(), 200);
 }
 
-TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges)
-{
+TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges) {
     const std::string path = Picture("p.png", 300, 200, Qt::red);
     SetMTime(path, 1600000000);
     const std::string entry = ThumbnailCachePath(path, false);
@@ -231,8 +220,7 @@ TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges)
     EXPECT_TRUE(Thumb(path, 800, 600).Flags & IEIFLAG_CACHE);
 }
 
-TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges)
-{
+TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges) {
     const std::string path = Dir.file("broken.png");
     const std::string good = Picture("good.png", 40, 40, Qt::blue);
     auto bytes = testutil::ReadFile(good);
@@ -250,8 +238,7 @@ TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges)
     EXPECT_TRUE(Thumb(path).Made);
 }
 
-TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken)
-{
+TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     const std::string path = Picture("k.jpg", 2000, 1500, Qt::red, "jpeg");
     std::vector<std::string> lines;
     SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
@@ -284,8 +271,7 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken)
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
 }
 
-TEST_F(Extraction, HostileAndDamagedInputsFailQuietly)
-{
+TEST_F(Extraction, HostileAndDamagedInputsFailQuietly) {
     // A named pipe is never opened, so nothing blocks.
     const std::string fifo = Dir.file("photo.jpg");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -341,12 +327,10 @@ TEST_F(Extraction, HostileAndDamagedInputsFailQuietly)
     EXPECT_GT(made, 0);
 }
 
-TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnails)
-{
+TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnails) {
     for (const char *folder : {"jpg", "png", "gif", "bmp", "tif", "wmf"}) {
         int made = 0, total = 0;
-        for (const auto &entry :
-             std::filesystem::directory_iterator(testutil::Sample(folder))) {
+        for (const auto &entry : std::filesystem::directory_iterator(testutil::Sample(folder))) {
             ++total;
             const Result r = Thumb(entry.path().string());
             if (r.Made) {
@@ -363,20 +347,17 @@ TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnails)
 
 class OddFolder final : public TComObject<IShellFolder> {
 public:
-    HRESULT QueryInterface(REFIID, void **out) override
-    {
+    HRESULT QueryInterface(REFIID, void **out) override {
         *out = nullptr;
         return E_NOINTERFACE;
     }
     HRESULT ParseDisplayName(HWND, void *, const char *, ULONG *, LPITEMIDLIST *pidl,
-                             ULONG *) override
-    {
+                             ULONG *) override {
         *pidl = nullptr;
         return E_FAIL;
     }
     HRESULT BindToObject(LPCITEMIDLIST, void *, REFIID, void **) override { return E_FAIL; }
-    HRESULT GetUIObjectOf(HWND, UINT, const LPCITEMIDLIST *, REFIID, UINT *, void **out) override
-    {
+    HRESULT GetUIObjectOf(HWND, UINT, const LPCITEMIDLIST *, REFIID, UINT *, void **out) override {
         Fake = new FakeExtractor({});
         *out = static_cast<IExtractImage *>(Fake);
         return S_FALSE;
@@ -384,8 +365,7 @@ public:
     FakeExtractor *Fake = nullptr;
 };
 
-TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise)
-{
+TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise) {
     ComPtr<OddFolder> folder(new OddFolder);
     void *out = reinterpret_cast<void *>(1);
     EXPECT_FALSE(GetItemUIObject(folder.Get(), 0, nullptr, IID_IExtractImage, &out));
@@ -416,8 +396,7 @@ TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise)
     EXPECT_THROW(GetShellFolder(dir.file("nope"), malloc, shellFolder), EOleSysError);
 }
 
-TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures)
-{
+TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures) {
     std::vector<std::string> lines;
     SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
     FakeBehaviour noTask;
@@ -449,8 +428,7 @@ TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures
     SetDebugOutputHook(nullptr);
 }
 
-TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile)
-{
+TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
     testutil::TempDir dir;
     testutil::WriteFile(dir.file("a.jpg"), std::string("x"));
     testutil::WriteFile(dir.file("b.JPG"), std::string("x"));

@@ -21,12 +21,12 @@ namespace shelltest {
 
 // What a fake extractor does for one file.
 struct FakeBehaviour {
-    bool Fail = false;           // Extract answers E_FAIL
-    QSize Size{120, 120};        // picture handed out
+    bool Fail = false;    // Extract answers E_FAIL
+    QSize Size{120, 120}; // picture handed out
     QRgb Colour = qRgb(200, 0, 0);
-    QImage Picture;              // when set, handed out instead of a plain colour
-    DWORD ReturnFlags = 0;       // added to the flags by GetLocation
-    bool OfferTask = true;       // answers IRunnableTask
+    QImage Picture;        // when set, handed out instead of a plain colour
+    DWORD ReturnFlags = 0; // added to the flags by GetLocation
+    bool OfferTask = true; // answers IRunnableTask
     bool BlockUntilKilled = false;
 };
 
@@ -34,8 +34,7 @@ class FakeExtractor final : public TComObject<IExtractImage, IRunnableTask> {
 public:
     explicit FakeExtractor(FakeBehaviour b) : FB(std::move(b)) {}
 
-    HRESULT QueryInterface(REFIID iid, void **out) override
-    {
+    HRESULT QueryInterface(REFIID iid, void **out) override {
         *out = nullptr;
         if (iid == IID_IUnknown || iid == IID_IExtractImage)
             *out = static_cast<IExtractImage *>(this);
@@ -46,14 +45,12 @@ public:
         AddRef();
         return S_OK;
     }
-    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *, DWORD, DWORD *flags) override
-    {
+    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *, DWORD, DWORD *flags) override {
         const bool async = *flags & IEIFLAG_ASYNC;
         *flags |= FB.ReturnFlags;
         return async ? E_PENDING : S_OK;
     }
-    HRESULT Extract(HBITMAP *bitmap) override
-    {
+    HRESULT Extract(HBITMAP *bitmap) override {
         *bitmap = nullptr;
         if (FB.BlockUntilKilled) {
             Started = true;
@@ -72,8 +69,7 @@ public:
         return S_OK;
     }
     HRESULT Run() override { return E_NOTIMPL; }
-    HRESULT Kill(BOOL) override
-    {
+    HRESULT Kill(BOOL) override {
         {
             std::lock_guard lock(FMutex);
             Killed = true;
@@ -98,8 +94,7 @@ private:
 // files without an entry get the default behaviour. Keeps every extractor it made.
 class FakeFactory {
 public:
-    FakeFactory()
-    {
+    FakeFactory() {
         SetExtractImageFactoryForTesting([this](const std::string &path, void **out) {
             const std::string name = path.substr(path.rfind('/') + 1);
             std::lock_guard lock(FMutex);
@@ -119,8 +114,7 @@ public:
     FakeFactory(const FakeFactory &) = delete;
     FakeFactory &operator=(const FakeFactory &) = delete;
 
-    std::vector<ComPtr<FakeExtractor>> Extractors()
-    {
+    std::vector<ComPtr<FakeExtractor>> Extractors() {
         std::lock_guard lock(FMutex);
         return Made;
     }

@@ -45,8 +45,7 @@ class TRecordingExtractor : public TComObject<IExtractImage> {
 public:
     explicit TRecordingExtractor(std::string path) : FPath(std::move(path)) {}
 
-    HRESULT QueryInterface(REFIID iid, void **out) override
-    {
+    HRESULT QueryInterface(REFIID iid, void **out) override {
         if (iid == IID_IUnknown || iid == IID_IExtractImage) {
             AddRef();
             *out = static_cast<IExtractImage *>(this);
@@ -56,15 +55,13 @@ public:
         return E_NOINTERFACE;
     }
     HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *size, DWORD depth,
-                        DWORD *flags) override
-    {
+                        DWORD *flags) override {
         Script->Requests.push_back({FPath, int(size->cx), int(size->cy), depth, *flags});
         FSize = QSize(size->cx, size->cy);
         *flags |= Script->ReturnedFlags;
         return Script->LocationResult;
     }
-    HRESULT Extract(HBITMAP *bitmap) override
-    {
+    HRESULT Extract(HBITMAP *bitmap) override {
         if (Script->ExtractFails)
             return E_FAIL;
         *bitmap = new QImage(FSize, QImage::Format_RGB32);
@@ -79,21 +76,18 @@ private:
 
 class ViewerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         // Preview files and thumbnail caches of the run stay in its own folders.
         Runtime = new testutil::TempDir;
         setenv("XDG_RUNTIME_DIR", Runtime->path().c_str(), 1);
         setenv("XDG_CACHE_HOME", Runtime->file("cache").c_str(), 1);
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete Runtime;
         Runtime = nullptr;
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         Script = &FScript;
         SetExtractImageFactoryForTesting([](const std::string &path, void **out) -> HRESULT {
             *out = nullptr;
@@ -114,8 +108,7 @@ protected:
         ASSERT_EQ(fullform, Full.get());
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         Full.reset();
         View.reset();
         Main.reset();
@@ -126,8 +119,7 @@ protected:
     }
 
     // Fills the main window's list as a scan of Folder would, each entry an existing file.
-    void List(const std::vector<std::string> &names)
-    {
+    void List(const std::vector<std::string> &names) {
         Main->EdSelFolder->setText(QFile::decodeName(QByteArray::fromStdString(Folder.path())));
         Main->ListView->Clear();
         for (const std::string &name : names) {
@@ -138,27 +130,23 @@ protected:
     }
 
     // Selects an entry and double-clicks it, then lets the posted request run.
-    void Open(int index)
-    {
+    void Open(int index) {
         Main->ListView->SetItemIndex(index);
         Main->ListViewDblClick();
         Settle();
     }
 
-    static void Settle()
-    {
+    static void Settle() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
 
     std::string Label1() const { return Main->Label1->text().toStdString(); }
-    QStringList MemoLines() const
-    {
+    QStringList MemoLines() const {
         const QString text = View->Memo1->toPlainText();
         return text.isEmpty() ? QStringList() : text.split('\n');
     }
-    void WriteRaw(const std::string &name, int width, int height)
-    {
+    void WriteRaw(const std::string &name, int width, int height) {
         cr2::Cr2Options options;
         options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(width, height));
         cr2::WriteCr2(Folder.file(name), options);
@@ -177,8 +165,7 @@ testutil::TempDir *ViewerTest::Runtime = nullptr;
 
 const char *const NoThumbnail = "Thumbnail is not available. Default icon displayed.";
 
-TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls)
-{
+TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls) {
     WriteRaw("IMG_0001.CR2", 64, 48);
     WriteRaw("IMG_0002.CR2", 32, 24);
     List({"IMG_0001.CR2.JPG", "IMG_0002.CR2.JPG"});
@@ -211,8 +198,7 @@ TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls)
     EXPECT_TRUE(Boxes.empty());
 }
 
-TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound)
-{
+TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound) {
     // Hand-computed: the needed share is the larger of the upright and the turned fit.
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(1920, 1080)), 2);  // needs 0.3125
     EXPECT_EQ(PreviewScaleDenom(3456, 5184, QSize(1920, 1080)), 2);  // portrait, same
@@ -225,8 +211,7 @@ TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound)
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize()), 1);
 }
 
-TEST_F(ViewerTest, PreviewLargerThanTheScreenIsDecodedSmallerButStillCoversIt)
-{
+TEST_F(ViewerTest, PreviewLargerThanTheScreenIsDecodedSmallerButStillCoversIt) {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
     const int w = screen.width() * 3, h = screen.height() * 3;
     WriteRaw("big.CR2", w, h);
@@ -240,8 +225,7 @@ TEST_F(ViewerTest, PreviewLargerThanTheScreenIsDecodedSmallerButStillCoversIt)
     EXPECT_EQ(Full->RImage2->Picture().Width(), View->RImage1->Picture().Width());
 }
 
-TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviousPicture)
-{
+TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviousPicture) {
     WriteRaw("good.CR2", 40, 30);
     testutil::WriteFile(Folder.file("bad.CR2"), std::string("not a raw file at all"));
     List({"good.CR2.JPG", "bad.CR2.JPG"});
@@ -259,8 +243,7 @@ TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviou
     EXPECT_TRUE(Boxes.empty());
 }
 
-TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize)
-{
+TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize) {
     List({"photo.jpg"});
     Main->ListView->SetItemIndex(0);
     View->BtnBrowseClick();
@@ -319,8 +302,7 @@ TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize)
     EXPECT_FALSE(View->CheckBox1->isChecked());
 }
 
-TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture)
-{
+TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture) {
     List({"a.jpg", "b.gif"});
     Open(0);
     ASSERT_STREQ(Full->RImage2->Picture().Graphic()->ClassName(), "TBitmap");
@@ -345,8 +327,7 @@ TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture)
     EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TIcon");
 }
 
-TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries)
-{
+TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries) {
     List({"IMG_0001.CR2.JPG", "img_0002.cr2.jpg", "a.JPG.JPG", "z.tif"});
     WriteRaw("IMG_0001.CR2", 16, 16);
     Open(3);
@@ -375,8 +356,7 @@ TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries)
     EXPECT_EQ(Main->ListView->ItemIndex(), 1);
 }
 
-TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList)
-{
+TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList) {
     List({"only.png"});
     Open(0);
     const std::size_t asked = FScript.Requests.size();
@@ -406,8 +386,7 @@ TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList)
     EXPECT_TRUE(Boxes.empty());
 }
 
-TEST_F(ViewerTest, TurnsAccumulateAndOpeningResetsThem)
-{
+TEST_F(ViewerTest, TurnsAccumulateAndOpeningResetsThem) {
     WriteRaw("wide.CR2", 60, 20);
     List({"wide.CR2.JPG", "b.png"});
     Open(0);
@@ -435,8 +414,7 @@ TEST_F(ViewerTest, TurnsAccumulateAndOpeningResetsThem)
     EXPECT_EQ(View->RImage1->Angle(), 0);
 }
 
-TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses)
-{
+TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
     List({"a.png", "b.png", "c.png"});
     Open(0);
     EXPECT_EQ(View->Timer1->interval(), 5000);
