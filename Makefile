@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps configure build run test test-sanitize bench package clean
+.PHONY: deps configure build run test test-sanitize bench package mutate clean
 
 deps:
 	./scripts/install-deps.sh
@@ -35,5 +35,10 @@ bench:
 package: build
 	cd $(BUILD) && cpack -G DEB
 
+# Plants single faults in the sources and reports which ones the tests miss (not part of test).
+MUTATE_PATHS ?= browser viewer about controls thumbs decoder shell platform
+mutate: deps
+	python3 scripts/mutate $(MUTATE_PATHS)
+
 clean:
-	rm -rf $(BUILD) build-sanitize build-bench
+	rm -rf $(BUILD) build-sanitize build-bench build-mutate
