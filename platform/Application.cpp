@@ -3,6 +3,9 @@
 #include <QThread>
 #include <QWidget>
 
+#include <cstdio>
+#include <new>
+
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "Graphics.h"
@@ -47,12 +50,31 @@ bool TApplication::notify(QObject *receiver, QEvent *event) {
     // No exception may escape into Qt: handlers' failures are shown and the window stays usable.
     try {
         return QApplication::notify(receiver, event);
-    } catch (const std::exception &e) {
-        HandleException(e);
     } catch (...) {
-        HandleException(Exception("Unknown error"));
+        HandleCurrentException();
     }
     return false;
+}
+
+namespace {
+void Report(const std::exception &e) {
+    if (Application)
+        Application->HandleException(e);
+    else
+        std::fprintf(stderr, "%s\n", e.what());
+}
+} // namespace
+
+void HandleCurrentException() {
+    try {
+        throw;
+    } catch (const std::bad_alloc &) {
+        Report(MakeOutOfMemory());
+    } catch (const std::exception &e) {
+        Report(e);
+    } catch (...) {
+        Report(Exception("Unknown error"));
+    }
 }
 
 bool IsGuiThread() {

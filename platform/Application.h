@@ -42,6 +42,10 @@ private:
 
 extern TApplication *Application;
 
+// Inside a catch block, on any thread: reports the exception being handled through the default
+// handler, whatever its type (standard error when there is no application object).
+void HandleCurrentException();
+
 // Runs f on the GUI thread: directly when called there, else queued (RunOnGuiThread) or
 // waiting for it to finish (CallOnGuiThread). With no application object f is dropped.
 void RunOnGuiThread(std::function<void()> f);

@@ -49,7 +49,9 @@ void TThread::Run() {
         try {
             Execute();
         } catch (...) {
-            // Execute reports its own failures; nothing may leave the thread.
+            // Execute handles what it expects; anything else still ends the run and is shown.
+            FTerminated = true;
+            HandleCurrentException();
         }
     }
     if (qApp)
@@ -64,9 +66,8 @@ void TThread::DoTerminate() {
     if (OnTerminate) {
         try {
             OnTerminate(this);
-        } catch (const std::exception &e) {
-            if (Application)
-                Application->HandleException(e);
+        } catch (...) {
+            HandleCurrentException();
         }
     }
     if (FreeOnTerminate)

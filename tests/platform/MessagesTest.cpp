@@ -5,6 +5,9 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
+#include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -164,4 +167,45 @@ TEST(Thread, FreeOnTerminateDeletesAfterOnTerminate) {
     t->Terminate();
     ASSERT_TRUE(testutil::WaitFor([&] { return ended; }));
     TThread::WaitForAll(2000);
+}
+
+namespace {
+
+class ThrowingThread : public TThread {
+public:
+    explicit ThrowingThread(std::function<void()> body) : FBody(std::move(body)) {}
+
+protected:
+    void Execute() override { FBody(); }
+
+private:
+    std::function<void()> FBody;
+};
+
+} // namespace
+
+TEST(Thread, AnyExceptionLeavingExecuteIsShownAndEndsTheRun) {
+    struct Case {
+        const char *name;
+        std::function<void()> body;
+        const char *shown;
+    };
+    const std::vector<Case> cases = {
+        {"program exception", [] { throw EThumbnailExtractorThreadError("no list"); }, "no list"},
+        {"standard exception", [] { throw std::runtime_error("disk on fire"); }, "disk on fire"},
+        {"out of memory", [] { throw std::bad_alloc(); }, "Out of memory"},
+        {"not an exception class", [] { throw 7; }, "Unknown error"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        BoxRecorder boxes;
+        ThrowingThread t(c.body);
+        bool ended = false;
+        t.OnTerminate = [&](TThread *) { ended = true; };
+        t.Resume();
+        ASSERT_TRUE(t.WaitFor());
+        EXPECT_TRUE(ended);
+        EXPECT_TRUE(t.Terminated());
+        EXPECT_EQ(boxes.texts, std::vector<std::string>{c.shown});
+    }
 }
