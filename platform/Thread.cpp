@@ -2,8 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
 
-#include <mutex>
+#include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "Application.h"
@@ -14,9 +18,25 @@ std::set<TThread *> &LiveThreads() {
     static std::set<TThread *> live;
     return live;
 }
+
+// Runs the GUI thread's events, user input excepted, until quit or the time-out (none when
+// negative).
+void RunWaitLoop(QEventLoop &loop, int timeoutMs) {
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (timeoutMs >= 0)
+        timer.start(timeoutMs);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
 } // namespace
 
 TThread::TThread(bool createSuspended) : FWorker(this) {
+    if (qApp) {
+        FEndContext = std::make_unique<QObject>();
+        if (FEndContext->thread() != qApp->thread())
+            FEndContext->moveToThread(qApp->thread());
+    }
     {
         std::lock_guard lock(liveMutex);
         LiveThreads().insert(this);
@@ -26,10 +46,31 @@ TThread::TThread(bool createSuspended) : FWorker(this) {
 }
 
 TThread::~TThread() {
-    if (FWorker.isRunning())
-        FWorker.wait();
+    FDestroying = true;
+    FTerminated = true;
+    StopWorker();
+    // Drops an end-of-run call still queued: it would reach a deleted object.
+    FEndContext.reset();
+    ReleaseWaiters();
     std::lock_guard lock(liveMutex);
     LiveThreads().erase(this);
+}
+
+void TThread::StopWorker() {
+    if (!FWorker.isRunning()) {
+        FWorker.wait();
+        return;
+    }
+    if (IsGuiThread()) {
+        // The worker may be blocked on a call to this thread: serve it while waiting.
+        QEventLoop loop;
+        QObject::connect(&FWorker, &QThread::finished, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection);
+        // finished may have been emitted before the connection existed.
+        if (!FWorker.isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    FWorker.wait();
 }
 
 void TThread::Resume() {
@@ -54,15 +95,33 @@ void TThread::Run() {
             HandleCurrentException();
         }
     }
-    if (qApp)
-        RunOnGuiThread([this] { DoTerminate(); });
+    if (FEndContext)
+        QMetaObject::invokeMethod(
+            FEndContext.get(), [this] { DoTerminate(); }, Qt::QueuedConnection);
     else
+        MarkFinished();
+}
+
+void TThread::MarkFinished() {
+    {
+        std::lock_guard lock(FEndMutex);
         FFinished = true;
+    }
+    FEndCondition.notify_all();
+}
+
+void TThread::ReleaseWaiters() {
+    for (QEventLoop *loop : FWaiters)
+        loop->quit();
+    FWaiters.clear();
 }
 
 void TThread::DoTerminate() {
+    if (FDestroying)
+        return;     // delivered while the destructor serves the worker's calls
     FWorker.wait(); // run() is returning; the join is immediate
-    FFinished = true;
+    MarkFinished();
+    QPointer<QObject> alive(FEndContext.get());
     if (OnTerminate) {
         try {
             OnTerminate(this);
@@ -70,39 +129,52 @@ void TThread::DoTerminate() {
             HandleCurrentException();
         }
     }
+    if (!alive)
+        return; // OnTerminate deleted the thread
+    ReleaseWaiters();
     if (FreeOnTerminate)
         delete this;
 }
 
 bool TThread::WaitFor(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!FFinished) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        FWorker.wait(5);
+    if (FFinished)
+        return true;
+    if (!FStarted)
+        return false; // nothing will end it
+    if (!FEndContext || !IsGuiThread()) {
+        std::unique_lock lock(FEndMutex);
+        const auto ended = [this] { return FFinished.load(); };
+        if (timeoutMs < 0) {
+            FEndCondition.wait(lock, ended);
+            return true;
+        }
+        return FEndCondition.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended);
     }
-    return true;
+    QEventLoop loop;
+    QPointer<QObject> alive(FEndContext.get());
+    FWaiters.push_back(&loop);
+    RunWaitLoop(loop, timeoutMs);
+    if (!alive)
+        return true; // ended and deleted (FreeOnTerminate) or deleted by its owner
+    FWaiters.erase(std::remove(FWaiters.begin(), FWaiters.end(), &loop), FWaiters.end());
+    return FFinished;
 }
 
 void TThread::WaitForAll(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
+        TThread *running = nullptr;
         {
             std::lock_guard lock(liveMutex);
-            bool running = false;
             for (TThread *t : LiveThreads()) {
-                if (!t->Finished()) {
+                if (t->FStarted && !t->Finished()) {
                     t->Terminate();
-                    running = true;
+                    if (!running)
+                        running = t;
                 }
             }
-            if (!running)
-                return;
         }
-        if (deadline.hasExpired())
+        if (!running || !running->WaitFor(int(std::max<qint64>(deadline.remainingTime(), 0))))
             return;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -121,12 +122,16 @@ public:
     std::atomic<bool> executed{false};
     std::atomic<bool> terminatedOnGui{false};
     bool waitForStop = false;
+    std::promise<void> returning; // set as the last step of Execute
+    std::atomic<QThread *> runOn{nullptr};
 
 protected:
     void Execute() override {
         executed = true;
+        runOn = QThread::currentThread();
         while (waitForStop && !Terminated())
             QThread::msleep(1);
+        returning.set_value();
     }
 };
 
@@ -169,11 +174,32 @@ TEST(Thread, FreeOnTerminateDeletesAfterOnTerminate) {
     TThread::WaitForAll(2000);
 }
 
+TEST(Thread, DeletedBeforeItsEndOfRunIsDeliveredDropsIt) {
+    // Execute has returned, the end-of-run step is queued for the GUI thread, and the owner
+    // deletes the thread before the event loop gets to it.
+    auto *t = new ProbeThread;
+    bool ended = false;
+    t->OnTerminate = [&](TThread *) { ended = true; };
+    std::future<void> returned = t->returning.get_future();
+    t->Resume();
+    returned.wait();
+    t->runOn.load()->wait(); // the worker has queued the end-of-run step and ended
+    delete t;
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents();
+    EXPECT_FALSE(ended);
+}
+
 namespace {
 
 class ThrowingThread : public TThread {
 public:
     explicit ThrowingThread(std::function<void()> body) : FBody(std::move(body)) {}
+    ~ThrowingThread() override {
+        if (destroyed)
+            *destroyed = true;
+    }
+    bool *destroyed = nullptr;
 
 protected:
     void Execute() override { FBody(); }
@@ -208,4 +234,19 @@ TEST(Thread, AnyExceptionLeavingExecuteIsShownAndEndsTheRun) {
         EXPECT_TRUE(t.Terminated());
         EXPECT_EQ(boxes.texts, std::vector<std::string>{c.shown});
     }
+}
+
+TEST(Thread, WaitForServesAWorkerBlockedOnTheGuiThread) {
+    // The worker waits for a call on the GUI thread, as the extractor does for list reads and
+    // message boxes; a FreeOnTerminate thread is gone when the wait returns.
+    bool served = false, destroyed = false, ended = false;
+    auto *t = new ThrowingThread([&] { CallOnGuiThread([&] { served = true; }); });
+    t->FreeOnTerminate = true;
+    t->destroyed = &destroyed;
+    t->OnTerminate = [&](TThread *) { ended = true; };
+    t->Resume();
+    EXPECT_TRUE(t->WaitFor());
+    EXPECT_TRUE(served);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(destroyed);
 }
