@@ -73,6 +73,14 @@ void TThread::StopWorker() {
     FWorker.wait();
 }
 
+void TThread::SetOnTerminate(QObject *receiver, std::function<void(TThread *)> handler) {
+    OnTerminate = [guard = QPointer<QObject>(receiver),
+                   handler = std::move(handler)](TThread *thread) {
+        if (guard)
+            handler(thread);
+    };
+}
+
 void TThread::Resume() {
     if (!FStarted) {
         FStarted = true;

@@ -34,6 +34,8 @@ public:
 
     bool FreeOnTerminate = false;
     std::function<void(TThread *)> OnTerminate;
+    // OnTerminate bound to a receiver: once the receiver is destroyed it is no longer called.
+    void SetOnTerminate(QObject *receiver, std::function<void(TThread *)> handler);
 
     // Waits for the end of the run (OnTerminate included); false on time-out (none when negative)
     // or when the thread was never started. On the GUI thread

@@ -236,6 +236,21 @@ TEST(Thread, AnyExceptionLeavingExecuteIsShownAndEndsTheRun) {
     }
 }
 
+TEST(Thread, OnTerminateBoundToAReceiverIsDroppedWithIt) {
+    for (const bool receiverLives : {true, false}) {
+        SCOPED_TRACE(receiverLives ? "receiver lives" : "receiver gone");
+        auto receiver = std::make_unique<QObject>();
+        ProbeThread t;
+        bool called = false;
+        t.SetOnTerminate(receiver.get(), [&](TThread *) { called = true; });
+        if (!receiverLives)
+            receiver.reset();
+        t.Resume();
+        ASSERT_TRUE(t.WaitFor());
+        EXPECT_EQ(called, receiverLives);
+    }
+}
+
 TEST(Thread, WaitForServesAWorkerBlockedOnTheGuiThread) {
     // The worker waits for a call on the GUI thread, as the extractor does for list reads and
     // message boxes; a FreeOnTerminate thread is gone when the wait returns.
