@@ -124,6 +124,12 @@ public:
     bool waitForStop = false;
     std::promise<void> returning; // set as the last step of Execute
     std::atomic<QThread *> runOn{nullptr};
+    bool *destroyed = nullptr;
+
+    ~ProbeThread() override {
+        if (destroyed)
+            *destroyed = true;
+    }
 
 protected:
     void Execute() override {
@@ -165,13 +171,19 @@ TEST(Thread, FreeOnTerminateDeletesAfterOnTerminate) {
     auto *t = new ProbeThread;
     t->waitForStop = true;
     t->FreeOnTerminate = true;
-    bool ended = false;
-    t->OnTerminate = [&](TThread *) { ended = true; };
+    bool destroyed = false;
+    t->destroyed = &destroyed;
+    bool ended = false, aliveAtEnd = false;
+    t->OnTerminate = [&](TThread *) {
+        ended = true;
+        aliveAtEnd = !destroyed;
+    };
     t->Resume();
     ASSERT_TRUE(testutil::WaitFor([&] { return t->executed.load(); }));
     t->Terminate();
     ASSERT_TRUE(testutil::WaitFor([&] { return ended; }));
-    TThread::WaitForAll(2000);
+    EXPECT_TRUE(aliveAtEnd);
+    EXPECT_TRUE(destroyed);
 }
 
 TEST(Thread, DeletedBeforeItsEndOfRunIsDeliveredDropsIt) {
