@@ -503,7 +503,7 @@ void TMainForm::ListFolder(const std::string &folder) {
 
     TThumbnailExtractorThread *extractor;
     try {
-        extractor = new TThumbnailExtractorThread(&FNotify, folder, ListView, ImageList1->Width(),
+        extractor = new TThumbnailExtractorThread(FNotify, folder, ListView, ImageList1->Width(),
                                                   ImageList1->Height(), unsigned(PixelFormatBits()),
                                                   ExtractFlags());
     } catch (...) {

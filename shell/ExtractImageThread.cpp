@@ -8,13 +8,12 @@
 #include "Messages.h"
 #include "ShellObjHelper.h"
 
-TThumbnailExtractorThread::TThumbnailExtractorThread(TThumbnailExtractorNotify *Notify,
+TThumbnailExtractorThread::TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify,
                                                      const std::string &Folder, TListView *ListView,
                                                      int Width, int Height, unsigned ColorDepth,
                                                      unsigned Flags)
     : TThread(true), FNotify(Notify), FFolder(Folder), FWidth(Width), FHeight(Height),
-      FColorDepth(ColorDepth), FFlags(Flags), FListView(ListView),
-      FListViewHandle(ListView ? ListView->Handle() : 0) {
+      FColorDepth(ColorDepth), FFlags(Flags), FListViewHandle(ListView ? ListView->Handle() : 0) {
     if (!FFolder.empty() && FFolder.back() == '/')
         FFolder.pop_back();
     FreeOnTerminate = true;
@@ -50,7 +49,7 @@ void TThumbnailExtractorThread::Execute() {
             CreateSystemImages();
             try {
                 IconPass();
-                PostMessageA(FNotify->Window, FNotify->MsgIconsDone, 0, 0);
+                PostMessageA(FNotify.Window, FNotify.MsgIconsDone, 0, 0);
                 if (!Terminated())
                     ThumbnailPass();
             } catch (...) {
@@ -65,11 +64,11 @@ void TThumbnailExtractorThread::Execute() {
         CoUninitialize();
     } catch (const Exception &e) {
         Terminate();
-        MessageBoxA(FNotify->Window, e.Message(), e.ClassName(), MB_ICONERROR);
+        MessageBoxA(FNotify.Window, e.Message(), e.ClassName(), MB_ICONERROR);
     } catch (const std::bad_alloc &) {
         Terminate();
         const EOutOfMemory e = MakeOutOfMemory();
-        MessageBoxA(FNotify->Window, e.Message(), e.ClassName(), MB_ICONERROR);
+        MessageBoxA(FNotify.Window, e.Message(), e.ClassName(), MB_ICONERROR);
     }
 }
 
@@ -94,7 +93,7 @@ void TThumbnailExtractorThread::IconPass() {
         // Items removed since the count was read get no messages.
         if (!ReadCaption(i, caption))
             break;
-        PostMessageA(FNotify->Window, FNotify->MsgItemStarted, WPARAM(i), 0);
+        PostMessageA(FNotify.Window, FNotify.MsgItemStarted, WPARAM(i), 0);
         const int iconIndex = GetSysIconIndex(FFolder + "/" + caption);
 
         TThumbnailData *found = nullptr;
@@ -108,8 +107,7 @@ void TThumbnailExtractorThread::IconPass() {
             found->ItemIndexes.push_back(i);
             ++found->ShowingCount;
             ++found->ItemCount;
-            PostMessageA(FNotify->Window, FNotify->MsgUseImage, WPARAM(i),
-                         LPARAM(found->ImageIndex));
+            PostMessageA(FNotify.Window, FNotify.MsgUseImage, WPARAM(i), LPARAM(found->ImageIndex));
         } else {
             auto entry = std::make_unique<TThumbnailData>();
             entry->IconIndex = iconIndex;
@@ -119,7 +117,7 @@ void TThumbnailExtractorThread::IconPass() {
             entry->ItemIndexes.push_back(i);
             FThumbnailData.push_back(std::move(entry));
             std::unique_ptr<TBitmap> bitmap = IconBitmap(iconIndex);
-            PostBitmapMessage(FNotify->Window, FNotify->MsgAddImage, WPARAM(i), bitmap.release());
+            PostBitmapMessage(FNotify.Window, FNotify.MsgAddImage, WPARAM(i), bitmap.release());
         }
         Pause();
         if (Terminated())
@@ -172,7 +170,7 @@ void TThumbnailExtractorThread::ThumbnailPass() {
         std::string caption;
         if (!ReadCaption(i, caption))
             break;
-        PostMessageA(FNotify->Window, FNotify->MsgItemStarted, WPARAM(i), 0);
+        PostMessageA(FNotify.Window, FNotify.MsgItemStarted, WPARAM(i), 0);
 
         bool haveExtractor = false;
         try {
@@ -196,8 +194,8 @@ void TThumbnailExtractorThread::ThumbnailPass() {
                     DrawBorder(*bitmap);
                 TThumbnailData *entry = GetThumbnailDataByItemIndex(i);
                 const UINT msg =
-                    entry->ShowingCount > 1 ? FNotify->MsgAddImage : FNotify->MsgReplaceImage;
-                PostBitmapMessage(FNotify->Window, msg, WPARAM(i), bitmap.release());
+                    entry->ShowingCount > 1 ? FNotify.MsgAddImage : FNotify.MsgReplaceImage;
+                PostBitmapMessage(FNotify.Window, msg, WPARAM(i), bitmap.release());
                 --entry->ShowingCount;
             }
         }

@@ -14,8 +14,8 @@
 #include "ShellIcons.h"
 #include "Thread.h"
 
-// Where the thread posts, and with which ids. The window owns it and keeps it alive until the
-// thread has ended; the thread reads it at every post.
+// Where the thread posts, and with which ids. The thread keeps its own copy, so the window's
+// record need not outlive it.
 struct TThumbnailExtractorNotify {
     HWND Window;
     UINT MsgIconsDone;
@@ -36,8 +36,9 @@ struct TThumbnailData {
 
 class TThumbnailExtractorThread : public TThread {
 public:
-    // Created suspended, freeing itself after OnTerminate. Call on the GUI thread.
-    TThumbnailExtractorThread(TThumbnailExtractorNotify *Notify, const std::string &Folder,
+    // Created suspended, freeing itself after OnTerminate. Call on the GUI thread. Only the list
+    // view's handle is kept: its items are read by messages, which fail once it is gone.
+    TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify, const std::string &Folder,
                               TListView *ListView, int Width, int Height, unsigned ColorDepth,
                               unsigned Flags);
     ~TThumbnailExtractorThread() override;
@@ -67,7 +68,7 @@ private:
     bool ReadCaption(int index, std::string &caption);
     void Pause();
 
-    TThumbnailExtractorNotify *FNotify;
+    const TThumbnailExtractorNotify FNotify;
     ComPtr<IMalloc> FMalloc;
     std::vector<std::unique_ptr<TThumbnailData>> FThumbnailData;
     std::string FFolder;
@@ -75,7 +76,6 @@ private:
     int FHeight;
     unsigned FColorDepth;
     unsigned FFlags;
-    TListView *FListView; // never touched by the worker: it reads through FListViewHandle
     HWND FListViewHandle;
     std::unique_ptr<TSystemImages> FSystemImages;
     TRunnableTaskSlot FRunnableTask;

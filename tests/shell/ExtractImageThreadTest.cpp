@@ -96,7 +96,7 @@ protected:
 
     TThumbnailExtractorThread *Make(unsigned flags = 0) {
         Thread =
-            new TThumbnailExtractorThread(&FNotify, Dir.path() + "/", &List, 120, 120, 32, flags);
+            new TThumbnailExtractorThread(FNotify, Dir.path() + "/", &List, 120, 120, 32, flags);
         Thread->OnTerminate = [this](TThread *) {
             Ended = true;
             Thread = nullptr;
@@ -270,6 +270,21 @@ TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture) {
     const auto made = Fakes.Extractors();
     ASSERT_EQ(made.size(), 1u);
     EXPECT_TRUE(made[0]->Killed);
+}
+
+TEST_F(ExtractorRun, KeepsItsOwnCopyOfTheNotifyRecord) {
+    // The record handed in is changed and freed before the run starts; the run still posts
+    // where and what the record said at creation.
+    Items({"a.jpg"});
+    auto notify = std::make_unique<TThumbnailExtractorNotify>(FNotify);
+    Thread = new TThumbnailExtractorThread(*notify, Dir.path(), &List, 120, 120, 32, 0);
+    Thread->OnTerminate = [this](TThread *) { Ended = true; };
+    *notify = {0, 1, 2, 3, 4, 5};
+    notify.reset();
+    Thread->Resume();
+    Wait();
+    const std::vector<Msg> want = {Started(0), Add(0), Done(), Started(0), Replace(0)};
+    EXPECT_EQ(Messages, want) << Show(Messages);
 }
 
 TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox) {
