@@ -30,6 +30,12 @@ void TThumbnailExtractorThread::Abort() {
     FRunnableTask.Kill();
 }
 
+bool TThumbnailExtractorThread::AbortAndWait(int timeoutMs) {
+    OnTerminate = nullptr;
+    Abort();
+    return WaitFor(timeoutMs);
+}
+
 void TThumbnailExtractorThread::Pause() {
     // The pause after every item leaves the GUI thread time to handle what was posted.
     std::this_thread::sleep_for(std::chrono::milliseconds(10));

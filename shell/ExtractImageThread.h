@@ -45,6 +45,9 @@ public:
 
     // Asks the run to stop and kills an extraction under way; returns at once.
     void Abort();
+    // For an owner that is going away, on the GUI thread: OnTerminate is dropped, the run is
+    // aborted and waited for (see WaitFor). True when it has ended; the object is gone then.
+    bool AbortAndWait(int timeoutMs = 10000);
 
     const std::string &Folder() const { return FFolder; }
 

@@ -272,6 +272,24 @@ TEST_F(ExtractorRun, AbortDuringAnExtractionKillsItAndDropsItsPicture) {
     EXPECT_TRUE(made[0]->Killed);
 }
 
+TEST_F(ExtractorRun, AbortAndWaitStopsTheRunWithoutItsEndOfRunCall) {
+    // The owner going away: the wait serves the worker's list reads, the extraction under way
+    // is killed, and the window's end-of-run handler is not called.
+    Fakes.Behaviours["slow.jpg"].BlockUntilKilled = true;
+    Items({"slow.jpg", "b.jpg"});
+    Make()->Resume();
+    ASSERT_TRUE(testutil::WaitFor([this] {
+        const auto made = Fakes.Extractors();
+        return !made.empty() && made[0]->Started;
+    }));
+    EXPECT_TRUE(Thread->AbortAndWait());
+    Thread = nullptr;
+    EXPECT_FALSE(Ended);
+    EXPECT_TRUE(Fakes.Extractors()[0]->Killed);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(AfterIconsDone(), std::vector<Msg>{Started(0)}) << Show(Messages);
+}
+
 TEST_F(ExtractorRun, KeepsItsOwnCopyOfTheNotifyRecord) {
     // The record handed in is changed and freed before the run starts; the run still posts
     // where and what the record said at creation.
