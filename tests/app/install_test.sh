@@ -15,6 +15,7 @@ test -f "$prefix/share/metainfo/org.pixavant.Pixavant.metainfo.xml"
 test -f "$prefix/share/icons/hicolor/scalable/apps/pixavant.svg"
 test -f "$prefix/share/icons/hicolor/48x48/apps/pixavant.png"
 test -f "$prefix/share/icons/hicolor/256x256/apps/pixavant.png"
+test -f "$prefix/share/man/man1/pixavant.1.gz"
 # The decoder library is private to the program: in its own folder, not where ldconfig and the
 # dynamic linker look.
 private=$(find "$prefix/lib" -name 'libmervante.so*' -printf '%h\n' | sort -u)
