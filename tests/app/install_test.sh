@@ -16,6 +16,8 @@ test -f "$prefix/share/icons/hicolor/scalable/apps/pixavant.svg"
 test -f "$prefix/share/icons/hicolor/48x48/apps/pixavant.png"
 test -f "$prefix/share/icons/hicolor/256x256/apps/pixavant.png"
 test -f "$prefix/share/man/man1/pixavant.1.gz"
+test -f "$prefix/share/doc/pixavant/copyright"
+test -f "$prefix/share/doc/pixavant/changelog.gz"
 # The decoder library is private to the program: in its own folder, not where ldconfig and the
 # dynamic linker look.
 private=$(find "$prefix/lib" -name 'libmervante.so*' -printf '%h\n' | sort -u)
