@@ -13,6 +13,7 @@ packages=(
     xvfb xauth imagemagick
     hicolor-icon-theme adwaita-icon-theme
     desktop-file-utils appstream
+    dpkg-dev file lintian
 )
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
     packages+=(exiv2 libvips-tools clang libclang-rt-14-dev)
