@@ -1,5 +1,5 @@
-// The picture control that shows a picture turned by any angle, and the bitmap rotation and
-// point mapping it rests on.
+// The picture control that shows a picture turned by any angle. The rotation it rests on is
+// in RotateBitmap.h.
 #pragma once
 
 #include <QPoint>
@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "Graphics.h"
+#include "RotateBitmap.h"
 
 // How a control sits in its parent; here it only decides which sides AutoSize may change
 // (alClient additionally makes the control follow its parent's contents rectangle).
@@ -25,30 +26,6 @@ struct TRect {
     QRect ToQRect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
     friend bool operator==(const TRect &, const TRect &) = default;
 };
-
-// number * numerator / denominator with a 64-bit product, rounded to the nearest integer with
-// halves away from zero; -1 when denominator is 0 or the result does not fit in 32 bits.
-int MulDiv(int number, int numerator, int denominator);
-
-// The angle reduced to the open interval (-360, 360), keeping its sign: 450 -> 90,
-// -90 -> -90, 270 -> 270, -270 -> -270, 720 -> 0.
-long double NormalizeAngle(long double angle);
-
-// Turns source by angle degrees (positive: counter-clockwise on the screen) into a new 32-bit
-// bitmap large enough for the whole turned picture; uncovered corners get backgroundColor,
-// its flag byte included. Nearest-neighbour sampling in 16.16 fixed point, so a quarter turn
-// moves pixels exactly. Raises EIntOverflow (before anything is allocated) when the turned
-// size or the pixel arithmetic leaves 32 bits, EOutOfMemory when the bitmap cannot be made
-// and Exception for an angle that is not a finite number. threads = 0 uses every core; the
-// result does not depend on it.
-std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundColor,
-                                      long double angle, int threads = 0);
-
-// Replaces points[0..highIndex] (top-down picture pixels of a pictureWidth x pictureHeight
-// picture) by their places in the turned bitmap of rotatedWidth x rotatedHeight that
-// RotateBitmap made for angle. A negative highIndex maps nothing.
-void MapToRotated(QPoint *points, int highIndex, long double angle, int pictureWidth,
-                  int pictureHeight, int rotatedWidth, int rotatedHeight);
 
 // Shows the graphic of Picture turned by Angle, placed by Center, Stretch, Proportional and
 // UniqueSize, drawn transparently or clipped to the turned outline. The turned bitmap is built
