@@ -327,14 +327,19 @@ TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int he
         throw MakeZeroDivide();
     }
     const double ratio = double(pictureW) / double(pictureH);
+    // The stored ratio is a double, but the quotient and the product are taken in extended
+    // precision before rounding, as the thumbnail files have always been made: 4:3 into
+    // 150 x 100 is 112.50000000000000625 there and draws 113 rows, where double arithmetic
+    // would give exactly 112.5 and draw 112.
+    const long double extended = ratio;
     TThumbPlacement p;
     if (ratio > 1.0) {
         p.DrawW = width;
-        p.DrawH = int(std::nearbyint(width / ratio));
+        p.DrawH = int(std::nearbyint(static_cast<long double>(width) / extended));
         p.Y = (height - p.DrawH) / 2;
     } else {
         p.DrawH = height;
-        p.DrawW = int(std::nearbyint(height * ratio));
+        p.DrawW = int(std::nearbyint(static_cast<long double>(height) * extended));
         p.X = (width - p.DrawW) / 2;
     }
     return p;

@@ -123,6 +123,41 @@ TEST(ThumbnailGeometry, FitsByTheLongerSideRoundingHalvesToEvenAndHalvingTowardZ
     }
 }
 
+// Expected sizes worked out with exact fractions: the ratio rounded to a double, the quotient
+// (or product) rounded to a 64-bit significand, then to the nearest integer with halves to even.
+// The rows marked "double" come out one pixel different in plain double arithmetic.
+TEST(ThumbnailGeometry, QuotientIsTakenInExtendedPrecisionBeforeRounding) {
+    struct Case {
+        int pw, ph, w, h;
+        TThumbPlacement expected;
+    } cases[] = {
+        {4000, 3000, 150, 100, {150, 113, 0, -6}}, // double: 112.5 exactly, 112
+        {1600, 1200, 150, 100, {150, 113, 0, -6}}, // the same shape from a compact camera
+        {3000, 2000, 150, 100, {150, 100, 0, 0}},     {1920, 1080, 150, 100, {150, 84, 0, 8}},
+        {1, 200, 150, 100, {1, 100, 74, 0}}, // double: 0.5 exactly, no column at all
+        {3, 600, 150, 100, {1, 100, 74, 0}}, // double: likewise
+        {200, 1, 150, 100, {150, 1, 0, 49}},          {1, 1, 150, 100, {100, 100, 25, 0}},
+        {12, 5, 150, 100, {150, 63, 0, 18}},          // double: 62
+        {20, 9, 150, 100, {150, 67, 0, 16}},          // double: 68, just below the half here
+        {20, 17, 150, 100, {150, 127, 0, -13}},       // double: 128
+        {16, 15, 120, 120, {120, 113, 0, 3}},         // double: 112
+        {16, 5, 120, 120, {120, 37, 0, 41}},          // double: 38
+        {1600, 900, 1000, 1000, {1000, 563, 0, 218}}, // double: 562
+        {11, 12, 100, 150, {137, 150, -18, 0}},       // double: 138, tall picture, product
+        {17, 20, 100, 150, {127, 150, -13, 0}},       // double: 128
+        {3, 4, 150, 100, {75, 100, 37, 0}},           {9, 16, 150, 100, {56, 100, 47, 0}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.pw) + "x" + std::to_string(c.ph) + " into " +
+                     std::to_string(c.w) + "x" + std::to_string(c.h));
+        const TThumbPlacement p = ThumbnailPlacement(c.pw, c.ph, c.w, c.h);
+        EXPECT_EQ(p.DrawW, c.expected.DrawW);
+        EXPECT_EQ(p.DrawH, c.expected.DrawH);
+        EXPECT_EQ(p.X, c.expected.X);
+        EXPECT_EQ(p.Y, c.expected.Y);
+    }
+}
+
 TEST(ThumbnailGeometry, NearestSourceTakesThePixelUnderTheCentre) {
     EXPECT_EQ(NearestSource(0, 150, 3000), 10);
     EXPECT_EQ(NearestSource(149, 150, 3000), 2990);
@@ -152,6 +187,17 @@ TEST(ThumbnailBitmap, FillBandsAroundATallPictureAndTheOverhangCutOff) {
     const auto wide = MakeJpeg(200, 100);
     EXPECT_EQ(Render(wide, 300, 100, TRowAccess::WhereIdentical),
               Reference(wide, 300, 100, clWhite));
+}
+
+TEST(ThumbnailBitmap, AThinTallPictureKeepsItsOneColumn) {
+    // 3 x 600 into 150 x 100: 100 x 0.005 is just above one half in extended precision.
+    const QImage thin =
+        Render(MakeFlatJpeg(3, 600, 0, 0, 255), 150, 100, TRowAccess::WhereIdentical, clRed);
+    for (int y = 0; y < 100; ++y) {
+        ASSERT_EQ(thin.pixel(73, y), qRgb(255, 0, 0)) << y;
+        ASSERT_GT(qBlue(thin.pixel(74, y)), 240) << y;
+        ASSERT_EQ(thin.pixel(75, y), qRgb(255, 0, 0)) << y;
+    }
 }
 
 // Skipping the rows the stretch never samples must not change a single pixel.
