@@ -54,7 +54,9 @@ void RefreshSystemColors() {
 }
 
 TColor ColorToRGB(TColor color) {
-    if (color < 0) {
+    // Only the top byte 0xFF marks a system colour; 0x80 to 0xFE are flag bytes of an
+    // ordinary colour.
+    if ((std::uint32_t(color) >> 24) == 0xFFu) {
         const unsigned index = unsigned(color) & 0xFFu;
         auto &t = SystemColorTable();
         return index < t.size() ? t[index].load() : 0;

@@ -37,7 +37,8 @@ constexpr TColor clHighlight = SystemColor(13);
 
 constexpr std::uint32_t PaletteRelativeFlag = 0x02000000u;
 
-// A system colour becomes its current RGB value; any other colour is returned unchanged.
+// A system colour (top byte 0xFF) becomes its current RGB value; any other colour, whatever
+// its flag byte, is returned unchanged.
 // Safe on any thread: system colours are read from a table the GUI thread keeps current.
 TColor ColorToRGB(TColor color);
 // Re-reads the system colours from the application palette (GUI thread).

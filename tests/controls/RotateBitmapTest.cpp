@@ -108,6 +108,9 @@ TEST(RotateBitmap, BackgroundKeepsTheColourFlagByteAndResolvesSystemColours) {
     const TBitmap src = Numbered(20, 10);
     const auto flagged = RotateBitmap(src, TColor(0x7F123456), 30);
     EXPECT_EQ(At(*flagged, 0, 0), 0x7F563412u);
+    // A flag byte with its top bit set is still an ordinary colour, not a system colour.
+    const auto high = RotateBitmap(src, TColor(0x80123456u), 30);
+    EXPECT_EQ(At(*high, 0, 0), 0x80563412u);
 
     const auto system = RotateBitmap(src, clBtnFace, 30);
     const TColor face = ColorToRGB(clBtnFace);

@@ -1,7 +1,9 @@
 // Bitmaps: sizes, transparency, system colours, and JPEG loading.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QPainter>
+#include <QPalette>
 
 #include <array>
 
@@ -15,6 +17,26 @@ TEST(Graphics, SystemColoursResolveAndPlainColoursPassThrough) {
     EXPECT_GE(ColorToRGB(clWindow), 0);
     EXPECT_EQ(ColorToRGB(clBtnFace) & 0xFF000000, 0);
     EXPECT_EQ(ToQColor(0x0000FF), QColor(255, 0, 0));
+}
+
+TEST(Graphics, OnlyTopByteFFMarksASystemColour) {
+    const QPalette saved = QApplication::palette();
+    QPalette pal = saved;
+    pal.setColor(QPalette::Base, QColor(1, 2, 3));
+    QApplication::setPalette(pal);
+    RefreshSystemColors();
+    const struct {
+        std::uint32_t color, expected;
+    } cases[] = {
+        {0xFF000005u, 0x030201u}, // the window colour, resolved
+        {0xFE000005u, 0xFE000005u}, {0x80000005u, 0x80000005u}, {0x80123456u, 0x80123456u},
+        {0x7F123456u, 0x7F123456u}, {0x02123456u, 0x02123456u}, {0x00123456u, 0x00123456u},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(std::uint32_t(ColorToRGB(TColor(c.color))), c.expected) << std::hex << c.color;
+    EXPECT_EQ(ToQColor(TColor(0x80000005u)), QColor(5, 0, 0));
+    QApplication::setPalette(saved);
+    RefreshSystemColors();
 }
 
 TEST(Graphics, BitmapGrowsWithBrushColourAndKeepsPixels) {
