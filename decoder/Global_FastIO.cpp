@@ -172,22 +172,19 @@ std::int64_t TFastFile::PlatformRead(void *dest, std::int64_t count) {
         FStream->Position += n;
         return n;
     }
-    std::int64_t done = 0;
-    auto *out = static_cast<std::uint8_t *>(dest);
-    while (done < count) {
-        const ssize_t n = ::pread(FHandle, out + done, static_cast<size_t>(count - done),
-                                  static_cast<off_t>(FRawPos));
+    // One call per read: a regular file answers short only at its end, and asking again would
+    // only learn that nothing follows.
+    for (;;) {
+        const ssize_t n =
+            ::pread(FHandle, dest, static_cast<size_t>(count), static_cast<off_t>(FRawPos));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             RaiseInOut(InOutCode(errno, NotOpenForInputCode));
         }
-        if (n == 0)
-            break;
-        done += n;
         FRawPos += n;
+        return n;
     }
-    return done;
 }
 
 void TFastFile::FillBuffer() {
@@ -211,6 +208,10 @@ std::int32_t TFastFile::Read(void *dest, std::int32_t count) {
     std::int32_t copied = 0;
     while (count > 0) {
         if (FRemaining == 0) {
+            // Past the end, nothing more is asked of the file until a Seek: a file that grew
+            // behind us must not show more bytes here than ReadByte's callers see.
+            if (FEndFlag)
+                return copied;
             // Whole buffers' worth go straight to the destination: the same bytes and the same
             // end state as refilling block by block, without a copy and a call per block.
             if (count >= FastFileBufferSize) {
@@ -220,11 +221,17 @@ std::int32_t TFastFile::Read(void *dest, std::int32_t count) {
                 count -= n;
                 ResetBuffer();
                 FFilled = 0;
-                if (n == direct)
+                if (n == direct) {
+                    // The last block stays as the buffered window, as the block-by-block refill
+                    // leaves it, so a seek back into it costs no platform call.
+                    std::memcpy(FBuffer, out + copied - FastFileBufferSize, FastFileBufferSize);
+                    FFilled = FastFileBufferSize;
+                    FBufPos = FastFileBufferSize;
                     continue;
+                }
             }
             FillBuffer();
-            if (FEndFlag && FRemaining == 0)
+            if (FRemaining == 0)
                 return copied;
         }
         const std::int32_t n = std::min(count, FRemaining);

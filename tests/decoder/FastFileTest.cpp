@@ -4,6 +4,7 @@
 
 #include "Exceptions.h"
 #include "Global_FastIO.h"
+#include "ReadCounter.h"
 #include "TestUtil.h"
 
 #include <fcntl.h>
@@ -109,6 +110,58 @@ TEST(FastFile, SeeksInsideTheBufferWithoutTouchingTheFile) {
     EXPECT_EQ(file->Write(&x, 1), 1);
     EXPECT_EQ(file->Seek(0, 0), 0);
     EXPECT_EQ(file->ReadByte(), 0xEE);
+}
+
+TEST(FastFile, PastTheEndNothingMoreIsReadUntilASeek) {
+    TempDir dir;
+    const auto data = Numbered(300);
+    testutil::WriteFile(dir.file("f"), std::vector<std::uint8_t>(data.begin(), data.begin() + 100));
+    auto file = OpenFile(dir.file("f"), 0x40);
+    std::vector<std::uint8_t> got(300, 0);
+    ASSERT_EQ(file->Read(got.data(), 200), 100);
+    ASSERT_TRUE(file->EndFlag());
+
+    // The file grows behind the object's back; the end stays the end until a Seek.
+    testutil::WriteFile(dir.file("f"), data);
+    readcounter::Watch(dir.file("f"));
+    EXPECT_EQ(file->Read(got.data(), 10), 0);
+    EXPECT_EQ(file->Read(got.data(), 5000), 0);
+    EXPECT_EQ(readcounter::Calls(), 0);
+    EXPECT_TRUE(file->EndFlag());
+
+    EXPECT_EQ(file->Seek(0, 1), 100);
+    EXPECT_EQ(file->Read(got.data(), 10), 10);
+    EXPECT_EQ(got[0], data[100]);
+    EXPECT_EQ(readcounter::Calls(), 1);
+}
+
+TEST(FastFile, PlatformReadsOfSeeksAfterLargeReadsAndOfRefillsAtTheEnd) {
+    TempDir dir;
+    const auto data = Numbered(3 * 4096 + 100);
+    testutil::WriteFile(dir.file("f"), data);
+    auto file = OpenFile(dir.file("f"), 0x40);
+    std::vector<std::uint8_t> got(8192, 0);
+    readcounter::Watch(dir.file("f"));
+
+    // A large read leaves its last block as the window: stepping back into it is free.
+    ASSERT_EQ(file->Read(got.data(), 8192), 8192);
+    readcounter::Reset();
+    EXPECT_EQ(file->Seek(-10, 1), 8182);
+    EXPECT_EQ(file->ReadByte(), data[8182]);
+    EXPECT_EQ(file->Seek(4096, 0), 4096);
+    EXPECT_EQ(file->ReadByte(), data[4096]);
+    EXPECT_EQ(readcounter::Calls(), 0);
+
+    // A refill that reaches the end is one call; the one after it finds nothing and sets the
+    // end flag, another call.
+    file->Seek(3 * 4096, 0);
+    readcounter::Reset();
+    EXPECT_EQ(file->ReadByte(), data[3 * 4096]);
+    EXPECT_EQ(readcounter::Calls(), 1);
+    EXPECT_EQ(file->Read(got.data(), 200), 99);
+    EXPECT_EQ(got[98], data.back());
+    EXPECT_TRUE(file->EndFlag());
+    EXPECT_EQ(readcounter::Calls(), 2);
 }
 
 TEST(FastFile, WritesAtTheLogicalPosition) {
