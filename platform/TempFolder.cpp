@@ -10,10 +10,27 @@
 
 namespace {
 
-// Creates one folder level with mode 0700 (when missing) and checks that it is a real folder
-// of ours that nobody else can write to.
+// Creates the missing levels above path, each with mode 0700; levels that exist are left as
+// they are. A runtime folder whose parent is gone must not fail every RAW file.
+void CreateMissingParents(const std::string &path) {
+    for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        const std::string level = path.substr(0, slash);
+        if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST)
+            throw Exception("Cannot create the temporary folder \"" + level +
+                            "\": " + std::strerror(errno));
+    }
+}
+
+// Creates the folder with mode 0700 (and any missing level above it) and checks that the
+// folder itself is a real folder of ours that nobody else can write to.
 void EnsurePrivateFolder(const std::string &path) {
-    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    int made = ::mkdir(path.c_str(), 0700);
+    if (made != 0 && errno == ENOENT) {
+        CreateMissingParents(path);
+        made = ::mkdir(path.c_str(), 0700);
+    }
+    if (made != 0 && errno != EEXIST)
         throw Exception("Cannot create the temporary folder \"" + path +
                         "\": " + std::strerror(errno));
     struct stat st;

@@ -45,6 +45,31 @@ TEST(TempFolder, CreatesPrivateFolderAndPreviewPaths) {
     EXPECT_TRUE(testutil::FileExists(folder + "/tmp"));
 }
 
+TEST(TempFolder, CreatesEveryMissingLevelPrivately) {
+    testutil::TempDir dir;
+    RuntimeDir env(dir.file("gone/deeper"));
+    const std::string folder = PixavantTempFolder();
+    EXPECT_EQ(folder, dir.path() + "/gone/deeper/pixavant");
+    for (const std::string &level : {dir.file("gone"), dir.file("gone/deeper"), folder}) {
+        struct stat st;
+        ASSERT_EQ(::lstat(level.c_str(), &st), 0) << level;
+        EXPECT_TRUE(S_ISDIR(st.st_mode)) << level;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << level;
+    }
+    EXPECT_EQ(TempPreviewPath(TempPreview::Scan), folder + "/tmp/thumb.tmp.jpg");
+
+    // A level that is a file cannot be made into a folder: a clear error, not a crash.
+    testutil::WriteFile(dir.file("file"), std::string("x"));
+    RuntimeDir blocked(dir.file("file/below"));
+    try {
+        PixavantTempFolder();
+        FAIL() << "a folder under a file was accepted";
+    } catch (const Exception &e) {
+        EXPECT_NE(std::string(e.what()).find("Cannot create the temporary folder"),
+                  std::string::npos);
+    }
+}
+
 TEST(TempFolder, RefusesSymbolicLink) {
     testutil::TempDir dir;
     testutil::TempDir elsewhere;
