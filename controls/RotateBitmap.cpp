@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -160,8 +161,13 @@ std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundCo
     job.background = background;
     CheckPixelArithmetic(job);
 
+    if (W <= 0 || H <= 0)
+        return std::make_unique<TBitmap>(); // nothing to turn
+    // A thin picture can turn into a bitmap with no area, which cannot be made; saying so
+    // beats handing back an empty bitmap that silently shows nothing.
     if (W2 <= 0 || H2 <= 0)
-        return std::make_unique<TBitmap>();
+        throw EInvalidGraphic("Cannot create a bitmap of " + std::to_string(W2) + " x " +
+                              std::to_string(H2) + " pixels: the turned picture has no area");
 
     QImage src = source.Image();
     if (src.depth() != 32 && !src.isNull())

@@ -12,9 +12,11 @@
 // Turns source by angle degrees (positive: counter-clockwise on the screen) into a new 32-bit
 // bitmap large enough for the whole turned picture; uncovered corners get backgroundColor,
 // its flag byte included. Nearest-neighbour sampling in 16.16 fixed point, so a quarter turn
-// moves pixels exactly. Raises EIntOverflow (before anything is allocated) when the turned
-// size or the pixel arithmetic leaves 32 bits, EOutOfMemory when the bitmap cannot be made
-// and Exception for an angle that is not a finite number. threads = 0 uses every core; the
+// moves pixels exactly. An empty source gives an empty bitmap. Raises EIntOverflow (before
+// anything is allocated) when the turned size or the pixel arithmetic leaves 32 bits,
+// EInvalidGraphic when the turned size has a zero side (2 x 1 at 1e-6 degrees is 1 x 0),
+// EOutOfMemory when the bitmap cannot be made and Exception for an angle that is not a finite
+// number. threads = 0 uses every core; the
 // result does not depend on it.
 std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundColor,
                                       long double angle, int threads = 0);

@@ -264,6 +264,27 @@ TEST(RotateBitmap, OverflowIsRaisedBeforeAnythingIsAllocatedOrRead) {
     munmap(p, bytes);
 }
 
+TEST(RotateBitmap, TurnedSizesWithAZeroSideAreRefused) {
+    // Worked out by hand from the truncated sine and cosine: 2 x 1 at 1e-6 degrees has
+    // C = 65535, S = 0, so 1 x 0; 1000 x 1 at 89.9999 degrees has C = 0, S = -65535, so 0 x 999.
+    const struct {
+        int w, h;
+        long double angle;
+        const char *size;
+    } cases[] = {{2, 1, 1e-6L, "1 x 0"}, {1000, 1, 89.9999L, "0 x 999"}};
+    for (const auto &c : cases) {
+        try {
+            RotateBitmap(Numbered(c.w, c.h), Background, c.angle);
+            FAIL() << c.w << " x " << c.h << " gave a bitmap";
+        } catch (const EInvalidGraphic &e) {
+            EXPECT_NE(std::string(e.what()).find(c.size), std::string::npos) << e.what();
+        }
+    }
+    // Just wide enough for a row: 3 x 1 at the same small angle is 2 x 0, 2 x 2 is 1 x 1.
+    EXPECT_THROW(RotateBitmap(Numbered(3, 1), Background, 1e-6L), EInvalidGraphic);
+    EXPECT_EQ(RotateBitmap(Numbered(2, 2), Background, 1e-6L)->Width(), 1);
+}
+
 TEST(RotateBitmap, AnglesThatAreNotNumbersAreRefused) {
     const TBitmap src = Numbered(8, 8);
     for (const long double bad : {std::numeric_limits<long double>::quiet_NaN(),

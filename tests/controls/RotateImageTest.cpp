@@ -170,6 +170,14 @@ TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
     EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
 }
 
+TEST(RotateImage, ATurnWithoutAreaIsRefusedAndKeepsThePicture) {
+    TRotateImage image;
+    Load(image, Filled(2, 1, qRgb(1, 2, 3)));
+    EXPECT_THROW(image.SetAngle(1e-6L), EInvalidGraphic);
+    EXPECT_EQ(image.Rotated().Width(), 2);
+    EXPECT_EQ(image.Rotated().Height(), 1);
+}
+
 TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize) {
     TRotateImage image;
     image.SetAutoSize(true);
