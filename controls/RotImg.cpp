@@ -335,9 +335,12 @@ void TRotateImage::paintEvent(QPaintEvent *) {
         return;
     QPainter painter(this);
     if (!FRotated->Transparent()) {
+        // The outline is always the clip: an outline without area (a thin picture turned)
+        // draws nothing rather than the whole turned bitmap with its corners.
         const QRegion &clip = GetClipRgn();
-        if (!clip.isEmpty())
-            painter.setClipRegion(clip);
+        if (clip.isEmpty())
+            return;
+        painter.setClipRegion(clip);
     }
     FRotated->Draw(painter, GetDestRect().ToQRect());
 }

@@ -170,6 +170,33 @@ TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
     EXPECT_EQ(shot.pixel(dest.center()), qRgb(0, 255, 0));
 }
 
+TEST(RotateImage, AnOutlineWithoutAreaDrawsNothing) {
+    QWidget parent;
+    parent.resize(200, 200);
+    parent.setAutoFillBackground(true);
+    QPalette pal = parent.palette();
+    pal.setColor(QPalette::Window, QColor(255, 0, 0));
+    parent.setPalette(pal);
+    TRotateImage image(&parent);
+    image.setGeometry(0, 0, 200, 200);
+    image.SetCenter(true);
+    image.SetProportional(true);
+    // A one-pixel line at 45 degrees: shrunk to fit, its four corners round onto two points.
+    Load(image, Filled(1000, 1, qRgb(0, 0, 255)));
+    image.SetAngle(45);
+    parent.show();
+    ASSERT_FALSE(image.Rotated().Transparent());
+    ASSERT_FALSE(image.Rotated().Empty());
+    ASSERT_TRUE(image.GetClipRgn().isEmpty());
+
+    const QImage shot = parent.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int drawn = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            drawn += shot.pixel(x, y) != qRgb(255, 0, 0);
+    EXPECT_EQ(drawn, 0);
+}
+
 TEST(RotateImage, ATurnWithoutAreaIsRefusedAndKeepsThePicture) {
     TRotateImage image;
     Load(image, Filled(2, 1, qRgb(1, 2, 3)));
