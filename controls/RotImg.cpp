@@ -249,18 +249,18 @@ TRect TRotateImage::CalcDestRect() const {
             w = cw;
             h = ch;
         } else if (static_cast<long double>(ch) / h > static_cast<long double>(cw) / w) {
-            h = MulDiv(h, cw, w);
+            h = CheckedMulDiv(h, cw, w);
             w = cw;
         } else {
-            w = MulDiv(w, ch, h);
+            w = CheckedMulDiv(w, ch, h);
             h = ch;
         }
     }
     std::int32_t dw = 0, dh = 0;
     if (FUniqueSize && FDiagonal != 0) {
         // The layout square is the diagonal's; the turned picture fills only its share.
-        dw = MulDiv(CheckedSub(FDiagonal, FRotated->Width()), w, FDiagonal);
-        dh = MulDiv(CheckedSub(FDiagonal, FRotated->Height()), h, FDiagonal);
+        dw = CheckedMulDiv(CheckedSub(FDiagonal, FRotated->Width()), w, FDiagonal);
+        dh = CheckedMulDiv(CheckedSub(FDiagonal, FRotated->Height()), h, FDiagonal);
         w = CheckedSub(w, dw);
         h = CheckedSub(h, dh);
     }

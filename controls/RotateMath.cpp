@@ -55,9 +55,13 @@ std::int32_t DiagonalOf(std::int32_t w, std::int32_t h) {
 
 } // namespace rotation
 
-int MulDiv(int number, int numerator, int denominator) {
+namespace {
+
+// The rounded quotient, or nothing when there is none or it does not fit.
+bool TryMulDiv(std::int32_t number, std::int32_t numerator, std::int32_t denominator,
+               std::int32_t &result) {
     if (denominator == 0)
-        return -1;
+        return false;
     std::int64_t n = number, d = denominator;
     if (d < 0) {
         n = -n;
@@ -66,8 +70,23 @@ int MulDiv(int number, int numerator, int denominator) {
     const std::int64_t product = n * numerator;
     const std::int64_t ret = product >= 0 ? (product + d / 2) / d : (product - d / 2) / d;
     if (ret > INT32_MAX || ret < -INT32_MAX)
-        return -1;
-    return int(ret);
+        return false;
+    result = std::int32_t(ret);
+    return true;
+}
+
+} // namespace
+
+int MulDiv(int number, int numerator, int denominator) {
+    std::int32_t r;
+    return TryMulDiv(number, numerator, denominator, r) ? r : -1;
+}
+
+std::int32_t CheckedMulDiv(std::int32_t number, std::int32_t numerator, std::int32_t denominator) {
+    std::int32_t r;
+    if (!TryMulDiv(number, numerator, denominator, r))
+        rotation::RaiseIntOverflow();
+    return r;
 }
 
 long double NormalizeAngle(long double angle) {

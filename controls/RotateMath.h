@@ -9,6 +9,10 @@
 // halves away from zero; -1 when denominator is 0 or the result does not fit in 32 bits.
 int MulDiv(int number, int numerator, int denominator);
 
+// MulDiv for sizes: the same rounding, but a zero denominator or a result beyond 32 bits
+// raises EIntOverflow instead of answering -1, which would be taken for a size.
+std::int32_t CheckedMulDiv(std::int32_t number, std::int32_t numerator, std::int32_t denominator);
+
 // The angle reduced to the open interval (-360, 360), keeping its sign: 450 -> 90,
 // -90 -> -90, 270 -> 270, -270 -> -270, 720 -> 0.
 long double NormalizeAngle(long double angle);

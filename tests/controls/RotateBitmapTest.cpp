@@ -352,3 +352,13 @@ TEST(MulDiv, RoundsHalvesAwayFromZeroAndFailsSoftly) {
     EXPECT_EQ(MulDiv(1 << 30, 4, 2), -1);          // 2^31 does not fit
     EXPECT_EQ(MulDiv(65536, 65536, 65536), 65536); // the product needs 64 bits
 }
+
+TEST(MulDiv, SizesRaiseWhereMulDivWouldAnswerMinusOne) {
+    EXPECT_EQ(CheckedMulDiv(300, 250, 400), 188);
+    EXPECT_EQ(CheckedMulDiv(-3, 1, 3), -1); // a true -1 is an answer, not a failure
+    EXPECT_EQ(CheckedMulDiv(-5, 1, 2), -3);
+    EXPECT_EQ(CheckedMulDiv(65536, 65536, 65536), 65536);
+    EXPECT_THROW(CheckedMulDiv(1, 1, 0), EIntOverflow);
+    EXPECT_THROW(CheckedMulDiv(1 << 30, 4, 2), EIntOverflow);
+    EXPECT_THROW(CheckedMulDiv(-(1 << 30), 4, 2), EIntOverflow);
+}
