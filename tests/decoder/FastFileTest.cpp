@@ -152,6 +152,13 @@ TEST(FastFile, PlatformReadsOfSeeksAfterLargeReadsAndOfRefillsAtTheEnd) {
     EXPECT_EQ(file->ReadByte(), data[4096]);
     EXPECT_EQ(readcounter::Calls(), 0);
 
+    // The end of the buffered data is not inside it: that seek empties the buffer, so even a
+    // step back afterwards reads from the file again.
+    EXPECT_EQ(file->Seek(8192, 0), 8192);
+    EXPECT_EQ(file->Seek(8000, 0), 8000);
+    EXPECT_EQ(file->ReadByte(), data[8000]);
+    EXPECT_EQ(readcounter::Calls(), 1);
+
     // A refill that reaches the end is one call; the one after it finds nothing and sets the
     // end flag, another call.
     file->Seek(3 * 4096, 0);
