@@ -1,5 +1,6 @@
-// Defines pread (and pread64, the same call on x86-64) for the whole test program, so the
-// buffered file's reads land here first. Fortified inline wrappers would clash with these.
+// Defines pread (and pread64, the same call on x86-64, and the checked forms a fortified build
+// calls) for the whole test program, so the buffered file's reads land here first. Fortified
+// inline wrappers in this file would clash with these definitions.
 #undef _FORTIFY_SOURCE
 #include "ReadCounter.h"
 
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace {
 
@@ -31,6 +33,18 @@ extern "C" ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
 }
 
 extern "C" ssize_t pread64(int fd, void *buf, size_t count, off64_t offset) {
+    return CountedRead(fd, buf, count, offset);
+}
+
+extern "C" ssize_t __pread_chk(int fd, void *buf, size_t count, off_t offset, size_t size) {
+    if (count > size)
+        std::abort(); // what the checked call does on an overflowing read
+    return CountedRead(fd, buf, count, offset);
+}
+
+extern "C" ssize_t __pread64_chk(int fd, void *buf, size_t count, off64_t offset, size_t size) {
+    if (count > size)
+        std::abort();
     return CountedRead(fd, buf, count, offset);
 }
 
