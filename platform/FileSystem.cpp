@@ -1,6 +1,8 @@
 #include "FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,59 +44,73 @@ bool MatchesMask(const std::string &name, const std::string &pattern) {
     return Match(name.c_str(), pattern.c_str());
 }
 
+bool SearchOrderLess(const std::string &a, const std::string &b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ua = static_cast<unsigned char>(Upper(a[i]));
+        const auto ub = static_cast<unsigned char>(Upper(b[i]));
+        if (ua != ub)
+            return ua < ub;
+    }
+    if (a.size() != b.size())
+        return a.size() < b.size();
+    return a < b; // raw bytes: "A" before "a"
+}
+
 bool TFileSearch::FindFirst(const std::string &pathPattern, std::uint32_t attrMask) {
     FindClose();
     const auto slash = pathPattern.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string(".")
                                : slash == 0               ? std::string("/")
                                                           : pathPattern.substr(0, slash);
-    FPattern = slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
-    FMask = attrMask;
-    FDirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (FDirFd < 0)
+    const std::string pattern =
+        slash == std::string::npos ? pathPattern : pathPattern.substr(slash + 1);
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
         return false;
-    FDir = ::fdopendir(FDirFd);
-    if (!FDir) {
-        ::close(FDirFd);
-        FDirFd = -1;
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
         return false;
     }
-    return Advance();
-}
-
-bool TFileSearch::FindNext() {
-    return FDir && Advance();
-}
-
-void TFileSearch::FindClose() {
-    if (FDir)
-        ::closedir(FDir); // closes FDirFd too
-    FDir = nullptr;
-    FDirFd = -1;
-}
-
-bool TFileSearch::Advance() {
-    while (dirent *e = ::readdir(FDir)) {
+    while (dirent *e = ::readdir(dir)) {
         const std::string name = e->d_name;
         if (name == "." || name == "..")
             continue;
         const bool hidden = name[0] == '.';
-        if (hidden && !(FMask & faHidden))
+        if (hidden && !(attrMask & faHidden))
             continue;
-        if (!MatchesMask(name, FPattern))
+        if (!MatchesMask(name, pattern))
             continue;
         // Follows symbolic links: a link to a picture is a picture; a link to a folder or a
         // pipe is not a file.
         struct stat st;
-        if (::fstatat(FDirFd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
+        if (::fstatat(dirFd, e->d_name, &st, 0) != 0 || !S_ISREG(st.st_mode))
             continue;
-        FCurrent.Name = name;
-        FCurrent.Size = st.st_size;
-        FCurrent.Attr =
+        TSearchRec rec;
+        rec.Name = name;
+        rec.Size = st.st_size;
+        rec.Attr =
             faArchive | (hidden ? faHidden : 0u) | ((st.st_mode & 0222) == 0 ? faReadOnly : 0u);
-        return true;
+        FFound.push_back(std::move(rec));
     }
-    return false;
+    ::closedir(dir); // closes dirFd too
+    std::sort(FFound.begin(), FFound.end(), [](const TSearchRec &a, const TSearchRec &b) {
+        return SearchOrderLess(a.Name, b.Name);
+    });
+    return FindNext();
+}
+
+bool TFileSearch::FindNext() {
+    if (FNext >= FFound.size())
+        return false;
+    FCurrent = std::move(FFound[FNext++]);
+    return true;
+}
+
+void TFileSearch::FindClose() {
+    FFound.clear();
+    FNext = 0;
 }
 
 bool ForceDirectories(const std::string &path) {

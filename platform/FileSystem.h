@@ -1,10 +1,10 @@
 // File-system services: the directory search with an attribute mask, folder chains, paths.
 #pragma once
 
-#include <dirent.h>
-
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr std::uint32_t faReadOnly = 0x01;
 constexpr std::uint32_t faHidden = 0x02;
@@ -21,8 +21,9 @@ struct TSearchRec {
 // Searches "folder/pattern" (pattern: * and ? wildcards, matched without regard to case, so
 // "*.CR2" finds photo.cr2; "*.*" matches every name). Only regular files are found: folders,
 // devices, sockets and pipes never are; hidden (dot) files only when faHidden is in the mask.
-// Names come in the order the file system gives them. A folder that cannot be read finds
-// nothing.
+// Names come sorted as a Windows file system's index keeps them: by their ASCII-upper-cased
+// bytes, ties by the raw bytes, so every walk of a folder sees one stable order. The folder is
+// read whole by FindFirst. A folder that cannot be read finds nothing.
 class TFileSearch {
 public:
     TFileSearch() = default;
@@ -37,13 +38,13 @@ public:
     const TSearchRec &Current() const { return FCurrent; }
 
 private:
-    bool Advance();
-    DIR *FDir = nullptr;
-    int FDirFd = -1;
-    std::string FPattern;
-    std::uint32_t FMask = 0;
+    std::vector<TSearchRec> FFound;
+    std::size_t FNext = 0;
     TSearchRec FCurrent;
 };
+
+// The search order: a before b when a's ASCII-upper-cased bytes sort first, ties by raw bytes.
+bool SearchOrderLess(const std::string &a, const std::string &b);
 
 // Matches a name against a Windows-style wildcard pattern, ignoring ASCII case.
 bool MatchesMask(const std::string &name, const std::string &pattern);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 #include "FileSystem.h"
 #include "TestUtil.h"
@@ -65,6 +66,29 @@ TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask) {
         while (search.FindNext());
     }
     EXPECT_EQ(visible.count(".f.CR2"), 0u);
+}
+
+TEST(FileSearch, NamesComeInUpperCasedByteOrderTiesByRawBytes) {
+    testutil::TempDir dir;
+    // Created in an order unlike the expected one; the file system's own order is a hash.
+    const std::vector<std::string> created = {
+        "img_0006.jpg", "IMG_0003.jpg", "IMG_0007.jpg", "IMG_0001.jpg", "a.jpg", "A.jpg",
+        "_z.jpg",       "Z.jpg",        "caf\xe9.jpg",  "CAFE.jpg",     "b.jpg"};
+    for (const std::string &name : created)
+        testutil::WriteFile(dir.file(name), "x");
+    // By hand: upper-cased, "_" (5F) sorts after "Z" (5A), byte E9 after every ASCII letter,
+    // and "A.jpg" before "a.jpg" on the tie.
+    const std::vector<std::string> expected = {
+        "A.jpg",        "a.jpg",        "b.jpg",        "CAFE.jpg", "caf\xe9.jpg", "IMG_0001.jpg",
+        "IMG_0003.jpg", "img_0006.jpg", "IMG_0007.jpg", "Z.jpg",    "_z.jpg"};
+    std::vector<std::string> found;
+    TFileSearch search;
+    if (search.FindFirst(dir.file("*.*"), faArchive)) {
+        do
+            found.push_back(search.Current().Name);
+        while (search.FindNext());
+    }
+    EXPECT_EQ(found, expected);
 }
 
 TEST(FileSearch, MissingFolderFindsNothing) {
