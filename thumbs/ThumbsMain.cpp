@@ -333,8 +333,9 @@ void TthumbForm1::SpeedButton2Click() {
     LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
     if (!chosen)
         return;
-    char path[MAX_PATH];
-    if (SHGetPathFromIDListA(chosen, path))
+    // Any path the file system takes, not only the 260 bytes of a Windows path buffer.
+    const std::string path = PathFromIDList(chosen);
+    if (!path.empty())
         OutDirEdit->setText(FromBytes(path));
     ComPtr<IMalloc> allocator;
     if (SUCCEEDED(SHGetMalloc(allocator.Put())))

@@ -11,6 +11,7 @@
 #include "Exceptions.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
+#include "ShellUi.h"
 #include "TempFolder.h"
 #include "TestUtil.h"
 #include "ThumbsMain.h"
@@ -71,6 +72,18 @@ protected:
     std::string FOldRuntime, FPreview;
     std::unique_ptr<TthumbForm1> form;
 };
+
+TEST_F(ThumbCreator, AnOutputFolderLongerThanAWindowsPathIsTaken) {
+    std::string deep = FPics.path();
+    while (deep.size() < 300)
+        deep += "/" + std::string(60, 'd');
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(deep)));
+    SetBrowseForFolderHookForTesting(
+        [&](const std::string &, const std::string &) { return deep; });
+    form->SpeedButton2Click();
+    SetBrowseForFolderHookForTesting(nullptr);
+    EXPECT_EQ(form->OutDirEdit->text().toStdString(), deep);
+}
 
 TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail) {
     const auto preview = testutil::ReadFile(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"));
