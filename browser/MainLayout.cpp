@@ -1,0 +1,173 @@
+// The main window's layout: the components, their places and their wiring. The logic lives in
+// main.cpp.
+#include <QBoxLayout>
+#include <QFileSystemModel>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScreen>
+#include <QSplitter>
+
+#include "main.h"
+
+namespace {
+
+QLabel *MakeLabel(QWidget *parent, const char *caption, int left, int top) {
+    auto *label = new QLabel(QString::fromUtf8(caption), parent);
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+QCheckBox *MakeCheckBox(QWidget *parent, const char *caption, const char *hint, int left, int top) {
+    auto *box = new QCheckBox(QString::fromUtf8(caption), parent);
+    box->setToolTip(QString::fromUtf8(hint));
+    box->move(left, top);
+    box->adjustSize();
+    return box;
+}
+
+QLabel *MakePanel(QWidget *parent) {
+    auto *panel = new QLabel(parent);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return panel;
+}
+
+} // namespace
+
+void TMainForm::BuildLayout() {
+    resize(731, 500);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    // Top: menu bar over the folder field; the state-holding controls lie below its height.
+    PnlTop = new QFrame(this);
+    PnlTop->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    PnlTop->setFixedHeight(65);
+    auto *topLayout = new QVBoxLayout(PnlTop);
+    topLayout->setContentsMargins(1, 1, 1, 1);
+    topLayout->setSpacing(0);
+    CoolBar1 = new QWidget(PnlTop);
+    auto *coolLayout = new QVBoxLayout(CoolBar1);
+    coolLayout->setContentsMargins(0, 0, 0, 0);
+    coolLayout->setSpacing(0);
+    ActionMainMenuBar1 = new QMenuBar(CoolBar1);
+    ActionMainMenuBar1->setNativeMenuBar(false);
+    ActionMainMenuBar1->setFixedHeight(25);
+    QMenu *fileMenu = ActionMainMenuBar1->addMenu(tr("&File"));
+    Action1 = fileMenu->addAction(tr("&Exit"));
+    Action1->setIconText(tr("Exit"));
+    connect(Action1, &QAction::triggered, this, [this] { Action1Execute(); });
+    QMenu *helpMenu = ActionMainMenuBar1->addMenu(tr("&Help"));
+    Action2 = helpMenu->addAction(tr("About"));
+    connect(Action2, &QAction::triggered, this, [this] { Action2Execute(); });
+    coolLayout->addWidget(ActionMainMenuBar1);
+    Panel1 = new QFrame(CoolBar1);
+    Panel1->setMinimumHeight(30);
+    auto *panelLayout = new QHBoxLayout(Panel1);
+    panelLayout->setContentsMargins(1, 4, 8, 5);
+    EdSelFolder = new QLineEdit(Panel1);
+    EdSelFolder->setReadOnly(true);
+    EdSelFolder->setFixedHeight(21);
+    panelLayout->addWidget(EdSelFolder);
+    BtnBrowse = new QPushButton(QStringLiteral("..."), Panel1);
+    BtnBrowse->setFixedSize(33, 30);
+    SetTag(BtnBrowse, 2);
+    BtnBrowse->setVisible(false);
+    connect(BtnBrowse, &QPushButton::clicked, this, [this] { BtnBrowseClick(); });
+    panelLayout->addWidget(BtnBrowse);
+    coolLayout->addWidget(Panel1);
+    topLayout->addWidget(CoolBar1);
+
+    Label2 = MakeLabel(PnlTop, "Thumbnail Image PixelFormat:", 400, 256);
+    ComboBox1 = new QComboBox(PnlTop);
+    ComboBox1->setGeometry(544, 252, 65, 21);
+    ComboBox1->addItems({"pf4Bit", "pf8Bit", "pf16Bit", "pf24Bit", "pf32Bit"});
+    Label3 = MakeLabel(PnlTop, "GetLocation Flags:", 536, 214);
+    Label3->setVisible(false);
+    CheckBox1 = MakeCheckBox(PnlTop, "IEIFLAG_ASPECT",
+                             "Render to the aspect ratio of the supplied rect", 264, 190);
+    connect(CheckBox1, &QCheckBox::clicked, this, [this] { CheckBox1Click(CheckBox1); });
+    CheckBox2 = MakeCheckBox(
+        PnlTop, "IEIFLAG_OFFLINE",
+        "Extractor shouldn't hit the net to get any content needs for the rendering", 264, 209);
+    CheckBox3 = MakeCheckBox(PnlTop, "IEIFLAG_SCREEN",
+                             "Render as if for the screen  (this is exlusive with IEIFLAG_ASPECT )",
+                             264, 228);
+    CheckBox3->setChecked(true);
+    CheckBox4 = MakeCheckBox(PnlTop, "IEIFLAG_QUALITY",
+                             "Indicate that a slower, higher quality image is desired", 408, 190);
+    CheckBox5 = MakeCheckBox(PnlTop, "IEIFLAG_ORIGSIZE",
+                             "Render to the approx size passed, but crop if neccessary", 400, 209);
+    BtnStop = new QPushButton(tr("Stop"), PnlTop);
+    BtnStop->move(47, 254);
+    BtnStop->setEnabled(false);
+    connect(BtnStop, &QPushButton::clicked, this, [this] { BtnStopClick(); });
+    BtnRefresh = new QPushButton(tr("Refresh"), PnlTop);
+    BtnRefresh->move(135, 254);
+    connect(BtnRefresh, &QPushButton::clicked, this, [this] { BtnRefreshClick(); });
+    Label1 = MakeLabel(PnlTop, "Label1", 8, 8);
+    Label1->setVisible(false);
+    Button1 = new QPushButton(QStringLiteral("Button1"), PnlTop);
+    Button1->move(8, 30);
+    Button1->setVisible(false);
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    outer->addWidget(PnlTop);
+
+    // Middle: the folder tree and the thumbnail list.
+    auto *splitter = new QSplitter(Qt::Horizontal, this);
+    explorModel = new QFileSystemModel(this);
+    explorModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    explorModel->setReadOnly(true);
+    explorModel->setRootPath(QStringLiteral("/"));
+    explor = new QTreeView(splitter);
+    explor->setModel(explorModel);
+    for (int column = 1; column < explorModel->columnCount(); ++column)
+        explor->hideColumn(column);
+    explor->header()->hide();
+    explor->setIndentation(19);
+    explor->setRootIsDecorated(true);
+    explor->setContextMenuPolicy(Qt::PreventContextMenu);
+    explor->setMinimumWidth(100);
+    connect(explor->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { explorChange(); });
+
+    ImageList1 = std::make_unique<TImageList>(120, 120);
+    ListView = new TListView(splitter);
+    ListView->SetLargeImages(ImageList1.get());
+    ListView->OnSelectItem = [this](int item, bool selected) {
+        ListViewSelectItem(item, selected);
+    };
+    ListView->OnDblClick = [this] { ListViewDblClick(); };
+    splitter->addWidget(explor);
+    splitter->addWidget(ListView);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({185, 546});
+    outer->addWidget(splitter, 1);
+
+    // Bottom: the status line.
+    PnlBtm = new QFrame(this);
+    PnlBtm->setFixedHeight(20);
+    auto *bottom = new QHBoxLayout(PnlBtm);
+    bottom->setContentsMargins(1, 1, 1, 1);
+    bottom->setSpacing(1);
+    PnlStatus = MakePanel(PnlBtm);
+    PnlStatus->setFixedWidth(184);
+    PnlCurFile = MakePanel(PnlBtm);
+    ProgressBar1 = new QProgressBar(PnlBtm);
+    ProgressBar1->setFixedWidth(235);
+    ProgressBar1->setRange(0, 0);
+    ProgressBar1->setMaximum(100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    bottom->addWidget(PnlStatus);
+    bottom->addWidget(PnlCurFile, 1);
+    bottom->addWidget(ProgressBar1);
+    outer->addWidget(PnlBtm);
+}
