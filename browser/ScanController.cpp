@@ -1,0 +1,200 @@
+#include "ScanController.h"
+
+const char *ScanStateName(TScanState state) {
+    switch (state) {
+    case TScanState::Idle:
+        return "idle";
+    case TScanState::RawPass:
+        return "RAW pass";
+    case TScanState::Listing:
+        return "listing";
+    case TScanState::Extracting:
+        return "extracting";
+    case TScanState::Stopping:
+        return "stopping";
+    }
+    return "?";
+}
+
+void TScanController::Refresh() {
+    if (FClosed)
+        return;
+    switch (FState) {
+    case TScanState::Idle:
+        Start();
+        break;
+    case TScanState::RawPass:
+        // Ends after the file being converted: the next step sees the state.
+        FRestartPending = true;
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = false;
+        break;
+    case TScanState::Listing:
+        // Only reachable from inside the listing; the extractor it starts is stopped at once.
+        FRestartPending = true;
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = true;
+        break;
+    case TScanState::Extracting:
+        FRestartPending = true;
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = true;
+        FView.AbortExtractor();
+        break;
+    case TScanState::Stopping:
+        FRestartPending = true;
+        break;
+    }
+}
+
+void TScanController::Stop() {
+    FRestartPending = false;
+    FRescanOwed = false;
+    switch (FState) {
+    case TScanState::Idle:
+        break;
+    case TScanState::RawPass:
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = false;
+        FView.ShowAborting();
+        break;
+    case TScanState::Listing:
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = true;
+        break;
+    case TScanState::Extracting:
+        FState = TScanState::Stopping;
+        FWaitingForExtractor = true;
+        FView.ShowAborting();
+        FView.AbortExtractor();
+        break;
+    case TScanState::Stopping:
+        FView.ShowAborting();
+        break;
+    }
+}
+
+void TScanController::Close() {
+    FClosed = true;
+    Stop();
+}
+
+void TScanController::Start() {
+    ++FScanCount;
+    ++FGeneration;
+    FRescanOwed = false;
+    FRestartPending = false;
+    FFolder = FView.FolderShown();
+    FState = TScanState::RawPass;
+    FScanUpdate.emplace(FView);
+    try {
+        FView.ScanStarted(FFolder);
+        FRawFiles = FView.RawFiles(FFolder);
+    } catch (...) {
+        FScanUpdate.reset();
+        Finish();
+        throw;
+    }
+    FNextRaw = 0;
+    if (FRawFiles.empty()) {
+        List();
+        return;
+    }
+    // One file per turn of the event loop, so a change, Refresh or Stop is seen between files.
+    const std::uint64_t generation = FGeneration;
+    FView.Queue([this, generation] { Step(generation); });
+}
+
+void TScanController::Step(std::uint64_t generation) {
+    const bool inPass =
+        FState == TScanState::RawPass || (FState == TScanState::Stopping && !FWaitingForExtractor);
+    if (generation != FGeneration || !inPass || !FScanUpdate)
+        return;
+    if (FState == TScanState::Stopping) {
+        EndRawPass(false);
+        return;
+    }
+    try {
+        FView.ConvertRawFile(FFolder, FRawFiles[FNextRaw++]);
+    } catch (...) {
+        FRawFiles.clear();
+        FScanUpdate.reset();
+        Finish();
+        throw;
+    }
+    if (FState == TScanState::Stopping || FNextRaw >= FRawFiles.size()) {
+        EndRawPass(FNextRaw >= FRawFiles.size());
+        return;
+    }
+    FView.Queue([this, generation] { Step(generation); });
+}
+
+void TScanController::EndRawPass(bool complete) {
+    FView.RawPassEnded(FFolder, complete);
+    FRawFiles.clear();
+    if (FState == TScanState::Stopping) {
+        // Stopped or superseded: nothing is listed; the completion step restarts if asked.
+        FScanUpdate.reset();
+        Finish();
+        return;
+    }
+    List();
+}
+
+void TScanController::List() {
+    FState = TScanState::Listing;
+    bool started = false;
+    try {
+        FIconUpdate.emplace(FView);
+        started = FView.StartListing(FFolder);
+    } catch (...) {
+        FIconUpdate.reset();
+        FScanUpdate.reset();
+        FRestartPending = false;
+        Finish();
+        throw;
+    }
+    FScanUpdate.reset();
+    if (!started) {
+        FIconUpdate.reset();
+        Finish();
+        return;
+    }
+    if (FState == TScanState::Stopping) {
+        // Stopped or superseded while the listing ran.
+        FView.AbortExtractor();
+        return;
+    }
+    FState = TScanState::Extracting;
+}
+
+void TScanController::IconsDone() {
+    FIconUpdate.reset();
+}
+
+void TScanController::ExtractorEnded() {
+    if (FState != TScanState::Extracting &&
+        !(FState == TScanState::Stopping && FWaitingForExtractor))
+        return;
+    FIconUpdate.reset();
+    Finish();
+}
+
+void TScanController::Finish() {
+    FState = TScanState::Idle;
+    FWaitingForExtractor = false;
+    FView.ScanEnded();
+    if (FRestartPending && !FClosed) {
+        FRestartPending = false;
+        FRescanOwed = true;
+        FView.Queue([this] { Rescan(); });
+    }
+    FRestartPending = false;
+}
+
+void TScanController::Rescan() {
+    // A scan started by the user since then has taken the restart's place.
+    if (!FRescanOwed || FClosed || FState != TScanState::Idle)
+        return;
+    Start();
+}
