@@ -1,14 +1,15 @@
 // The main window's layout: the components, their places and their wiring. The logic lives in
-// main.cpp.
+// main.cpp and MainScan.cpp.
 #include <QBoxLayout>
-#include <QFileSystemModel>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QScreen>
 #include <QSplitter>
+#include <QTimer>
 
+#include "FolderTreeModel.h"
 #include "main.h"
 
 namespace {
@@ -111,7 +112,8 @@ void TMainForm::BuildLayout() {
     connect(BtnStop, &QPushButton::clicked, this, [this] { BtnStopClick(); });
     BtnRefresh = new QPushButton(tr("Refresh"), PnlTop);
     BtnRefresh->move(135, 254);
-    connect(BtnRefresh, &QPushButton::clicked, this, [this] { BtnRefreshClick(); });
+    connect(BtnRefresh, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, this, [this] { BtnRefreshClick(); }); });
     Label1 = MakeLabel(PnlTop, "Label1", 8, 8);
     Label1->setVisible(false);
     Button1 = new QPushButton(QStringLiteral("Button1"), PnlTop);
@@ -122,21 +124,18 @@ void TMainForm::BuildLayout() {
 
     // Middle: the folder tree and the thumbnail list.
     auto *splitter = new QSplitter(Qt::Horizontal, this);
-    explorModel = new QFileSystemModel(this);
-    explorModel->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-    explorModel->setReadOnly(true);
-    explorModel->setRootPath(QStringLiteral("/"));
+    explorModel = new TFolderTreeModel(this);
     explor = new QTreeView(splitter);
     explor->setModel(explorModel);
-    for (int column = 1; column < explorModel->columnCount(); ++column)
-        explor->hideColumn(column);
     explor->header()->hide();
     explor->setIndentation(19);
-    explor->setRootIsDecorated(true);
+    explor->setRootIsDecorated(false); // no button at the root
     explor->setContextMenuPolicy(Qt::PreventContextMenu);
     explor->setMinimumWidth(100);
+    // The scan starts from a later turn of the event loop, never inside the tree's own
+    // handler: the tree shows the new selection first, and a scan in progress sees the change.
     connect(explor->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { explorChange(); });
+            [this] { QTimer::singleShot(0, this, [this] { explorChange(); }); });
 
     ImageList1 = std::make_unique<TImageList>(120, 120);
     ListView = new TListView(splitter);

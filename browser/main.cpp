@@ -3,7 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileSystemModel>
+#include <QTimer>
+#include <QTreeView>
 
 #include <algorithm>
 
@@ -11,6 +12,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
+#include "FolderTreeModel.h"
 #include "RawPreview.h"
 #include "ShellApi.h"
 #include "ShellUi.h"
@@ -40,6 +42,13 @@ TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
 }
 
 TMainForm::~TMainForm() {
+    // The extractor reads this window's list until it ends: stop it and wait for that end,
+    // which no longer reaches this window.
+    FScan.Close();
+    if (FExtractor) {
+        FExtractor->AbortAndWait();
+        FExtractor = nullptr;
+    }
     if (MainForm == this)
         MainForm = nullptr;
 }
@@ -114,42 +123,48 @@ void TMainForm::ShowStartFolder() {
     LPITEMIDLIST pidl = nullptr;
     if (FAILED(desktop->ParseDisplayName(0, nullptr, CSIDL_PERSONAL_NAME, nullptr, &pidl, nullptr)))
         return;
-    char *buffer = static_cast<char *>(malloc->Alloc(MAX_PATH));
-    if (buffer) {
-        if (SHGetPathFromIDListA(pidl, buffer))
-            EdSelFolder->setText(Decode(buffer));
-    }
+    // A Linux path may be longer than the 260 bytes of a Windows path buffer.
+    const std::string path = PathFromIDList(pidl);
+    if (!path.empty())
+        SetSelFolder(path);
     malloc->Free(pidl);
-    malloc->Free(buffer);
 }
 
 void TMainForm::OpenStartFolder() {
-    std::string folder = Encode(EdSelFolder->text());
-    if (folder.empty() || !QDir(Decode(folder)).exists())
+    std::string folder = FSelFolder;
+    if (folder.empty() || !explorModel->IndexOf(folder).isValid())
         folder = Encode(QDir::homePath());
     SetTreePath(folder);
 }
 
+void TMainForm::SetSelFolder(const std::string &folder) {
+    FSelFolder = folder;
+    EdSelFolder->setText(Decode(folder));
+}
+
 std::string TMainForm::TreePath() const {
-    const QModelIndex index = explor->currentIndex();
-    return index.isValid() ? Encode(explorModel->filePath(index)) : std::string();
+    return explorModel->PathOf(explor->currentIndex());
 }
 
 void TMainForm::SetTreePath(const std::string &path) {
-    const QModelIndex index = explorModel->index(Decode(path));
+    const QModelIndex index = explorModel->IndexOf(path);
     if (!index.isValid())
         throw Exception("Error setting path: \"" + path + "\"");
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
         explor->expand(p);
     if (explor->currentIndex() == index)
-        explorChange(); // the same folder again still rescans, as a new selection would
+        QTimer::singleShot(0, this, [this] { explorChange(); }); // the same folder rescans too
     else
         explor->setCurrentIndex(index);
-    explor->scrollTo(index);
+    // Once the expanded levels are laid out, so the folder is really brought into view.
+    QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(index)] {
+        if (index.isValid())
+            explor->scrollTo(index);
+    });
 }
 
 void TMainForm::explorChange() {
-    EdSelFolder->setText(Decode(TreePath()));
+    SetSelFolder(TreePath());
     BtnRefreshClick();
 }
 
@@ -166,234 +181,6 @@ void TMainForm::ShowStatus(const std::string &text) {
 
 void TMainForm::ShowCurrentFile(const std::string &text) {
     PnlCurFile->setText(Decode(" " + text));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Folder scan
-
-namespace {
-
-const char *const ListedExtensions[] = {".PNG", ".WMF", ".TIF", ".GIF", ".BMP", ".JPG"};
-
-bool IsListed(const std::string &name) {
-    const std::string key = ExtensionKey(name);
-    for (const char *ext : ListedExtensions)
-        if (key == ext)
-            return true;
-    return false;
-}
-
-std::string JoinPath(const std::string &folder, const std::string &name) {
-    return IncludeTrailingPathDelimiter(folder) + name;
-}
-
-int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
-    if (data != 0 && message == BFFM_INITIALIZED)
-        SendMessageA(window, BFFM_SETSELECTIONA, 1, data);
-    return 0;
-}
-
-} // namespace
-
-const TColor MaskColorByPass[2] = {clWindow, clNone};
-
-void TMainForm::BtnBrowseClick() {
-    std::string path;
-    if (!BrowseForFolder(Encode(EdSelFolder->text()), path))
-        return;
-    EdSelFolder->setText(Decode(path));
-    // Selecting the folder in the tree scans it (once), like any other tree selection.
-    SetTreePath(path);
-}
-
-bool TMainForm::BrowseForFolder(const std::string &initial, std::string &path) {
-    ComPtr<IMalloc> malloc;
-    if (FAILED(SHGetMalloc(malloc.Put())))
-        return false;
-    char *buffer = static_cast<char *>(malloc->Alloc(MAX_PATH));
-    if (!buffer)
-        return false;
-    buffer[0] = 0;
-    BROWSEINFOA info{};
-    info.hwndOwner = MainForm ? MainForm->Handle() : 0;
-    info.pszDisplayName = buffer;
-    if (!initial.empty()) {
-        info.lpfn = BrowseCallback;
-        info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
-    }
-    info.lpszTitle = "Choose a folder to view its content in Thumbnail Mode.";
-    info.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST pidl = SHBrowseForFolderA(&info);
-    const bool chosen = pidl != nullptr;
-    if (chosen) {
-        path = PathFromIDList(pidl);
-        malloc->Free(pidl);
-    }
-    malloc->Free(buffer);
-    return chosen;
-}
-
-void TMainForm::BtnRefreshClick() {
-    if (FExtractor) {
-        FRestartPending = true;
-        FExtractor->Abort();
-    } else if (FScanning) {
-        // A change that arrives during the RAW pass: rescan the folder shown by then, after it.
-        FRestartPending = true;
-    } else {
-        StartScan();
-    }
-}
-
-void TMainForm::WMRescan() {
-    BtnRefreshClick();
-}
-
-void TMainForm::StartScan() {
-    ++FScanCount;
-    SetProgressPosition(0);
-    FThumbnailPass = false;
-    BtnStop->setEnabled(true);
-    ShowStatus("Extracting default icons");
-    ScanFolder(Encode(EdSelFolder->text()));
-}
-
-void TMainForm::ScanFolder(const std::string &folder) {
-    FScanning = true;
-    FStopRequested = false;
-    ListView->BeginUpdate();
-    try {
-        ListView->Clear();
-        ImageList1->Clear();
-        const bool foundRaw = ConvertRawFiles(folder);
-        if (FStopRequested || FRestartPending) {
-            // Stopped or superseded during the RAW pass: no listing; the completion step
-            // restarts when asked to.
-            ListView->Clear();
-            ExtractorDone();
-        } else {
-            ListFolder(foundRaw ? folder : Encode(EdSelFolder->text()));
-        }
-    } catch (...) {
-        ListView->EndUpdate();
-        FScanning = false;
-        throw;
-    }
-    ListView->EndUpdate();
-    FScanning = false;
-    if (!FRawFailures.empty())
-        PostMessageA(Handle(), WM_RAWFAILURES, 0, 0);
-}
-
-bool TMainForm::ConvertRawFiles(const std::string &folder) {
-    FRawFailures.clear();
-    TFileSearch search;
-    if (!search.FindFirst(JoinPath(folder, "*.CR2"), faHidden | faArchive))
-        return false;
-    do {
-        const std::string name = search.Current().Name;
-        if (ExtensionKey(name) != ".CR2")
-            continue;
-        ListView->AddItem(name, -1);
-        CurrentRawPath = JoinPath(folder, name);
-        CurrentFolder = folder;
-        CurrentFile = CurrentRawPath;
-        // One bad RAW file must not keep the folder from being listed: it gets no new
-        // thumbnail, and the failures are reported together once the listing has started.
-        try {
-            if (!thumbForm1)
-                throw Exception("The thumbnail creator is not available");
-            if (!convertraw()) {
-                FRawFailures.emplace_back(name, "no preview picture could be extracted");
-                continue;
-            }
-            thumbForm1->LoadButtonClick();
-            thumbForm1->CreateButtonClick();
-        } catch (const std::exception &e) {
-            FRawFailures.emplace_back(name, e.what());
-        }
-    } while (!FStopRequested && search.FindNext());
-    return true;
-}
-
-bool TMainForm::convertraw() {
-    return ExtractPreviewToTemp(CurrentRawPath, TempPreview::Scan);
-}
-
-void TMainForm::ListFolder(const std::string &folder) {
-    ListView->BeginUpdate();
-    ListView->Clear();
-    ImageList1->Clear();
-    TFileSearch search;
-    if (!search.FindFirst(JoinPath(folder, "*.*"), faHidden | faArchive)) {
-        ListView->EndUpdate();
-        ExtractorDone();
-        return;
-    }
-    do {
-        const std::string &name = search.Current().Name;
-        if (IsListed(name))
-            ListView->AddItem(name, -1);
-    } while (search.FindNext());
-    search.FindClose();
-    SetProgressMax(ListView->Count());
-
-    TThumbnailExtractorThread *extractor;
-    try {
-        extractor = new TThumbnailExtractorThread(FNotify, folder, ListView, ImageList1->Width(),
-                                                  ImageList1->Height(), unsigned(PixelFormatBits()),
-                                                  ExtractFlags());
-    } catch (...) {
-        ListView->EndUpdate();
-        throw;
-    }
-    FListUpdateOpen = true; // ended by WMIconsDone, or by ExtractorDone after a failed run
-    FExtractor = extractor;
-    extractor->OnTerminate = [this](TThread *) { ExtractorDone(); };
-    extractor->Resume();
-}
-
-void TMainForm::ExtractorDone() {
-    FExtractor = nullptr;
-    ShowCurrentFile("");
-    SetProgressPosition(0);
-    ShowStatus("Ready");
-    BtnStop->setEnabled(false);
-    if (FListUpdateOpen) {
-        FListUpdateOpen = false;
-        ListView->EndUpdate();
-    }
-    if (FRestartPending) {
-        FRestartPending = false;
-        PostMessageA(Handle(), WM_RESCAN, 0, 0);
-    }
-}
-
-void TMainForm::BtnStopClick() {
-    BtnStop->setEnabled(false);
-    if (FScanning) {
-        FStopRequested = true;
-        FRestartPending = false;
-    }
-    if (FExtractor) {
-        ShowStatus("Aborting. Please wait...");
-        FRestartPending = false;
-        FExtractor->Abort();
-    }
-}
-
-void TMainForm::ReportRawFailures() {
-    if (FRawFailures.empty())
-        return;
-    std::string text = "These RAW files got no new thumbnail:\n";
-    const std::size_t shown = std::min<std::size_t>(FRawFailures.size(), 20);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += "\n" + FRawFailures[i].first + ": " + FRawFailures[i].second;
-    if (FRawFailures.size() > shown)
-        text += "\n... and " + std::to_string(FRawFailures.size() - shown) + " more";
-    FRawFailures.clear();
-    MessageBoxA(Handle(), text, Application ? Application->Title() : "Pixavant",
-                MB_OK | MB_ICONWARNING);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -415,9 +202,6 @@ void TMainForm::WndProc(TMessage &message) {
         break;
     case WM_THUMB_ICONSDONE:
         WMIconsDone();
-        break;
-    case WM_RESCAN:
-        WMRescan();
         break;
     case WM_RAWFAILURES:
         ReportRawFailures();
@@ -456,10 +240,7 @@ void TMainForm::WMIconsDone() {
     ShowStatus("Extracting thumbnails");
     ShowCurrentFile("");
     SetProgressPosition(0);
-    if (FListUpdateOpen) {
-        FListUpdateOpen = false;
-        ListView->EndUpdate();
-    }
+    FScan.IconsDone();
 }
 
 void TMainForm::StepProgress(int itemIndex) {
@@ -498,11 +279,15 @@ std::string PictureForEntry(const std::string &path) {
 }
 
 void TMainForm::ListViewSelectItem(int item, bool) {
+    // A list cleared for a new scan loses its selection, but the user selected nothing.
+    if (FClearing)
+        return;
     const std::string caption = ListView->Caption(item);
-    const std::string path = JoinPath(Encode(EdSelFolder->text()), caption);
-    const std::string picture = PictureForEntry(path);
-    Label1->setText(Decode(picture));
-    SetCaption("Pixavant - " + (picture == path ? caption : ExtractFileName(picture)));
+    const std::string path = IncludeTrailingPathDelimiter(FSelFolder) + caption;
+    FSelectedPicture = PictureForEntry(path);
+    Label1->setText(Decode(FSelectedPicture));
+    SetCaption("Pixavant - " +
+               (FSelectedPicture == path ? caption : ExtractFileName(FSelectedPicture)));
 }
 
 void TMainForm::ListViewDblClick() {

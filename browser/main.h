@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,8 +20,10 @@
 #include "ExtractImageThread.h"
 #include "Forms.h"
 #include "ListView.h"
+#include "RawFailureLog.h"
+#include "ScanController.h"
 
-class QFileSystemModel;
+class TFolderTreeModel;
 class QFrame;
 class QAction;
 
@@ -29,9 +32,8 @@ constexpr UINT WM_THUMB_ICONSDONE = WM_USER + 104;    // 1128
 constexpr UINT WM_THUMB_USEIMAGE = WM_USER + 105;     // 1129
 constexpr UINT WM_THUMB_REPLACEIMAGE = WM_USER + 106; // 1130
 constexpr UINT WM_THUMB_ITEMSTARTED = WM_USER + 107;  // 1131
-constexpr UINT WM_RESCAN = WM_USER + 51;              // 1075
 
-class TMainForm : public TForm {
+class TMainForm : public TForm, private IScanView {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -43,7 +45,7 @@ public:
     QLabel *PnlCurFile;
     QProgressBar *ProgressBar1;
     QTreeView *explor;
-    QFileSystemModel *explorModel;
+    TFolderTreeModel *explorModel;
     TListView *ListView;
     QFrame *PnlTop;
     QWidget *CoolBar1;
@@ -79,15 +81,15 @@ public:
     // once every window exists.
     void OpenStartFolder();
 
+    // The folder of the scans, as bytes; EdSelFolder shows it readably.
+    const std::string &SelFolder() const { return FSelFolder; }
+    void SetSelFolder(const std::string &folder);
+
     // Folder scan.
     void explorChange();
     void BtnBrowseClick();
     void BtnRefreshClick();
     void BtnStopClick();
-    void StartScan();
-    void ScanFolder(const std::string &folder);
-    void ListFolder(const std::string &folder);
-    bool ConvertRawFiles(const std::string &folder);
     // Writes the current RAW file's preview to the temporary preview file; false when none
     // could be extracted (then no preview file exists).
     bool convertraw();
@@ -111,7 +113,6 @@ public:
     void WMAddImage(int item, TBitmap *bitmap);
     void WMReplaceImage(int item, TBitmap *bitmap);
     void WMIconsDone();
-    void WMRescan();
     void StepProgress(int itemIndex);
 
     // The progress bar's logical state (the bar itself cannot show a maximum of 0).
@@ -122,10 +123,13 @@ public:
 
     // State, for the window's own handlers and tests.
     bool ThumbnailPass() const { return FThumbnailPass; }
-    bool RestartPending() const { return FRestartPending; }
+    bool RestartPending() const { return FScan.RestartPending(); }
     TThumbnailExtractorThread *Extractor() const { return FExtractor; }
-    int ScanCount() const { return FScanCount; }
+    int ScanCount() const { return FScan.ScanCount(); }
+    const TScanController &Scan() const { return FScan; }
     const TThumbnailExtractorNotify &Notify() const { return FNotify; }
+
+    std::string SelectedPicture() const { return FSelectedPicture; }
 
 protected:
     void WndProc(TMessage &message) override;
@@ -133,23 +137,41 @@ protected:
 
 private:
     void BuildLayout();
-
+    void ClearList();
     void ReportRawFailures();
 
+    // The scan's side of the window.
+    void BeginListUpdate() override;
+    void EndListUpdate() override;
+    std::string FolderShown() const override { return FSelFolder; }
+    void ScanStarted(const std::string &folder) override;
+    std::vector<std::string> RawFiles(const std::string &folder) override;
+    void ConvertRawFile(const std::string &folder, const std::string &name) override;
+    void RawPassEnded(const std::string &folder, bool complete) override;
+    bool StartListing(const std::string &folder) override;
+    void AbortExtractor() override;
+    void ShowAborting() override;
+    void ScanEnded() override;
+    void Queue(std::function<void()> call) override;
+
     bool FThumbnailPass = false;
-    bool FRestartPending = false;
     TThumbnailExtractorNotify FNotify{};
     TThumbnailExtractorThread *FExtractor = nullptr;
-    // One scan at a time: set while ScanFolder runs (the RAW pass lets events in).
-    bool FScanning = false;
-    bool FStopRequested = false;
-    int FScanCount = 0;
-    // The list update the listing pass leaves open until the icons are done (or the run ends).
-    bool FListUpdateOpen = false;
+    TScanController FScan{*this};
+    std::string FSelFolder;
+    std::string FSelectedPicture;
+    // Set while the window clears its list: that deselection is no user's.
+    bool FClearing = false;
     int FProgressPosition = 0;
     int FProgressMax = 0;
-    // RAW files of the last pass that got no new thumbnail, with the reason.
+    // RAW files of the running pass that got no new thumbnail, with the reason; a read-only
+    // folder is one line for the folder.
     std::vector<std::pair<std::string, std::string>> FRawFailures;
+    std::size_t FRawFailedCount = 0;
+    std::vector<std::pair<std::string, std::string>> FBoxFailures;
+    TRawFailureLog FRawFailureLog;
+    // Shown in the current-file panel when the run ends.
+    std::string FRawNote;
 };
 
 constexpr UINT WM_RAWFAILURES = WM_USER + 52;

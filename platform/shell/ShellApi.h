@@ -191,8 +191,6 @@ inline void CoUninitialize() {}
 
 HRESULT SHGetMalloc(IMalloc **out);
 HRESULT SHGetDesktopFolder(IShellFolder **out);
-// Copies the path of the list into a MAX_PATH buffer; FALSE when it has none or it is longer.
-BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char *path);
 // The path the list names (empty for none).
 std::string PathFromIDList(LPCITEMIDLIST pidl);
 

@@ -179,14 +179,3 @@ std::string PathFromIDList(LPCITEMIDLIST pidl) {
         return std::string();
     return std::string(reinterpret_cast<const char *>(pidl) + 2, cb - 2);
 }
-
-BOOL SHGetPathFromIDListA(LPCITEMIDLIST pidl, char *path) {
-    if (!path)
-        return 0;
-    path[0] = 0;
-    const std::string p = PathFromIDList(pidl);
-    if (p.empty() || p.size() >= std::size_t(MAX_PATH))
-        return 0;
-    std::memcpy(path, p.c_str(), p.size() + 1);
-    return 1;
-}

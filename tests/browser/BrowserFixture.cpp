@@ -62,7 +62,7 @@ bool BrowserTest::Idle() const {
 }
 
 void BrowserTest::ScanAndWait(const std::string &folder) {
-    Main->EdSelFolder->setText(QString::fromStdString(folder));
+    Main->SetSelFolder(folder);
     Main->BtnRefreshClick();
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
     QCoreApplication::processEvents();

@@ -77,13 +77,39 @@ TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder) {
     testutil::WriteFile(home.file(".config/user-dirs.dirs"),
                         "XDG_DOCUMENTS_DIR=\"$HOME/My Docs\"\n");
 
-    Main->EdSelFolder->clear();
+    Main->SetSelFolder("");
     Main->ShowStartFolder();
     EXPECT_TRUE(Main->EdSelFolder->text().isEmpty()); // not there yet
 
     QDir().mkpath(QString::fromStdString(home.file("My Docs")));
     Main->ShowStartFolder();
     EXPECT_EQ(Main->EdSelFolder->text().toStdString(), home.file("My Docs"));
+
+    setenv("HOME", oldHome.c_str(), 1);
+    if (oldConfig)
+        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(BrowserTest, ADocumentsFolderLongerThanAWindowsPathIsTheStartFolder) {
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char *oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = oldConfig ? oldConfig : "";
+    testutil::TempDir home;
+    std::string docs = home.path();
+    while (docs.size() < 300)
+        docs += "/" + std::string(60, 'd');
+    QDir().mkpath(QString::fromStdString(docs));
+    setenv("HOME", home.path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home.file(".config").c_str(), 1);
+    QDir().mkpath(QString::fromStdString(home.file(".config")));
+    testutil::WriteFile(home.file(".config/user-dirs.dirs"),
+                        "XDG_DOCUMENTS_DIR=\"" + docs + "\"\n");
+
+    Main->SetSelFolder("");
+    Main->ShowStartFolder();
+    EXPECT_EQ(Main->SelFolder(), docs);
 
     setenv("HOME", oldHome.c_str(), 1);
     if (oldConfig)
@@ -164,7 +190,7 @@ TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath) {
     };
     for (const Row &row : rows) {
         Main->ListView->Clear();
-        Main->EdSelFolder->setText(row.folder);
+        Main->SetSelFolder(row.folder);
         Main->ListView->AddItem(row.caption);
         Main->ListView->SetItemIndex(0);
         EXPECT_EQ(Main->Label1->text().toStdString(), row.label) << row.caption;
@@ -173,7 +199,7 @@ TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath) {
 }
 
 TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues) {
-    Main->EdSelFolder->setText("/Pics");
+    Main->SetSelFolder("/Pics");
     Main->ListView->AddItem("one.jpg");
     Main->ListView->AddItem("two.CR2.JPG");
     Main->ListView->SetItemIndex(0);

@@ -1,0 +1,243 @@
+// The main window's side of the folder scan: the RAW pass's file step, the listing pass, the
+// extractor's start and end, Stop, Refresh and the folder dialog. The scan's state is the
+// controller's (ScanController.h).
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <unistd.h>
+
+#include "Application.h"
+#include "Dialogs.h"
+#include "Exceptions.h"
+#include "FileSystem.h"
+#include "RawPreview.h"
+#include "ShellApi.h"
+#include "ShellUi.h"
+#include "ThumbsMain.h"
+#include "main.h"
+
+namespace {
+
+const char *const ListedExtensions[] = {".PNG", ".WMF", ".TIF", ".GIF", ".BMP", ".JPG"};
+
+bool IsListed(const std::string &name) {
+    const std::string key = ExtensionKey(name);
+    for (const char *ext : ListedExtensions)
+        if (key == ext)
+            return true;
+    return false;
+}
+
+std::string JoinPath(const std::string &folder, const std::string &name) {
+    return IncludeTrailingPathDelimiter(folder) + name;
+}
+
+int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
+    if (data != 0 && message == BFFM_INITIALIZED)
+        SendMessageA(window, BFFM_SETSELECTIONA, 1, data);
+    return 0;
+}
+
+} // namespace
+
+const TColor MaskColorByPass[2] = {clWindow, clNone};
+
+void TMainForm::BtnBrowseClick() {
+    std::string path;
+    if (!BrowseForFolder(FSelFolder, path))
+        return;
+    SetSelFolder(path);
+    // Selecting the folder in the tree scans it (once), like any other tree selection.
+    SetTreePath(path);
+}
+
+bool TMainForm::BrowseForFolder(const std::string &initial, std::string &path) {
+    ComPtr<IMalloc> malloc;
+    if (FAILED(SHGetMalloc(malloc.Put())))
+        return false;
+    char *buffer = static_cast<char *>(malloc->Alloc(MAX_PATH));
+    if (!buffer)
+        return false;
+    buffer[0] = 0;
+    BROWSEINFOA info{};
+    info.hwndOwner = MainForm ? MainForm->Handle() : 0;
+    info.pszDisplayName = buffer;
+    if (!initial.empty()) {
+        info.lpfn = BrowseCallback;
+        info.lParam = reinterpret_cast<LPARAM>(initial.c_str());
+    }
+    info.lpszTitle = "Choose a folder to view its content in Thumbnail Mode.";
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST pidl = SHBrowseForFolderA(&info);
+    const bool chosen = pidl != nullptr;
+    if (chosen) {
+        path = PathFromIDList(pidl);
+        malloc->Free(pidl);
+    }
+    malloc->Free(buffer);
+    return chosen;
+}
+
+void TMainForm::BtnRefreshClick() {
+    FScan.Refresh();
+}
+
+void TMainForm::BtnStopClick() {
+    BtnStop->setEnabled(false);
+    FScan.Stop();
+}
+
+void TMainForm::ClearList() {
+    FClearing = true;
+    ListView->Clear();
+    FClearing = false;
+    ImageList1->Clear();
+}
+
+void TMainForm::BeginListUpdate() {
+    ListView->BeginUpdate();
+}
+
+void TMainForm::EndListUpdate() {
+    ListView->EndUpdate();
+}
+
+void TMainForm::Queue(std::function<void()> call) {
+    QTimer::singleShot(0, this, std::move(call));
+}
+
+void TMainForm::ScanStarted(const std::string &) {
+    SetProgressPosition(0);
+    FThumbnailPass = false;
+    BtnStop->setEnabled(true);
+    ShowStatus("Extracting default icons");
+    FRawNote.clear();
+    FRawFailures.clear();
+    FRawFailedCount = 0;
+    ClearList();
+}
+
+std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {
+    std::vector<std::string> names;
+    TFileSearch search;
+    if (search.FindFirst(JoinPath(folder, "*.CR2"), faHidden | faArchive)) {
+        do {
+            if (ExtensionKey(search.Current().Name) == ".CR2")
+                names.push_back(search.Current().Name);
+        } while (search.FindNext());
+    }
+    // A camera card or another read-only folder takes no thumbnail file: one line for the
+    // folder says so, not one per RAW file.
+    if (!names.empty() && ::access(folder.c_str(), W_OK) != 0) {
+        FRawFailures.emplace_back(folder, "the folder is read-only, so no thumbnail file can be "
+                                          "written beside its RAW files");
+        FRawFailedCount = names.size();
+        names.clear();
+    }
+    return names;
+}
+
+void TMainForm::ConvertRawFile(const std::string &folder, const std::string &name) {
+    ListView->AddItem(name, -1);
+    CurrentRawPath = JoinPath(folder, name);
+    CurrentFolder = folder;
+    CurrentFile = CurrentRawPath;
+    // One bad RAW file must not keep the folder from being listed: it gets no new thumbnail,
+    // and the failures are reported together after the pass.
+    try {
+        if (!thumbForm1)
+            throw Exception("The thumbnail creator is not available");
+        if (!convertraw()) {
+            FRawFailures.emplace_back(name, "no preview picture could be extracted");
+            ++FRawFailedCount;
+            return;
+        }
+        thumbForm1->LoadButtonClick();
+        thumbForm1->CreateButtonClick();
+    } catch (const std::exception &e) {
+        FRawFailures.emplace_back(name, e.what());
+        ++FRawFailedCount;
+    }
+}
+
+bool TMainForm::convertraw() {
+    return ExtractPreviewToTemp(CurrentRawPath, TempPreview::Scan);
+}
+
+void TMainForm::RawPassEnded(const std::string &folder, bool complete) {
+    // A pass cut short knows only part of the folder's failures; the next full one reports.
+    if (!complete || FRawFailures.empty()) {
+        FRawFailures.clear();
+        if (!complete)
+            ClearList(); // the pass's stand-in items; nothing is listed
+        return;
+    }
+    std::vector<std::string> names;
+    for (const auto &failure : FRawFailures)
+        names.push_back(failure.first);
+    if (FRawFailureLog.FirstTime(folder, names)) {
+        FBoxFailures = std::move(FRawFailures);
+        PostMessageA(Handle(), WM_RAWFAILURES, 0, 0);
+    } else {
+        FRawNote = NoNewThumbnailText(FRawFailedCount);
+    }
+    FRawFailures.clear();
+}
+
+bool TMainForm::StartListing(const std::string &folder) {
+    ClearList();
+    TFileSearch search;
+    if (!search.FindFirst(JoinPath(folder, "*.*"), faHidden | faArchive))
+        return false;
+    do {
+        const std::string &name = search.Current().Name;
+        if (IsListed(name))
+            ListView->AddItem(name, -1);
+    } while (search.FindNext());
+    search.FindClose();
+    SetProgressMax(ListView->Count());
+
+    auto *extractor = new TThumbnailExtractorThread(FNotify, folder, ListView, ImageList1->Width(),
+                                                    ImageList1->Height(),
+                                                    unsigned(PixelFormatBits()), ExtractFlags());
+    FExtractor = extractor;
+    extractor->SetOnTerminate(this, [this](TThread *) { ExtractorDone(); });
+    extractor->Resume();
+    return true;
+}
+
+void TMainForm::AbortExtractor() {
+    if (FExtractor)
+        FExtractor->Abort();
+}
+
+void TMainForm::ShowAborting() {
+    ShowStatus("Aborting. Please wait...");
+}
+
+void TMainForm::ExtractorDone() {
+    FExtractor = nullptr;
+    FScan.ExtractorEnded();
+}
+
+void TMainForm::ScanEnded() {
+    ShowCurrentFile(FRawNote);
+    SetProgressPosition(0);
+    ShowStatus("Ready");
+    BtnStop->setEnabled(false);
+}
+
+void TMainForm::ReportRawFailures() {
+    if (FBoxFailures.empty())
+        return;
+    std::string text = "These RAW files got no new thumbnail:\n";
+    const std::size_t shown = std::min<std::size_t>(FBoxFailures.size(), 20);
+    for (std::size_t i = 0; i < shown; ++i)
+        text += "\n" + FBoxFailures[i].first + ": " + FBoxFailures[i].second;
+    if (FBoxFailures.size() > shown)
+        text += "\n... and " + std::to_string(FBoxFailures.size() - shown) + " more";
+    FBoxFailures.clear();
+    MessageBoxA(Handle(), text, Application ? Application->Title() : "Pixavant",
+                MB_OK | MB_ICONWARNING);
+}
