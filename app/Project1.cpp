@@ -27,6 +27,7 @@ int main(int argc, char **argv) {
     auto *main = MainForm = new TMainForm;
     app.SetMainForm(main);
     auto *view = viewForm = new TviewForm;
+    view->SetBrowser(main);
     auto *full = fullform = new Tfullform;
     auto *thumbs = thumbForm1 = new TthumbForm1;
     auto *about = Aboutform = new TAboutform;

@@ -294,6 +294,22 @@ void TMainForm::ListViewDblClick() {
     Button1Click();
 }
 
+int TMainForm::SelectedEntry() const {
+    return ListView->ItemIndex();
+}
+
+int TMainForm::EntryCount() const {
+    return ListView->Count();
+}
+
+std::string TMainForm::EntryCaption(int index) const {
+    return ListView->Caption(index);
+}
+
+void TMainForm::SelectEntry(int index) {
+    ListView->SetItemIndex(index);
+}
+
 void TMainForm::Button1Click() {
     // Nothing to open without a selected entry.
     if (ListView->ItemIndex() < 0 || !viewForm)

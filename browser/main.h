@@ -22,6 +22,7 @@
 #include "ListView.h"
 #include "RawFailureLog.h"
 #include "ScanController.h"
+#include "ViewerBrowser.h"
 
 class TFolderTreeModel;
 class QFrame;
@@ -33,7 +34,7 @@ constexpr UINT WM_THUMB_USEIMAGE = WM_USER + 105;     // 1129
 constexpr UINT WM_THUMB_REPLACEIMAGE = WM_USER + 106; // 1130
 constexpr UINT WM_THUMB_ITEMSTARTED = WM_USER + 107;  // 1131
 
-class TMainForm : public TForm, private IScanView {
+class TMainForm : public TForm, public IViewerBrowser, private IScanView {
     Q_OBJECT
 public:
     explicit TMainForm(QWidget *parent = nullptr);
@@ -129,7 +130,12 @@ public:
     const TScanController &Scan() const { return FScan; }
     const TThumbnailExtractorNotify &Notify() const { return FNotify; }
 
-    std::string SelectedPicture() const { return FSelectedPicture; }
+    // What the viewer shares.
+    int SelectedEntry() const override;
+    int EntryCount() const override;
+    std::string EntryCaption(int index) const override;
+    void SelectEntry(int index) override;
+    std::string SelectedPicture() const override { return FSelectedPicture; }
 
 protected:
     void WndProc(TMessage &message) override;

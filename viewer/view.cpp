@@ -21,7 +21,6 @@
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
 #include "fullscreen.h"
-#include "main.h"
 
 TviewForm *viewForm = nullptr;
 std::string ViewerRawPath;
@@ -30,10 +29,6 @@ namespace {
 
 QString Decode(const std::string &s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
-}
-
-std::string Encode(const QString &s) {
-    return QFile::encodeName(s).toStdString();
 }
 
 constexpr int GlyphSize = 17;
@@ -278,15 +273,16 @@ void TviewForm::FormCreate() {
 // Opening
 
 void TviewForm::BtnBrowseClick() {
-    if (!MainForm)
+    if (!FBrowser)
         return;
-    const int index = MainForm->ListView->ItemIndex();
+    const int index = FBrowser->SelectedEntry();
     if (index < 0)
         return;
-    const std::string path = Encode(MainForm->Label1->text());
+    // The path as bytes: a name that is not UTF-8 still names its file.
+    const std::string path = FBrowser->SelectedPicture();
     if (path.empty())
         return;
-    SetCaption("Pixavant - " + MainForm->ListView->Caption(index));
+    SetCaption("Pixavant - " + FBrowser->EntryCaption(index));
     Edit1->setText(Decode(path));
     Label1->setText(Decode(ExtractFileName(path)));
     Memo1->setPlainText(QStringLiteral("Extracting..."));
@@ -449,22 +445,21 @@ void TviewForm::SpeedButton5Click() {
 // Next and Previous
 
 void TviewForm::OpenEntry(int index) {
-    TListView *list = MainForm->ListView;
-    list->SetItemIndex(index);
-    const std::string path =
-        IncludeTrailingPathDelimiter(Encode(MainForm->EdSelFolder->text())) + list->Caption(index);
-    MainForm->Label1->setText(Decode(PictureForEntry(path)));
+    // Selecting the entry makes the browser record the picture it stands for (a RAW file's
+    // thumbnail entry leads to the RAW file).
+    FBrowser->SelectEntry(index);
     BtnBrowseClick();
 }
 
 void TviewForm::Step(int delta) {
-    // Nothing to step from without a selected entry.
-    if (!MainForm)
+    if (!FBrowser)
         return;
-    const int count = MainForm->ListView->Count();
-    const int index = MainForm->ListView->ItemIndex();
-    if (count == 0 || index < 0)
+    const int count = FBrowser->EntryCount();
+    if (count == 0)
         return;
+    const int index = FBrowser->SelectedEntry();
+    if (index < 0)
+        return;                                 // nothing to step from
     OpenEntry((index + delta + count) % count); // wraps around at both ends
 }
 

@@ -17,6 +17,7 @@
 
 #include "Forms.h"
 #include "RotImg.h"
+#include "ViewerBrowser.h"
 
 // Posted by the viewer to itself, so the shell is asked for a picture only once the window
 // is on the screen and its picture control has its final size.
@@ -66,7 +67,9 @@ public:
     QCheckBox *CheckBox5;
 
     void FormCreate();
-    // Opens the picture the main window's Label1 names. Does nothing when no list entry is
+    // The browser window whose list and selected picture the viewer shows.
+    void SetBrowser(IViewerBrowser *browser) { FBrowser = browser; }
+    // Opens the selected picture of the browser's list. Does nothing when no entry is
     // selected.
     void BtnBrowseClick();
     // Writes the preview of ViewerRawPath to the viewer's temporary preview file; false when
@@ -97,6 +100,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    IViewerBrowser *FBrowser = nullptr;
     void BuildLayout();
     void WMShowThumbnail();
     // Selects index in the main window's list and opens the picture that entry stands for.

@@ -104,6 +104,7 @@ protected:
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
         Full = std::make_unique<Tfullform>();
+        View->SetBrowser(Main.get());
         ASSERT_EQ(viewForm, View.get());
         ASSERT_EQ(fullform, Full.get());
     }
@@ -120,7 +121,7 @@ protected:
 
     // Fills the main window's list as a scan of Folder would, each entry an existing file.
     void List(const std::vector<std::string> &names) {
-        Main->EdSelFolder->setText(QFile::decodeName(QByteArray::fromStdString(Folder.path())));
+        Main->SetSelFolder(Folder.path());
         Main->ListView->Clear();
         for (const std::string &name : names) {
             if (!testutil::FileExists(Folder.file(name)))
