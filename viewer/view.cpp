@@ -458,8 +458,11 @@ void TviewForm::Step(int delta) {
     if (count == 0)
         return;
     const int index = FBrowser->SelectedEntry();
-    if (index < 0)
-        return;                                 // nothing to step from
+    if (index < 0) {
+        // With no selection Next begins at the first entry, Previous at the last.
+        OpenEntry(delta > 0 ? 0 : count - 1);
+        return;
+    }
     OpenEntry((index + delta + count) % count); // wraps around at both ends
 }
 

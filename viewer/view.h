@@ -84,7 +84,8 @@ public:
     void SpeedButton4Click();
     void Button1Click();
     void SpeedButton5Click();
-    // Next and Previous wrap around; with no selection or an empty list they do nothing.
+    // Next and Previous wrap around; with no selection Next opens the first entry and Previous
+    // the last; with an empty list they do nothing.
     void Button2Click();
     void SpeedButton1Click();
     void Button3Click();

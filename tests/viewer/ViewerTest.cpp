@@ -369,21 +369,32 @@ TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList) {
     EXPECT_EQ(Label1(), Folder.file("only.png"));
     EXPECT_EQ(FScript.Requests.size(), asked + 2);
 
-    // Without a selection nothing opens or moves.
+    // Without a selection Next opens the first entry and Previous the last.
+    List({"a.png", "b.png", "c.png"});
     Main->ListView->SetItemIndex(-1);
     View->Button2Click();
+    Settle();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(FScript.Requests.back().Path, Folder.file("a.png"));
+    Main->ListView->SetItemIndex(-1);
     View->Button3Click();
+    Settle();
+    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+    EXPECT_EQ(FScript.Requests.back().Path, Folder.file("c.png"));
+
+    // Opening without a selection opens nothing.
+    const std::size_t steps = FScript.Requests.size();
+    Main->ListView->SetItemIndex(-1);
     View->BtnBrowseClick();
     Settle();
-    EXPECT_EQ(Main->ListView->ItemIndex(), -1);
-    EXPECT_EQ(FScript.Requests.size(), asked + 2);
+    EXPECT_EQ(FScript.Requests.size(), steps);
 
     Main->ListView->Clear();
     View->Button2Click();
     View->Button3Click();
     Main->Button1Click();
     Settle();
-    EXPECT_EQ(FScript.Requests.size(), asked + 2);
+    EXPECT_EQ(FScript.Requests.size(), steps);
     EXPECT_TRUE(Boxes.empty());
 }
 
