@@ -94,9 +94,10 @@ protected:
         }
     }
 
-    TThumbnailExtractorThread *Make(unsigned flags = 0) {
-        Thread =
-            new TThumbnailExtractorThread(FNotify, Dir.path() + "/", &List, 120, 120, 32, flags);
+    TThumbnailExtractorThread *Make(unsigned flags = 0, int width = 120, int height = 120,
+                                    unsigned depth = 32) {
+        Thread = new TThumbnailExtractorThread(FNotify, Dir.path() + "/", &List, width, height,
+                                               depth, flags);
         Thread->OnTerminate = [this](TThread *) {
             Ended = true;
             Thread = nullptr;
@@ -186,6 +187,21 @@ TEST_F(ExtractorRun, DistinctIconsEachGetTheirOwnImage) {
                                    Started(2), Use(2, 0),  Done(),     Started(0),
                                    Add(0),     Started(1), Started(2), Replace(2)};
     EXPECT_EQ(Messages, want) << Show(Messages);
+}
+
+TEST_F(ExtractorRun, AsksEveryExtractorForItsSizeDepthAndFlags) {
+    Items({"a.jpg", "b.jpg"});
+    Make(IEIFLAG_QUALITY | IEIFLAG_SCREEN, 96, 64, 24)->Resume();
+    Wait();
+    const auto made = Fakes.Extractors();
+    ASSERT_EQ(made.size(), 2u);
+    for (const auto &fake : made) {
+        const auto asked = fake->Asked();
+        EXPECT_EQ(asked.Size, QSize(96, 64));
+        EXPECT_EQ(asked.Depth, 24u);
+        // The asynchronous flag is the thread's own addition.
+        EXPECT_EQ(asked.Flags, DWORD(IEIFLAG_QUALITY | IEIFLAG_SCREEN | IEIFLAG_ASYNC));
+    }
 }
 
 TEST_F(ExtractorRun, EmptyListPostsOnlyIconsDone) {

@@ -45,7 +45,14 @@ public:
         AddRef();
         return S_OK;
     }
-    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *, DWORD, DWORD *flags) override {
+    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *size, DWORD depth,
+                        DWORD *flags) override {
+        {
+            std::lock_guard lock(FMutex);
+            AskedSize = size ? QSize(int(size->cx), int(size->cy)) : QSize();
+            AskedDepth = depth;
+            AskedFlags = *flags;
+        }
         const bool async = *flags & IEIFLAG_ASYNC;
         *flags |= FB.ReturnFlags;
         return async ? E_PENDING : S_OK;
@@ -81,11 +88,23 @@ public:
     HRESULT Resume() override { return E_NOTIMPL; }
     ULONG IsRunning() override { return 0; }
 
+    // What the thread asked for: size, colour depth and flags.
+    struct TAsked {
+        QSize Size;
+        DWORD Depth, Flags;
+    };
+    TAsked Asked() {
+        std::lock_guard lock(FMutex);
+        return {AskedSize, AskedDepth, AskedFlags};
+    }
+
     std::atomic<bool> Killed{false};
     std::atomic<bool> Started{false};
 
 private:
     FakeBehaviour FB;
+    QSize AskedSize;
+    DWORD AskedDepth = 0, AskedFlags = 0;
     std::mutex FMutex;
     std::condition_variable FKilledCv;
 };
