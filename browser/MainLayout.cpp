@@ -132,6 +132,7 @@ void TMainForm::BuildLayout() {
     explor->setRootIsDecorated(false); // no button at the root
     explor->setContextMenuPolicy(Qt::PreventContextMenu);
     explor->setMinimumWidth(100);
+    explor->expand(explorModel->index(0, 0)); // the root has no button, so it stays open
     // The scan starts from a later turn of the event loop, never inside the tree's own
     // handler: the tree shows the new selection first, and a scan in progress sees the change.
     connect(explor->selectionModel(), &QItemSelectionModel::currentChanged, this,

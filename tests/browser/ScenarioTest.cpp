@@ -224,6 +224,7 @@ TEST_F(ScenarioTest, ANewScanLeavesThePicturePathAndCaptionAlone) {
 
 TEST_F(ScenarioTest, TheTreeIsSetUpAndBringsTheStartFolderIntoView) {
     EXPECT_FALSE(Main->explor->rootIsDecorated());
+    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->index(0, 0)));
     testutil::TempDir root;
     std::string deep = root.path();
     for (int i = 0; i < 12; ++i)
