@@ -250,7 +250,7 @@ TEST_F(ScenarioTest, TheTreeIsSetUpAndBringsTheStartFolderIntoView) {
     EXPECT_EQ(Main->explorModel->rowCount(index), rows);
 }
 
-TEST_F(ScenarioTest, ClosingDuringARunWaitsForTheExtractor) {
+TEST_F(ScenarioTest, ClosingTheWindowDuringARunLeavesNothingToReachIt) {
     testutil::TempDir dir;
     for (int i = 0; i < 40; ++i)
         testutil::WriteFile(dir.file("f" + std::to_string(i) + ".png"), "x");
