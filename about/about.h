@@ -27,17 +27,21 @@ public:
     QLabel *Label11;
     QLabel *Label12;
     QLabel *Label13;
-    QPushButton *SpeedButton2;
+    QPushButton *SpeedButton2 = nullptr; // made last: the layout waits for it
 
     void FormShow();
     void Label8Click();
     void SpeedButton2Click();
+    // Places the controls at their designed places, moved down and the frames grown only as
+    // far as the current font needs for every text to fit.
+    void FitTexts();
 
     // The maker's web site: a bare host name, as the link opens it.
     static constexpr const char *WebAddress = "pixavant.example.org";
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
