@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QFile>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -57,6 +58,7 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent) {
     SpeedButton2 = new QPushButton(QStringLiteral("OK"), GroupBox2);
     SpeedButton2->setFlat(true);
     SpeedButton2->setCursor(Qt::PointingHandCursor);
+    SpeedButton2->setToolTip(tr("Close (Escape, Return)"));
     connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
 
     setFont(DefaultGuiFont()); // lays the window out through FitTexts
@@ -143,6 +145,18 @@ void TAboutform::showEvent(QShowEvent *event) {
     if (QWidget *main = Application ? Application->MainForm() : nullptr; main && main != this)
         move(main->geometry().center() - rect().center());
     FormShow();
+}
+
+void TAboutform::keyPressEvent(QKeyEvent *event) {
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        SpeedButton2Click();
+        break;
+    default:
+        TForm::keyPressEvent(event);
+    }
 }
 
 void TAboutform::FormShow() {

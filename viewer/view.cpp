@@ -78,6 +78,8 @@ QToolButton *MakeSpeedButton(QWidget *parent, const QIcon &glyph, const char *hi
     button->setIconSize(QSize(GlyphSize, GlyphSize));
     button->setCursor(Qt::PointingHandCursor);
     button->setToolTip(QString::fromUtf8(hint));
+    // The glyph is all a sighted user sees; a screen reader says the hint.
+    button->setAccessibleName(QString::fromUtf8(hint));
     // The arrow keys step through the pictures, so no button may take the focus from the
     // window.
     button->setFocusPolicy(Qt::NoFocus);
@@ -187,6 +189,22 @@ void TviewForm::BuildLayout() {
     connect(SpeedButton4, &QToolButton::clicked, this, [this] { SpeedButton4Click(); });
     connect(SpeedButton5, &QToolButton::clicked, this, [this] { SpeedButton5Click(); });
     outer->addWidget(Panel1);
+
+    // The keys users of other picture viewers know; Left and Right step as well.
+    BindKeys(SpeedButton5, {QKeySequence(Qt::CTRL | Qt::Key_L), QKeySequence(Qt::Key_BracketLeft)},
+             [this] { SpeedButton5Click(); });
+    BindKeys(SpeedButton4, {QKeySequence(Qt::CTRL | Qt::Key_R), QKeySequence(Qt::Key_BracketRight)},
+             [this] { SpeedButton4Click(); });
+    BindKeys(
+        SpeedButton1,
+        {QKeySequence(Qt::Key_Space), QKeySequence(Qt::Key_PageDown), QKeySequence(Qt::Key_Right)},
+        [this] { SpeedButton1Click(); });
+    BindKeys(
+        SpeedButton2,
+        {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_PageUp), QKeySequence(Qt::Key_Left)},
+        [this] { SpeedButton2Click(); });
+    BindKeys(SpeedButton3, {QKeySequence(Qt::Key_F5)}, [this] { SpeedButton3Click(); });
+    BindKeys(nullptr, {QKeySequence(Qt::Key_Escape)}, [this] { Close(); });
 
     // White margins of 20 pixels on the left, right and bottom around the picture panel.
     auto *margins = new QWidget(this);
@@ -482,17 +500,28 @@ void TviewForm::SpeedButton2Click() {
     Button3Click();
 }
 
-void TviewForm::keyPressEvent(QKeyEvent *event) {
-    switch (event->key()) {
-    case Qt::Key_Left:
-        Button3Click();
-        break;
-    case Qt::Key_Right:
-        Button2Click();
-        break;
-    default:
-        TForm::keyPressEvent(event);
+void TviewForm::BindKeys(QToolButton *button, const QList<QKeySequence> &keys,
+                         std::function<void()> run) {
+    if (button) {
+        QStringList names;
+        for (const QKeySequence &key : keys)
+            names << key.toString(QKeySequence::NativeText);
+        button->setToolTip(button->toolTip() + QStringLiteral(" (") + names.join(", ") + ")");
     }
+    FKeys.push_back({keys, std::move(run)});
+}
+
+void TviewForm::keyPressEvent(QKeyEvent *event) {
+    // The keypad's Enter and a keyboard layout's level switch do not make another key.
+    const Qt::KeyboardModifiers modifiers =
+        event->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
+    const QKeySequence pressed(QKeyCombination(modifiers, Qt::Key(event->key())));
+    for (const TKeyBinding &binding : FKeys)
+        if (binding.Keys.contains(pressed)) {
+            binding.Run();
+            return;
+        }
+    TForm::keyPressEvent(event);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -13,7 +13,11 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QKeySequence>
+
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "Forms.h"
 #include "RotImg.h"
@@ -103,6 +107,8 @@ protected:
 private:
     IViewerBrowser *FBrowser = nullptr;
     void BuildLayout();
+    // Binds keys to a command; a button that runs the same command shows them in its hint.
+    void BindKeys(QToolButton *button, const QList<QKeySequence> &keys, std::function<void()> run);
     void WMShowThumbnail();
     // Selects index in the main window's list and opens the picture that entry stands for.
     void OpenEntry(int index);
@@ -118,6 +124,12 @@ private:
     std::string FShellPath;
     QSize FShellSize;
     bool FShellThumbnailPending = false;
+
+    struct TKeyBinding {
+        QList<QKeySequence> Keys;
+        std::function<void()> Run;
+    };
+    std::vector<TKeyBinding> FKeys;
 };
 
 extern TviewForm *viewForm;

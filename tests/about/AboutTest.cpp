@@ -1,6 +1,8 @@
 // The About window reads the registered owner and organisation every time it is shown.
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <map>
 #include <optional>
 
@@ -123,4 +125,16 @@ TEST(About, EveryTextFitsItsFrameAtTheDefaultFontAndALargerOne) {
     large.setPixelSize(20);
     about.setFont(large);
     ExpectTextsFit(about, "20-pixel font");
+}
+
+TEST(About, EscapeOrReturnClosesIt) {
+    FakeRegistry registry;
+    TAboutform about;
+    for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+        about.Show();
+        ASSERT_TRUE(about.isVisible());
+        QTest::keyClick(&about, key);
+        EXPECT_FALSE(about.isVisible()) << QTest::toString(key);
+    }
+    EXPECT_EQ(about.SpeedButton2->toolTip().toStdString(), "Close (Escape, Return)");
 }

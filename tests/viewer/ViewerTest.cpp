@@ -426,6 +426,55 @@ TEST_F(ViewerTest, TurnsAccumulateAndOpeningResetsThem) {
     EXPECT_EQ(View->RImage1->Angle(), 0);
 }
 
+TEST_F(ViewerTest, KeysStepTurnStartTheShowAndCloseAndTheButtonsNameThem) {
+    List({"a.png", "b.png", "c.png"});
+    Open(1);
+    const struct {
+        Qt::Key Key;
+        Qt::KeyboardModifiers Modifiers;
+        int Index; // list entry afterwards
+        int Angle; // turn afterwards
+    } rows[] = {
+        {Qt::Key_Space, Qt::NoModifier, 2, 0},     {Qt::Key_PageDown, Qt::NoModifier, 0, 0},
+        {Qt::Key_Backspace, Qt::NoModifier, 2, 0}, {Qt::Key_PageUp, Qt::NoModifier, 1, 0},
+        {Qt::Key_L, Qt::ControlModifier, 1, 90},   {Qt::Key_BracketLeft, Qt::NoModifier, 1, 180},
+        {Qt::Key_R, Qt::ControlModifier, 1, 90},   {Qt::Key_BracketRight, Qt::NoModifier, 1, 0},
+        {Qt::Key_L, Qt::NoModifier, 1, 0}, // plain letters are not turns
+        {Qt::Key_Right, Qt::NoModifier, 2, 0},     {Qt::Key_Left, Qt::NoModifier, 1, 0},
+    };
+    for (const auto &row : rows) {
+        QTest::keyClick(View.get(), row.Key, row.Modifiers);
+        EXPECT_EQ(Main->ListView->ItemIndex(), row.Index) << QTest::toString(row.Key);
+        EXPECT_EQ(View->RImage1->Angle(), row.Angle) << QTest::toString(row.Key);
+    }
+
+    QTest::keyClick(View.get(), Qt::Key_F5);
+    EXPECT_TRUE(Full->isVisible());
+    EXPECT_TRUE(View->Timer1->isActive());
+    QTest::keyClick(Full.get(), Qt::Key_Escape);
+    EXPECT_FALSE(View->Timer1->isActive());
+    ASSERT_TRUE(View->isVisible());
+    QTest::keyClick(View.get(), Qt::Key_Escape);
+    EXPECT_FALSE(View->isVisible());
+
+    // Each button names its keys in its hint; the glyph-only buttons have spoken names.
+    const struct {
+        QToolButton *Button;
+        const char *Name;
+        const char *Hint;
+    } buttons[] = {
+        {View->SpeedButton5, "Rotate Counter Clockwise", "Rotate Counter Clockwise (Ctrl+L, [)"},
+        {View->SpeedButton4, "Rotate Clockwise", "Rotate Clockwise (Ctrl+R, ])"},
+        {View->SpeedButton2, "Previous Image", "Previous Image (Backspace, PgUp, Left)"},
+        {View->SpeedButton1, "Next Image", "Next Image (Space, PgDown, Right)"},
+        {View->SpeedButton3, "Slideshow", "Slideshow (F5)"},
+    };
+    for (const auto &b : buttons) {
+        EXPECT_EQ(b.Button->accessibleName().toStdString(), b.Name);
+        EXPECT_EQ(b.Button->toolTip().toStdString(), b.Hint);
+    }
+}
+
 TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
     List({"a.png", "b.png", "c.png"});
     Open(0);
