@@ -242,11 +242,17 @@ void TBitmap::Draw(QPainter &painter, const QRect &dest) const {
         return;
     // The picture is cached at the size it is drawn, sampled nearest-neighbour: a large
     // picture shown smaller costs memory for what is seen only, and repeated paints reuse it.
-    if (FDrawCacheGeneration != FGeneration || FDrawCache.size() != dest.size()) {
-        QImage img = dest.size() == FImage.size()
+    // On a screen with several device pixels per logical one, that size is counted in device
+    // pixels, so the picture keeps its own detail.
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QSize deviceSize = (QSizeF(dest.size()) * ratio).toSize();
+    if (FDrawCacheGeneration != FGeneration || FDrawCache.size() != deviceSize ||
+        FDrawCache.devicePixelRatio() != ratio) {
+        QImage img = deviceSize == FImage.size()
                          ? FImage.convertToFormat(QImage::Format_ARGB32)
-                         : FImage.scaled(dest.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                         : FImage.scaled(deviceSize, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                                .convertToFormat(QImage::Format_ARGB32);
+        img.setDevicePixelRatio(ratio);
         // The fourth byte of a pixel is not alpha: make every pixel opaque, and key out the
         // transparent colour when drawing transparently.
         const QRgb key = QRgb(ToQRgb(TransparentColor() & 0x00FFFFFF)) & 0x00FFFFFFu;

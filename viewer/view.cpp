@@ -379,8 +379,11 @@ void TviewForm::ShowShellThumbnail(const std::string &path) {
     std::unique_ptr<TBitmap> bitmap;
     if (GetExtractImageForFile(path, extractor)) {
         ComPtr<IRunnableTask> task;
-        if (GetThumbnailBitmap(extractor.Get(), RImage1->width(), RImage1->height(), depth, flags,
-                               task, bitmap)) {
+        // Rendered at the screen's device pixels: on a 2x screen a picture of the control's
+        // logical size would be half the resolution, blown up.
+        const QSize pixels = ShellRequestSize();
+        if (GetThumbnailBitmap(extractor.Get(), pixels.width(), pixels.height(), depth, flags, task,
+                               bitmap)) {
             RImage1->Picture().SetGraphic(bitmap.get());
             if (fullform)
                 fullform->RImage2->Picture().SetGraphic(bitmap.get());
@@ -401,6 +404,10 @@ void TviewForm::ShowShellThumbnail(const std::string &path) {
         }
     }
     ShowDefaultIcon(path);
+}
+
+QSize TviewForm::ShellRequestSize() const {
+    return (QSizeF(RImage1->size()) * RImage1->devicePixelRatioF()).toSize();
 }
 
 void TviewForm::ShowDefaultIcon(const std::string &path) {

@@ -80,6 +80,8 @@ public:
     // the file has none (then no preview file exists).
     bool BikinRaw();
     void ShowShellThumbnail(const std::string &path);
+    // The picture control's size in device pixels, the size the shell renders for.
+    QSize ShellRequestSize() const;
     unsigned ExtractFlags() const;
     int PixelFormatBits() const;
     void CheckBox1Click(QCheckBox *sender);

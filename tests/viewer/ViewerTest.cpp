@@ -30,6 +30,7 @@ struct TShellScript {
     DWORD ReturnedFlags = 0; // added to the flags GetLocation hands back
     bool ExtractFails = false;
     QColor Fill = Qt::darkGreen;
+    bool Stripes = false; // one-pixel columns of Fill and blue instead of a plain fill
 
     struct TRequest {
         std::string Path;
@@ -66,6 +67,10 @@ public:
             return E_FAIL;
         *bitmap = new QImage(FSize, QImage::Format_RGB32);
         (*bitmap)->fill(Script->Fill);
+        if (Script->Stripes)
+            for (int y = 0; y < FSize.height(); ++y)
+                for (int x = 1; x < FSize.width(); x += 2)
+                    (*bitmap)->setPixelColor(x, y, Qt::blue);
         return S_OK;
     }
 
@@ -301,6 +306,37 @@ TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize) {
     EXPECT_EQ(FScript.Requests.back().Width, View->RImage1->width());
     View->CheckBox3->click();
     EXPECT_FALSE(View->CheckBox1->isChecked());
+}
+
+// Also run with QT_SCALE_FACTOR=2 (its own ctest entry): there the picture must be rendered
+// and drawn at twice the control's logical size.
+TEST_F(ViewerTest, ShellPictureIsRenderedAndDrawnAtTheScreensDevicePixels) {
+    FScript.Stripes = true;
+    List({"stripes.png"});
+    Main->ListView->SetItemIndex(0);
+    View->BtnBrowseClick();
+    View->Show();
+    const qreal ratio = View->devicePixelRatioF();
+    if (qgetenv("QT_SCALE_FACTOR") == "2") {
+        ASSERT_EQ(ratio, 2.0);
+    }
+    ASSERT_TRUE(testutil::WaitFor([&] {
+        return !FScript.Requests.empty() &&
+               QSize(FScript.Requests.back().Width, FScript.Requests.back().Height) ==
+                   (QSizeF(View->RImage1->size()) * ratio).toSize();
+    }));
+    Settle();
+    EXPECT_EQ(View->RImage1->Picture().Width(), FScript.Requests.back().Width);
+
+    // What is drawn keeps every one-pixel column: drawn at half resolution and blown up,
+    // neighbouring device pixels would pair up.
+    const QImage shot = View->RImage1->grab().toImage();
+    ASSERT_EQ(shot.size(), (QSizeF(View->RImage1->size()) * ratio).toSize());
+    const int y = shot.height() / 2;
+    int changes = 0, pairs = 0;
+    for (int x = shot.width() / 4; x < shot.width() * 3 / 4; ++x, ++pairs)
+        changes += (shot.pixelColor(x, y) == Qt::blue) != (shot.pixelColor(x + 1, y) == Qt::blue);
+    EXPECT_EQ(changes, pairs);
 }
 
 TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture) {
