@@ -2,10 +2,13 @@
 #include <QIcon>
 #include <QTimer>
 
-#include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "Application.h"
+#include "CommandLine.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
 #include "about.h"
@@ -24,6 +27,14 @@ int main(int argc, char **argv) {
     app.setWindowIcon(icon);
     app.setDesktopFileName(QStringLiteral("org.pixavant.Pixavant"));
 
+    // Qt has taken its own options out of argv by now; what is left names a folder or a
+    // picture, in the file system's bytes.
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    std::string error;
+    const TStartRequest start = ParseCommandLine(args, error);
+    if (!error.empty())
+        std::fputs(error.c_str(), stderr);
+
     auto *main = MainForm = new TMainForm;
     app.SetMainForm(main);
     auto *view = viewForm = new TviewForm;
@@ -34,7 +45,11 @@ int main(int argc, char **argv) {
 
     main->show();
     // Every window and the notify record exist now: open the start folder, which scans it.
-    QTimer::singleShot(0, main, [main] { main->OpenStartFolder(); });
+    QTimer::singleShot(0, main, [main, start] {
+        std::string error;
+        if (!StartOn(*main, start, error))
+            std::fputs(error.c_str(), stderr);
+    });
     // Installation checks start the program headless and look for this line.
     if (qEnvironmentVariableIsSet("PIXAVANT_SMOKE_TEST")) {
         QTimer::singleShot(1500, main, [main, &app] {
