@@ -13,6 +13,7 @@
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "FolderTreeModel.h"
+#include "MainKeyboard.h"
 #include "RawPreview.h"
 #include "ShellApi.h"
 #include "ShellUi.h"
@@ -39,6 +40,7 @@ TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
         MainForm = this;
     BuildLayout();
     FormCreate();
+    SetUpKeyboard(*this);
 }
 
 TMainForm::~TMainForm() {
