@@ -1,5 +1,7 @@
 #include "MainKeyboard.h"
 
+#include <QAction>
+#include <QShortcut>
 #include <QTreeView>
 
 #include "main.h"
@@ -19,4 +21,28 @@ void SetUpKeyboard(TMainForm &form) {
     const QString focusFrame = QStringLiteral(":focus { border: 2px solid palette(highlight); }");
     form.explor->setStyleSheet(QStringLiteral("QTreeView") + focusFrame);
     form.ListView->setStyleSheet(QStringLiteral("QListView") + focusFrame);
+
+    form.Action1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    form.Action2->setShortcut(QKeySequence(Qt::Key_F1));
+    // The menu is not always open: the window itself carries the keys too.
+    form.addAction(form.Action1);
+    form.addAction(form.Action2);
+
+    auto *refresh = new QAction(QObject::tr("Refresh"), &form);
+    refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    QObject::connect(refresh, &QAction::triggered, &form, [&form] { form.BtnRefreshClick(); });
+    form.addAction(refresh);
+    form.BtnRefresh->setToolTip(QObject::tr("Refresh (F5)"));
+
+    // Return opens the grid's picture as a double click does; the current entry, marked by
+    // the arrow keys, counts as selected.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto *open = new QShortcut(QKeySequence(key), form.ListView);
+        open->setContext(Qt::WidgetShortcut);
+        QObject::connect(open, &QShortcut::activated, &form, [&form] {
+            if (form.ListView->ItemIndex() < 0)
+                form.ListView->SetItemIndex(form.ListView->currentRow());
+            form.ListViewDblClick();
+        });
+    }
 }

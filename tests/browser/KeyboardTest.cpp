@@ -1,5 +1,8 @@
-// The main window driven by real key events: the focus walk.
+// The main window driven by real key events: the focus walk, and the keys and their hints.
+#include <QAction>
 #include <QApplication>
+#include <QImage>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -24,6 +27,15 @@ protected:
         BrowserTest::TearDown();
         Full.reset();
         View.reset();
+    }
+
+    // Writes a picture of one-pixel columns, black and white.
+    void WriteStripes(const std::string &name, int size) {
+        QImage image(size, size, QImage::Format_RGB32);
+        for (int x = 0; x < size; ++x)
+            for (int y = 0; y < size; ++y)
+                image.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        ASSERT_TRUE(image.save(QString::fromStdString(Folder.file(name)), "PNG"));
     }
 
     static void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
@@ -62,6 +74,58 @@ TEST_F(KeyboardTest, TabGoesFolderFieldTreeGridWithTheFocusInSightAndHiddenContr
              Main->ComboBox1, Main->CheckBox1, Main->CheckBox2, Main->CheckBox3, Main->CheckBox4,
              Main->CheckBox5, Main->BtnStop, Main->BtnRefresh})
         EXPECT_EQ(hidden->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(KeyboardTest, ReturnOpensF5RefreshesF1ShowsAboutCtrlQExits) {
+    WriteStripes("a.png", 16);
+    WriteStripes("b.png", 16);
+    // Opened through the tree, as at start-up: the tree has a current folder to keep.
+    Main->SetTreePath(Folder.path());
+    ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
+    ASSERT_EQ(Main->ListView->Count(), 2);
+
+    // The entry the arrow keys marked is opened, selected or not, by either Return key.
+    Main->ListView->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        View->hide();
+        Main->ListView->SetItemIndex(-1);
+        Main->ListView->selectionModel()->setCurrentIndex(Main->ListView->model()->index(1, 0),
+                                                          QItemSelectionModel::NoUpdate);
+        Key(key);
+        EXPECT_TRUE(View->isVisible()) << QTest::toString(key);
+        EXPECT_EQ(Main->ListView->ItemIndex(), 1);
+        EXPECT_EQ(Main->Label1->text().toStdString(), Folder.file("b.png"));
+        Main->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+        Main->ListView->setFocus();
+    }
+    // Return in the tree is not an opening.
+    View->hide();
+    Main->explor->setFocus();
+    Key(Qt::Key_Return);
+    EXPECT_FALSE(View->isVisible());
+
+    const int scans = Main->ScanCount();
+    Key(Qt::Key_F5);
+    EXPECT_EQ(Main->ScanCount(), scans + 1);
+    ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
+
+    Key(Qt::Key_F1);
+    EXPECT_TRUE(About->isVisible());
+    About->hide();
+    Main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+
+    // Exit asks the application to end; with no event loop running here, nothing ends.
+    QSignalSpy exits(Main->Action1, &QAction::triggered);
+    Main->explor->setFocus();
+    Key(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(exits.count(), 1);
+
+    // The menu shows the keys beside its items; the hidden Refresh button names its key.
+    EXPECT_EQ(Main->Action1->shortcut().toString().toStdString(), "Ctrl+Q");
+    EXPECT_EQ(Main->Action2->shortcut().toString().toStdString(), "F1");
+    EXPECT_EQ(Main->BtnRefresh->toolTip().toStdString(), "Refresh (F5)");
 }
 
 } // namespace
