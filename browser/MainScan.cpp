@@ -198,9 +198,11 @@ bool TMainForm::StartListing(const std::string &folder) {
     search.FindClose();
     SetProgressMax(ListView->Count());
 
-    auto *extractor = new TThumbnailExtractorThread(FNotify, folder, ListView, ImageList1->Width(),
-                                                    ImageList1->Height(),
-                                                    unsigned(PixelFormatBits()), ExtractFlags());
+    // The cells are rendered at the screen's device pixels and shown at 120 x 120.
+    const qreal ratio = ListView->devicePixelRatioF();
+    auto *extractor = new TThumbnailExtractorThread(
+        FNotify, folder, ListView, qRound(ImageList1->Width() * ratio),
+        qRound(ImageList1->Height() * ratio), unsigned(PixelFormatBits()), ExtractFlags());
     FExtractor = extractor;
     extractor->SetOnTerminate(this, [this](TThread *) { ExtractorDone(); });
     extractor->Resume();

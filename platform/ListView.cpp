@@ -20,7 +20,7 @@ bool ListView_GetItemText(HWND listView, int index, std::string &caption) {
                         reinterpret_cast<LPARAM>(&caption)) != 0;
 }
 
-QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) {
+QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) const {
     const QImage &src = bitmap.Image();
     if (src.isNull())
         return QPixmap();
@@ -34,6 +34,8 @@ QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) {
             line[x] = (masked && rgb == key) ? 0u : (rgb | 0xFF000000u);
         }
     }
+    if (FWidth > 0 && img.width() > FWidth)
+        img.setDevicePixelRatio(qreal(img.width()) / FWidth);
     return QPixmap::fromImage(img);
 }
 

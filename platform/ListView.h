@@ -40,7 +40,9 @@ public:
     std::function<void()> OnClear;
 
 private:
-    static QPixmap Masked(const TBitmap &bitmap, TColor maskColor);
+    // A bitmap larger than a cell was rendered for a screen with more device pixels per
+    // logical one: its pixmap says so, and is shown at the cell's logical size.
+    QPixmap Masked(const TBitmap &bitmap, TColor maskColor) const;
     int FWidth;
     int FHeight;
     std::vector<QPixmap> FImages;

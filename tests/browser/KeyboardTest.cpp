@@ -1,4 +1,5 @@
-// The main window driven by real key events: the focus walk, and the keys and their hints.
+// The main window driven by real key events: the focus walk, the keys and their hints, and
+// the grid's thumbnails on a screen with more device pixels than logical ones.
 #include <QAction>
 #include <QApplication>
 #include <QImage>
@@ -126,6 +127,39 @@ TEST_F(KeyboardTest, ReturnOpensF5RefreshesF1ShowsAboutCtrlQExits) {
     EXPECT_EQ(Main->Action1->shortcut().toString().toStdString(), "Ctrl+Q");
     EXPECT_EQ(Main->Action2->shortcut().toString().toStdString(), "F1");
     EXPECT_EQ(Main->BtnRefresh->toolTip().toStdString(), "Refresh (F5)");
+}
+
+// Also run with QT_SCALE_FACTOR=2 (its own ctest entry): there each cell must be rendered at
+// 240 x 240 device pixels and shown at 120 x 120.
+TEST_F(KeyboardTest, GridThumbnailsAreRenderedAndDrawnAtTheScreensDevicePixels) {
+    const qreal ratio = Main->ListView->devicePixelRatioF();
+    if (qgetenv("QT_SCALE_FACTOR") == "2") {
+        ASSERT_EQ(ratio, 2.0);
+    }
+    const int cell = qRound(120 * ratio);
+    WriteStripes("stripes.png", cell);
+    ScanAndWait(Folder.path());
+    ASSERT_EQ(Main->ListView->Count(), 1);
+    const int index = Main->ListView->ImageIndex(0);
+    ASSERT_GE(index, 0);
+    const QPixmap &pixmap = Main->ImageList1->Image(index);
+    EXPECT_EQ(pixmap.size(), QSize(cell, cell));
+    EXPECT_EQ(pixmap.devicePixelRatio(), ratio);
+    EXPECT_EQ(Main->ListView->iconSize(), QSize(120, 120));
+
+    // What is drawn keeps the one-pixel columns: some row of the grid alternates over most of
+    // a cell's width in device pixels.
+    const QImage shot = Main->ListView->viewport()->grab().toImage();
+    int longest = 0;
+    for (int y = 0; y < shot.height(); ++y) {
+        int run = 0;
+        for (int x = 1; x < shot.width(); ++x) {
+            const bool a = qGray(shot.pixel(x - 1, y)) > 128, b = qGray(shot.pixel(x, y)) > 128;
+            run = a != b ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+    }
+    EXPECT_GE(longest, cell * 3 / 4);
 }
 
 } // namespace
