@@ -18,6 +18,10 @@ packages=(
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
     packages+=(exiv2 libvips-tools clang libclang-rt-14-dev)
 fi
+# The keyboard walk of scripts/keyboard-walk.sh; no test needs these.
+if [ "${PIXAVANT_WALK_DEPS:-0}" = 1 ]; then
+    packages+=(xdotool openbox)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
