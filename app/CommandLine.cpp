@@ -1,6 +1,8 @@
 #include "CommandLine.h"
 
-#include <QFile>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,10 +14,6 @@
 #include "main.h"
 
 namespace {
-
-QString Decode(const std::string &s) {
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
 
 // The absolute form of path, with "." and ".." worked out and no trailing "/" but for the
 // root. Done on the bytes: a file name need not be valid in any encoding.
@@ -92,10 +90,31 @@ std::string ListEntryForFile(const std::string &name) {
 bool StartOn(TMainForm &main, const TStartRequest &request, std::string &error) {
     error.clear();
     if (!request.Folder.empty())
-        main.EdSelFolder->setText(Decode(request.Folder));
-    main.OpenStartFolder(); // scans the folder: the list holds its entries afterwards
+        main.SetSelFolder(request.Folder);
+    const int scansBefore = main.ScanCount();
+    main.OpenStartFolder(); // scans the folder from a queued call
+    // The scan runs its RAW pass one file per event-loop turn; the list holds the folder's
+    // entries once the listing has started the extractor (or found nothing to extract).
+    QPointer<TMainForm> alive(&main);
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!alive ||
+            (main.ScanCount() > scansBefore && (main.Scan().State() == TScanState::Extracting ||
+                                                main.Scan().State() == TScanState::Idle)))
+            loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+    if (!alive)
+        return false;
     if (request.File.empty())
         return true;
+    if (main.SelFolder() != request.Folder) {
+        error =
+            "pixavant: another folder was chosen before \"" + request.File + "\" could be opened\n";
+        return false;
+    }
     const std::string entry = ListEntryForFile(request.File);
     for (int i = 0; i < main.ListView->Count(); ++i)
         if (main.ListView->Caption(i) == entry) {

@@ -103,6 +103,7 @@ protected:
         });
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
+        View->SetBrowser(Main.get());
         Full = std::make_unique<Tfullform>();
         Thumbs = std::make_unique<TthumbForm1>();
         thumbForm1 = Thumbs.get();
