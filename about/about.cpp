@@ -12,6 +12,7 @@
 #include "Application.h"
 #include "Registry.h"
 #include "ShellUi.h"
+#include "Text.h"
 
 TAboutform *Aboutform = nullptr;
 
@@ -160,10 +161,8 @@ void TAboutform::keyPressEvent(QKeyEvent *event) {
 }
 
 void TAboutform::FormShow() {
-    Label9->setText(
-        QFile::decodeName(QByteArray::fromStdString(ReadRegistryString("RegisteredOwner"))));
-    Label10->setText(
-        QFile::decodeName(QByteArray::fromStdString(ReadRegistryString("RegisteredOrganization"))));
+    Label9->setText(PathToText(ReadRegistryString("RegisteredOwner")));
+    Label10->setText(PathToText(ReadRegistryString("RegisteredOrganization")));
 }
 
 bool TAboutform::eventFilter(QObject *watched, QEvent *event) {

@@ -8,15 +8,12 @@
 
 #include "Application.h"
 #include "Messages.h"
+#include "Text.h"
 
 namespace {
 std::mutex hookMutex;
 MessageBoxHook boxHook;
 std::function<void(const std::string &)> debugHook;
-
-QString Decode(const std::string &s) {
-    return QFile::decodeName(QByteArray::fromStdString(s));
-}
 } // namespace
 
 void SetMessageBoxHook(MessageBoxHook hook) {
@@ -41,8 +38,8 @@ int MessageBoxA(HWND owner, const std::string &text, const std::string &caption,
     int result = IDOK;
     CallOnGuiThread([&] {
         QMessageBox box(WindowFromHandle(owner));
-        box.setWindowTitle(Decode(caption));
-        box.setText(Decode(text));
+        box.setWindowTitle(PathToText(caption));
+        box.setText(PathToText(text));
         switch (type & 0xF0) {
         case MB_ICONERROR:
             box.setIcon(QMessageBox::Critical);

@@ -1,4 +1,5 @@
 #include "Forms.h"
+#include "Text.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -10,7 +11,7 @@ TForm::TForm(QWidget *parent)
 
 void TForm::SetCaption(const std::string &caption) {
     FCaption = caption;
-    setWindowTitle(QFile::decodeName(QByteArray::fromStdString(caption)));
+    setWindowTitle(PathToText(caption));
 }
 
 void TForm::Show() {

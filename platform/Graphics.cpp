@@ -14,6 +14,7 @@
 
 #include "Exceptions.h"
 #include "JpegCodec.h"
+#include "Text.h"
 
 namespace {
 
@@ -325,7 +326,7 @@ void TPicture::LoadFromFile(const std::string &path) {
         Adopt(std::move(jpeg));
     } else if (ext == "bmp") {
         QImage image;
-        if (!image.load(QFile::decodeName(QByteArray::fromStdString(path)), "BMP"))
+        if (!image.load(PathToText(path), "BMP"))
             throw EInvalidGraphic("Bitmap image is not valid");
         Adopt(std::make_unique<TBitmap>(image));
     } else {

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 
 #include "Exceptions.h"
+#include "Text.h"
 
 namespace {
 constexpr int RawCaptionRole = Qt::UserRole + 1;
@@ -100,7 +101,7 @@ void TListView::SetLargeImages(TImageList *images) {
 }
 
 int TListView::AddItem(const std::string &caption, int imageIndex) {
-    auto *it = new QListWidgetItem(QFile::decodeName(QByteArray::fromStdString(caption)));
+    auto *it = new QListWidgetItem(PathToText(caption));
     it->setData(RawCaptionRole, QByteArray::fromStdString(caption));
     it->setData(ImageIndexRole, imageIndex);
     it->setSizeHint(gridSize());

@@ -27,6 +27,7 @@
 #include "Messages.h"
 #include "ShellUi.h"
 #include "TempFolder.h"
+#include "Text.h"
 
 std::string CurrentRawPath;
 std::string CurrentFolder;
@@ -39,14 +40,6 @@ namespace {
 // Where the links of the credit box lead.
 constexpr char MailLink[] = "mailto:?subject=Pixavant%20thumbnails";
 constexpr char WebLink[] = "https://libjpeg-turbo.org/";
-
-QString FromBytes(const std::string &bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
-
-std::string ToBytes(const QString &text) {
-    return QFile::encodeName(text).toStdString();
-}
 
 [[noreturn]] void RaiseCreate(const std::string &path, int error) {
     throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
@@ -287,7 +280,7 @@ void TthumbForm1::LoadButtonClick() {
     for (int i = 0; i < FilesListBox->count(); ++i)
         if (FileEntry(i) == preview)
             return;
-    auto *item = new QListWidgetItem(FromBytes(preview));
+    auto *item = new QListWidgetItem(PathToText(preview));
     item->setData(Qt::UserRole, QByteArray::fromStdString(preview));
     FilesListBox->addItem(item);
 }
@@ -300,7 +293,7 @@ void TthumbForm1::CreateButtonClick() {
         if (ExtractFileName(CurrentFile).empty())
             throw Exception("No RAW file to name the thumbnail of \"" + source + "\" after");
         const std::string dest =
-            ThumbnailPath(CurrentFolder, ToBytes(PrefixEdit->text()), CurrentFile);
+            ThumbnailPath(CurrentFolder, TextToPath(PrefixEdit->text()), CurrentFile);
         WriteThumbnailFile(source, dest, WidthUpDown->Position(), HeightUpDown->Position(),
                            Shape1->BrushColor());
         TApplication::ProcessMessages();
@@ -316,7 +309,7 @@ void TthumbForm1::SpeedButton1Click() {
 }
 
 void TthumbForm1::SpeedButton2Click() {
-    const std::string current = ToBytes(OutDirEdit->text());
+    const std::string current = TextToPath(OutDirEdit->text());
     struct stat st {};
     const bool exists =
         !current.empty() && ::stat(current.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -336,7 +329,7 @@ void TthumbForm1::SpeedButton2Click() {
     // Any path the file system takes, not only the 260 bytes of a Windows path buffer.
     const std::string path = PathFromIDList(chosen);
     if (!path.empty())
-        OutDirEdit->setText(FromBytes(path));
+        OutDirEdit->setText(PathToText(path));
     ComPtr<IMalloc> allocator;
     if (SUCCEEDED(SHGetMalloc(allocator.Put())))
         allocator->Free(chosen);
@@ -355,7 +348,7 @@ std::string TthumbForm1::FileEntry(int i) const {
     if (!item)
         return {};
     const QVariant bytes = item->data(Qt::UserRole);
-    return bytes.isValid() ? bytes.toByteArray().toStdString() : ToBytes(item->text());
+    return bytes.isValid() ? bytes.toByteArray().toStdString() : TextToPath(item->text());
 }
 
 std::string TthumbForm1::StatusText() const {

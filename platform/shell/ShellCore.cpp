@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "ShellExtract.h"
+#include "Text.h"
 
 const GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const GUID IID_IShellFolder = {0x000214E6, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -100,7 +101,7 @@ public:
             if (std::strcmp(name, CSIDL_PERSONAL_NAME) == 0) {
                 const QString docs =
                     QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-                path = QFile::encodeName(docs).toStdString();
+                path = TextToPath(docs);
                 if (docs.isEmpty() || !IsDirectory(path))
                     return E_FILE_NOT_FOUND;
             } else if (name[0] == '/') {

@@ -17,6 +17,7 @@
 
 #include "Application.h"
 #include "Graphics.h"
+#include "Text.h"
 
 namespace {
 
@@ -230,7 +231,7 @@ QString MimeNameFor(const std::string &path, DWORD attributes, bool useAttribute
     static std::mutex dbMutex;
     std::lock_guard lock(dbMutex);
     QMimeDatabase db;
-    const QString name = QFile::decodeName(QByteArray::fromStdString(path));
+    const QString name = PathToText(path);
     return db.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name();
 }
 

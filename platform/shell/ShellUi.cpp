@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "Messages.h"
+#include "Text.h"
 
 namespace {
 
@@ -43,10 +44,9 @@ LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info) {
     } else {
         const QString dir = QFileDialog::getExistingDirectory(
             WindowFromHandle(info->hwndOwner), QString::fromUtf8(title.c_str()),
-            QFile::decodeName(QByteArray::fromStdString(state.selection)),
-            QFileDialog::ShowDirsOnly);
+            PathToText(state.selection), QFileDialog::ShowDirsOnly);
         if (!dir.isEmpty())
-            chosen = QFile::encodeName(dir).toStdString();
+            chosen = TextToPath(dir);
     }
     if (chosen.empty())
         return nullptr;
@@ -73,7 +73,7 @@ std::intptr_t ShellExecuteA(HWND, const char *, const char *file, const char *, 
     QString target = QString::fromUtf8(file);
     QUrl url;
     if (target.startsWith('/'))
-        url = QUrl::fromLocalFile(QFile::decodeName(QByteArray(file)));
+        url = QUrl::fromLocalFile(PathToText(file));
     else if (target.contains(':'))
         url = QUrl(target);
     else
