@@ -14,20 +14,9 @@
 
 #include "Exceptions.h"
 #include "Graphics.h"
+#include "JpegError.h"
 
 namespace {
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-void ErrorExit(j_common_ptr cinfo) {
-    auto *err = reinterpret_cast<ErrorManager *>(cinfo->err);
-    std::longjmp(err->jump, 1);
-}
-
-void OutputMessage(j_common_ptr) {} // warnings are not shown
 
 // The libjpeg calls live in functions without C++ objects of their own, so that the longjmp
 // out of the error handler skips no destructor.
@@ -42,10 +31,8 @@ struct DecodeJob {
     unsigned scaleDenom = 1; // decode at 1/scaleDenom of the size (DCT scaling)
 };
 
-bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err) {
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = ErrorExit;
-    err.pub.output_message = OutputMessage;
+bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &err) {
+    InstallJpegErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
         jpeg_destroy_decompress(&cinfo);
@@ -115,16 +102,12 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err)
     return true;
 }
 
-[[noreturn]] void RaiseJpeg(int code) {
-    throw EJPEG("JPEG error #" + std::to_string(code));
-}
-
 } // namespace
 
 JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size) {
     DecodeJob job{data, size, {}, nullptr, 0, false, false};
     jpeg_decompress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     if (!RunDecode(job, cinfo, err))
         RaiseJpeg(job.messageCode);
     return job.info;
@@ -136,48 +119,13 @@ QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom) {
     if (scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8)
         job.scaleDenom = unsigned(scaleDenom);
     jpeg_decompress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     if (!RunDecode(job, cinfo, err)) {
         if (job.noMemory)
             throw MakeOutOfMemory();
         if (job.tooLarge)
-            throw EJPEG("JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
+            RaiseJpeg(JERR_IMAGE_TOO_BIG);
         RaiseJpeg(job.messageCode);
     }
     return image;
-}
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    auto fail = [&](int error) -> std::vector<std::uint8_t> {
-        throw EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(error));
-    };
-    if (fd < 0)
-        return fail(errno);
-    struct stat st;
-    // A pipe or device named like a picture is refused rather than read (it could block).
-    const int statResult = ::fstat(fd, &st);
-    if (statResult != 0 || !S_ISREG(st.st_mode)) {
-        const int e = statResult != 0 ? errno : EINVAL;
-        ::close(fd);
-        return fail(e);
-    }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(std::size_t(st.st_size));
-    std::uint8_t buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const int e = errno;
-            ::close(fd);
-            return fail(e);
-        }
-        if (n == 0)
-            break;
-        bytes.insert(bytes.end(), buf, buf + n);
-    }
-    ::close(fd);
-    return bytes;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "FileRead.h"
+
 struct JpegHeaderInfo {
     int width = 0;
     int height = 0;
@@ -39,8 +41,5 @@ inline void CmykToRgb(const std::uint8_t *cmyk, bool adobeInverted, std::uint8_t
     rgb[1] = std::uint8_t(m * k / 255);
     rgb[2] = std::uint8_t(y * k / 255);
 }
-
-// Reads a whole file into memory. Raises EFOpenError "Cannot open file "%s". %s".
-std::vector<std::uint8_t> ReadWholeFile(const std::string &path);
 
 constexpr std::int64_t MaxJpegPixels = 400'000'000; // well above any camera; refuses bombs

@@ -24,6 +24,8 @@
 
 #include "Exceptions.h"
 #include "JpegCodec.h"
+#include "JpegError.h"
+#include "JpegMarkers.h"
 
 namespace {
 
@@ -34,33 +36,12 @@ constexpr long MaxDecoderMemory = 1L << 30;
 constexpr int MaxScans = 1000;
 constexpr std::size_t MaxSourceBytes = std::size_t(1) << 31;
 
-[[noreturn]] void RaiseJpeg(int code) {
-    throw EJPEG("JPEG error #" + std::to_string(code));
-}
-
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-void ErrorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<ErrorManager *>(cinfo->err)->jump, 1);
-}
-
-void OutputMessage(j_common_ptr) {} // warnings (corrupt or truncated data) are not shown
-
 void LimitScans(j_common_ptr cinfo) {
     auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
     if (d->input_scan_number > MaxScans) {
         cinfo->err->msg_code = JERR_BAD_PROGRESSION;
         (*cinfo->err->error_exit)(cinfo);
     }
-}
-
-void InstallErrorManager(j_common_ptr cinfo, ErrorManager &err) {
-    cinfo->err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = ErrorExit;
-    err.pub.output_message = OutputMessage;
 }
 
 // The libjpeg calls live in functions without C++ objects of their own, so that the longjmp
@@ -102,9 +83,9 @@ void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPA
         jpeg_read_scanlines(&cinfo, scratch, 1);
 }
 
-bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, ErrorManager &err,
+bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &err,
                jpeg_progress_mgr &progress) {
-    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
+    InstallJpegErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
         jpeg_destroy_decompress(&cinfo);
@@ -167,8 +148,8 @@ struct EncodeJob {
     int messageCode;
 };
 
-bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, ErrorManager &err) {
-    InstallErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
+bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, JpegErrorManager &err) {
+    InstallJpegErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
         jpeg_destroy_compress(&cinfo);
@@ -388,7 +369,7 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
                   int(columnSource.size()),
                   0};
     jpeg_decompress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     jpeg_progress_mgr progress{};
     if (!RunRender(job, cinfo, err, progress))
         RaiseJpeg(job.messageCode);
@@ -407,7 +388,7 @@ std::string EncodeThumbnail(const QImage &bitmap, bool progressive) {
     EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(), rgb.height(),
                   progressive,     buffer.get(),       capacity,    0};
     jpeg_compress_struct cinfo;
-    ErrorManager err;
+    JpegErrorManager err;
     if (!RunEncode(job, cinfo, err))
         RaiseJpeg(job.messageCode);
     std::string result(reinterpret_cast<const char *>(job.out), job.outSize);
@@ -473,41 +454,12 @@ bool HasThumbnailComment(const std::string &path) {
     struct stat st;
     if (file.Fd() < 0 || ::fstat(file.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    std::vector<std::uint8_t> head(Window);
-    std::size_t size = 0;
-    while (size < Window) {
-        const ssize_t n = ::read(file.Fd(), head.data() + size, Window - size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        size += std::size_t(n);
-    }
-    if (size < 2 || head[0] != 0xFF || head[1] != 0xD8)
+    std::vector<std::uint8_t> head;
+    if (ReadFileBytes(file.Fd(), Window, head) != 0)
         return false;
     const std::size_t commentLength = sizeof ThumbnailComment - 1;
-    std::size_t pos = 2;
-    while (pos + 4 <= size) {
-        if (head[pos] != 0xFF)
-            return false;
-        const std::uint8_t marker = head[pos + 1];
-        if (marker == 0xFF) { // fill byte
-            ++pos;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) // image data: the header is over
-            return false;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length
-            pos += 2;
-            continue;
-        }
-        const std::size_t length = std::size_t(head[pos + 2]) << 8 | head[pos + 3];
-        if (length < 2)
-            return false;
-        if (marker == 0xFE && length - 2 == commentLength && pos + 4 + commentLength <= size &&
-            std::memcmp(&head[pos + 4], ThumbnailComment, commentLength) == 0)
-            return true;
-        pos += 2 + length;
-    }
-    return false;
+    return WalkJpegHeader(head.data(), head.size(), [&](const JpegSegment &segment) {
+        return segment.marker == 0xFE && segment.size == commentLength &&
+               std::memcmp(segment.data, ThumbnailComment, commentLength) == 0;
+    });
 }
