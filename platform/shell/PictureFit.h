@@ -1,0 +1,21 @@
+// Sizing a decoded picture for a thumbnail box, shared by the decoders and the extractor.
+#pragma once
+
+#include <QImage>
+
+#include "WinTypes.h"
+
+enum class TDecodeResult { Ok, Failed, Killed };
+
+// Pictures with more pixels than this are refused before anything is allocated for them.
+constexpr long long MaxPicturePixels = 120'000'000LL;
+
+// The size that fits picture into box keeping its aspect ratio, never larger than picture;
+// with cover, the size that covers the box instead.
+QSize FitSize(QSize picture, QSize box, bool cover);
+
+// The picture scaled into box (or covering it and cropped to it), flattened on white.
+QImage Boxed(const QImage &image, QSize box, bool cover);
+
+// Reduces the colours to what the depth (bits per pixel) can hold, kept in a 32-bit picture.
+QImage WithDepth(const QImage &image, DWORD depth);

@@ -1,0 +1,16 @@
+// Scaled decoding through Qt's image readers (JPEG, PNG, GIF, BMP, TIFF).
+#pragma once
+
+#include <QImage>
+
+#include <atomic>
+
+#include "PictureFit.h"
+#include "PictureKind.h"
+
+// Decodes the open file (read from its start) fitted into box (covering it with cover), turned
+// as its EXIF orientation says and converted to sRGB. A JPEG whose camera thumbnail is large
+// enough is answered from the thumbnail. Once killed becomes true, reads fail and the decode
+// ends with Killed.
+TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
+                           const std::atomic<bool> &killed, QImage &result);
