@@ -4,37 +4,15 @@
 #include <QMessageBox>
 
 #include <cstdio>
-#include <mutex>
 
 #include "Application.h"
 #include "Messages.h"
+#include "Services.h"
 #include "Text.h"
 
-namespace {
-std::mutex hookMutex;
-MessageBoxHook boxHook;
-std::function<void(const std::string &)> debugHook;
-} // namespace
-
-void SetMessageBoxHook(MessageBoxHook hook) {
-    std::lock_guard lock(hookMutex);
-    boxHook = std::move(hook);
-}
-
-void SetDebugOutputHook(std::function<void(const std::string &)> hook) {
-    std::lock_guard lock(hookMutex);
-    debugHook = std::move(hook);
-}
-
 int MessageBoxA(HWND owner, const std::string &text, const std::string &caption, UINT type) {
-    {
-        std::unique_lock lock(hookMutex);
-        if (boxHook) {
-            auto hook = boxHook;
-            lock.unlock();
-            return hook(owner, text, caption, type);
-        }
-    }
+    if (const auto box = CurrentServices().MessageBox)
+        return box(owner, text, caption, type);
     int result = IDOK;
     CallOnGuiThread([&] {
         QMessageBox box(WindowFromHandle(owner));
@@ -84,14 +62,9 @@ int MessageBoxA(HWND owner, const std::string &text, const std::string &caption,
 }
 
 void OutputDebugStringA(const std::string &text) {
-    {
-        std::unique_lock lock(hookMutex);
-        if (debugHook) {
-            auto hook = debugHook;
-            lock.unlock();
-            hook(text);
-            return;
-        }
+    if (const auto debug = CurrentServices().DebugOutput) {
+        debug(text);
+        return;
     }
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);

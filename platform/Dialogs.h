@@ -1,7 +1,6 @@
 // Message boxes and debugger output.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "WinTypes.h"
@@ -24,8 +23,3 @@ int MessageBoxA(HWND owner, const std::string &text, const std::string &caption,
 
 // Writes one line to standard error.
 void OutputDebugStringA(const std::string &text);
-
-// Tests replace the box and the debugger line with recorders; an empty function restores them.
-using MessageBoxHook = std::function<int(HWND, const std::string &, const std::string &, UINT)>;
-void SetMessageBoxHook(MessageBoxHook hook);
-void SetDebugOutputHook(std::function<void(const std::string &)> hook);

@@ -2,17 +2,15 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <pwd.h>
 #include <unistd.h>
+
+#include "Services.h"
 
 namespace {
 
 constexpr HKEY CurrentVersionKey = 0x1001;
 const char *const CurrentVersionPath = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-
-std::mutex hookMutex;
-std::function<std::optional<std::string>(const std::string &)> valueHook;
 
 std::optional<std::string> SystemValue(const std::string &name) {
     if (name == "RegisteredOwner") {
@@ -38,12 +36,6 @@ std::optional<std::string> SystemValue(const std::string &name) {
 
 } // namespace
 
-void SetRegistryValueHookForTesting(
-    std::function<std::optional<std::string>(const std::string &)> hook) {
-    std::lock_guard lock(hookMutex);
-    valueHook = std::move(hook);
-}
-
 LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result) {
     if (key != HKEY_LOCAL_MACHINE || !subKey || !result ||
         std::strcmp(subKey, CurrentVersionPath) != 0)
@@ -56,11 +48,8 @@ LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *, DWORD *type, uns
                       DWORD *size) {
     if (key != CurrentVersionKey || !valueName)
         return ERROR_FILE_NOT_FOUND;
-    std::optional<std::string> value;
-    {
-        std::lock_guard lock(hookMutex);
-        value = valueHook ? valueHook(valueName) : SystemValue(valueName);
-    }
+    const auto stand = CurrentServices().RegistryValue;
+    const std::optional<std::string> value = stand ? stand(valueName) : SystemValue(valueName);
     if (!value)
         return ERROR_FILE_NOT_FOUND;
     if (type)

@@ -4,8 +4,6 @@
 // $ORGANIZATION when set.
 #pragma once
 
-#include <functional>
-#include <optional>
 #include <string>
 
 #include "WinTypes.h"
@@ -23,7 +21,3 @@ LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result);
 LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *reserved, DWORD *type,
                       unsigned char *data, DWORD *size);
 LONG RegCloseKey(HKEY key);
-
-// Tests replace the source of a value (nullopt: the value does not exist).
-void SetRegistryValueHookForTesting(
-    std::function<std::optional<std::string>(const std::string &name)> hook);

@@ -21,6 +21,7 @@
 #include "Application.h"
 #include "Cr2Writer.h"
 #include "Dialogs.h"
+#include "Services.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
 #include "main.h"
@@ -146,10 +147,12 @@ int main(int argc, char **argv) {
     qputenv("XDG_RUNTIME_DIR", env.path().toUtf8());
     TApplication app(argc, argv);
     app.SetTitle("Pixavant");
-    SetMessageBoxHook([](HWND, const std::string &text, const std::string &, UINT) {
+    TPlatformServices services;
+    services.MessageBox = [](HWND, const std::string &text, const std::string &, UINT) {
         std::fprintf(stderr, "message box: %s\n", text.c_str());
         return IDOK;
-    });
+    };
+    TServicesScope scope(std::move(services));
     const int jpegs = argc > 1 ? std::atoi(argv[1]) : 2000;
     const int raws = argc > 2 ? std::atoi(argv[2]) : 200;
     if (jpegs > 0)

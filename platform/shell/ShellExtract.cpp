@@ -3,7 +3,6 @@
 #include "ShellExtract.h"
 
 #include <atomic>
-#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,15 +10,10 @@
 #include "PictureFit.h"
 #include "PictureKind.h"
 #include "QtDecoder.h"
+#include "Services.h"
 #include "Text.h"
 
 namespace {
-
-std::mutex factoryMutex;
-ExtractImageFactory &Factory() {
-    static ExtractImageFactory factory;
-    return factory;
-}
 
 class TPictureExtractor final : public TComObject<IExtractImage, IRunnableTask> {
 public:
@@ -177,22 +171,12 @@ private:
 
 } // namespace
 
-void SetExtractImageFactoryForTesting(ExtractImageFactory factory) {
-    std::lock_guard lock(factoryMutex);
-    Factory() = std::move(factory);
-}
-
 HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    ExtractImageFactory factory;
-    {
-        std::lock_guard lock(factoryMutex);
-        factory = Factory();
-    }
-    if (factory)
-        return factory(path, out);
+    if (const auto create = CurrentServices().CreateExtractImage)
+        return create(path, out);
 
     struct stat st;
     const int fd = OpenRegular(path, st);

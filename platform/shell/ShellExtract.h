@@ -2,7 +2,6 @@
 // freedesktop shared thumbnail cache they keep.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "PictureFit.h" // MaxPicturePixels
@@ -12,8 +11,3 @@
 // Gives an IExtractImage for a regular file whose content is a picture we can read (JPEG,
 // PNG, GIF, BMP, TIFF, WMF); E_NOINTERFACE otherwise. Never opens anything but regular files.
 HRESULT CreateExtractImage(const std::string &path, void **out);
-
-// Tests replace the extractor a folder hands out: the hook gets the file's path and fills out
-// like CreateExtractImage. An empty function restores the real extractors.
-using ExtractImageFactory = std::function<HRESULT(const std::string &path, void **out)>;
-void SetExtractImageFactoryForTesting(ExtractImageFactory factory);

@@ -17,6 +17,7 @@
 
 #include "Application.h"
 #include "Graphics.h"
+#include "Services.h"
 #include "Text.h"
 
 namespace {
@@ -265,7 +266,8 @@ std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *i
     const bool small = flags & SHGFI_SMALLICON;
     TSystemImageList *list = small ? &smallList : &largeList;
     if ((flags & SHGFI_SYSICONINDEX) && p.empty())
-        return imageListUnavailable ? 0 : reinterpret_cast<std::uintptr_t>(list);
+        return CurrentServices().SystemImageListAvailable ? reinterpret_cast<std::uintptr_t>(list)
+                                                          : 0;
     if (p.empty())
         return 0;
 
@@ -274,7 +276,7 @@ std::uintptr_t SHGetFileInfoA(const char *path, DWORD attributes, SHFILEINFOA *i
     const int index = Registry().IndexForMime(mime);
     std::uintptr_t result = 1;
     if (flags & SHGFI_SYSICONINDEX) {
-        if (imageListUnavailable)
+        if (!CurrentServices().SystemImageListAvailable)
             return 0;
         info->iIcon = index;
         result = reinterpret_cast<std::uintptr_t>(list);
@@ -333,8 +335,4 @@ BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UIN
     }
     dest.Modified();
     return 1;
-}
-
-void SetSystemImageListUnavailableForTesting(bool unavailable) {
-    imageListUnavailable = unavailable;
 }

@@ -56,9 +56,5 @@ int GetSystemMetrics(int index);
 constexpr UINT ILD_NORMAL = 0x0000;
 constexpr UINT ILD_TRANSPARENT = 0x0001;
 BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy);
-int ImageList_GetImageCount(HIMAGELIST list);
 // Draws image index at (x, y), blending through the icon's own mask.
 BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT style);
-
-// Tests: make SHGetFileInfoA answer 0 for the system image list, as when the shell has none.
-void SetSystemImageListUnavailableForTesting(bool unavailable);

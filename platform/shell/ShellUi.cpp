@@ -8,11 +8,10 @@
 #include <cstring>
 
 #include "Messages.h"
+#include "Services.h"
 #include "Text.h"
 
 namespace {
-
-std::function<std::string(const std::string &, const std::string &)> browseHook;
 
 // The dialog's own handle, so the callback can send it the preselection.
 struct BrowseDialogState {
@@ -20,11 +19,6 @@ struct BrowseDialogState {
 };
 
 } // namespace
-
-void SetBrowseForFolderHookForTesting(
-    std::function<std::string(const std::string &, const std::string &)> hook) {
-    browseHook = std::move(hook);
-}
 
 LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info) {
     if (!info)
@@ -39,8 +33,8 @@ LPITEMIDLIST SHBrowseForFolderA(BROWSEINFOA *info) {
 
     const std::string title = info->lpszTitle ? info->lpszTitle : "";
     std::string chosen;
-    if (browseHook) {
-        chosen = browseHook(title, state.selection);
+    if (const auto browse = CurrentServices().BrowseForFolder) {
+        chosen = browse(title, state.selection);
     } else {
         const QString dir = QFileDialog::getExistingDirectory(
             WindowFromHandle(info->hwndOwner), QString::fromUtf8(title.c_str()),

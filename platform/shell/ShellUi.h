@@ -1,7 +1,6 @@
 // The shell's folder dialog and ShellExecuteA.
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "ShellApi.h"
@@ -35,8 +34,3 @@ constexpr int SW_SHOWNORMAL = 1;
 // "mailto:..." included). Returns a value above 32 on success.
 std::intptr_t ShellExecuteA(HWND owner, const char *verb, const char *file, const char *params,
                             const char *dir, int show);
-
-// Tests replace the folder dialog: the hook gets the title and the preselected folder and
-// returns the chosen path (empty: cancelled).
-void SetBrowseForFolderHookForTesting(
-    std::function<std::string(const std::string &title, const std::string &initial)> hook);

@@ -7,22 +7,21 @@
 #include <optional>
 
 #include "Registry.h"
+#include "TestUtil.h"
 #include "about.h"
 
 namespace {
 
 struct FakeRegistry {
     std::map<std::string, std::string> values;
-    FakeRegistry() {
-        SetRegistryValueHookForTesting(
-            [this](const std::string &name) -> std::optional<std::string> {
-                auto it = values.find(name);
-                if (it == values.end())
-                    return std::nullopt;
-                return it->second;
-            });
-    }
-    ~FakeRegistry() { SetRegistryValueHookForTesting(nullptr); }
+    std::unique_ptr<TServicesScope> scope = testutil::ChangeServices([this](TPlatformServices &s) {
+        s.RegistryValue = [this](const std::string &name) -> std::optional<std::string> {
+            auto it = values.find(name);
+            if (it == values.end())
+                return std::nullopt;
+            return it->second;
+        };
+    });
 };
 
 } // namespace

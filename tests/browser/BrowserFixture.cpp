@@ -25,9 +25,11 @@ void BrowserTest::SetUp() {
         ::mkdir(dir.c_str(), 0700);
         setenv(var, dir.c_str(), 1);
     }
-    SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
-        Boxes.push_back(text);
-        return IDOK;
+    FServices = testutil::ChangeServices([this](TPlatformServices &s) {
+        s.MessageBox = [this](HWND, const std::string &text, const std::string &, UINT) {
+            Boxes.push_back(text);
+            return IDOK;
+        };
     });
     Application->SetTitle("Pixavant");
     Main = std::make_unique<TMainForm>();
@@ -48,7 +50,7 @@ void BrowserTest::TearDown() {
     About.reset();
     Thumbs.reset();
     Main.reset();
-    SetMessageBoxHook(nullptr);
+    FServices.reset();
     for (std::size_t i = 0; i < SavedEnv.size(); ++i) {
         if (SavedEnv[i].empty())
             unsetenv(Vars[i]);

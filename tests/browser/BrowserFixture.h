@@ -25,6 +25,7 @@ protected:
     std::string Status() const;
 
     std::unique_ptr<testutil::TempDir> FHome;
+    std::unique_ptr<TServicesScope> FServices;
     std::unique_ptr<TMainForm> Main;
     std::unique_ptr<TthumbForm1> Thumbs;
     std::unique_ptr<TAboutform> About;

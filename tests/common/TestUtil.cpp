@@ -43,6 +43,16 @@ std::string Sample(const std::string &relative) {
     return std::string(PIXAVANT_SAMPLES) + "/" + relative;
 }
 
+bool HaveSamples() {
+    struct stat st;
+    return ::stat((std::string(PIXAVANT_SAMPLES) + "/MANIFEST.tsv").c_str(), &st) == 0;
+}
+
+std::string MissingSamplesMessage() {
+    return "no sample files in " + std::string(PIXAVANT_SAMPLES) +
+           " (the shared samples folder beside the source tree); test skipped";
+}
+
 bool WaitFor(const std::function<bool()> &pred, std::chrono::milliseconds timeout) {
     QDeadlineTimer deadline(timeout);
     while (!pred()) {
@@ -52,6 +62,13 @@ bool WaitFor(const std::function<bool()> &pred, std::chrono::milliseconds timeou
         QThread::yieldCurrentThread();
     }
     return true;
+}
+
+std::unique_ptr<TServicesScope>
+ChangeServices(const std::function<void(TPlatformServices &)> &change) {
+    TPlatformServices services = CurrentServices();
+    change(services);
+    return std::make_unique<TServicesScope>(std::move(services));
 }
 
 } // namespace testutil

@@ -9,10 +9,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "Services.h"
+
 namespace testutil {
+
+// The platform services in force now with change applied, in force until the result is dropped.
+std::unique_ptr<TServicesScope>
+ChangeServices(const std::function<void(TPlatformServices &)> &change);
 
 // A fresh folder under the system temporary folder, removed with everything in it.
 class TempDir {
@@ -33,9 +40,20 @@ bool FileExists(const std::string &path);
 
 // Absolute path of a file under the shared samples folder.
 std::string Sample(const std::string &relative);
+// The sample files come from ../shared/samples beside the source tree (see the README); a
+// clone without them skips the tests that read them.
+bool HaveSamples();
+std::string MissingSamplesMessage();
 
 // Runs the event loop until pred() holds or the time-out passes; returns pred().
 bool WaitFor(const std::function<bool()> &pred,
              std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 } // namespace testutil
+
+// Skips the calling test, with one message naming the folder, when the samples are missing.
+#define PIXAVANT_REQUIRE_SAMPLES()                                                                 \
+    do {                                                                                           \
+        if (!testutil::HaveSamples())                                                              \
+            GTEST_SKIP() << testutil::MissingSamplesMessage();                                     \
+    } while (0)

@@ -46,13 +46,12 @@ struct CountedBitmap : TBitmap {
 
 struct BoxRecorder {
     std::vector<std::string> texts;
-    BoxRecorder() {
-        SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
+    std::unique_ptr<TServicesScope> scope = testutil::ChangeServices([this](TPlatformServices &s) {
+        s.MessageBox = [this](HWND, const std::string &text, const std::string &, UINT) {
             texts.push_back(text);
             return IDOK;
-        });
-    }
-    ~BoxRecorder() { SetMessageBoxHook(nullptr); }
+        };
+    });
 };
 
 } // namespace

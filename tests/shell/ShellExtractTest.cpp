@@ -5,9 +5,15 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <thread>
@@ -34,11 +40,9 @@ struct Result {
 class Extraction : public ::testing::Test {
 protected:
     Extraction() { qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(Cache.path())); }
-    ~Extraction() override {
-        qunsetenv("XDG_CACHE_HOME");
-        SetDebugOutputHook(nullptr);
-    }
+    ~Extraction() override { qunsetenv("XDG_CACHE_HOME"); }
 
+public:
     static Result Thumb(const std::string &path, int w = 120, int h = 120, DWORD flags = 0,
                         unsigned depth = 32) {
         Result r;
@@ -108,6 +112,7 @@ TEST_F(Extraction, TypeComesFromTheContentNotTheName) {
 }
 
 TEST_F(Extraction, ExifOrientationIsApplied) {
+    PIXAVANT_REQUIRE_SAMPLES();
     for (const char *name : {"jpg/fp_Portrait_6.jpg", "jpg/goexif_f6-exif.jpg",
                              "jpg/fp_Landscape_5.jpg", "jpg/vips_rotation_8.jpg"}) {
         const std::string path = testutil::Sample(name);
@@ -241,7 +246,9 @@ TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges) {
 TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     const std::string path = Picture("k.jpg", 2000, 1500, Qt::red, "jpeg");
     std::vector<std::string> lines;
-    SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.DebugOutput = [&](const std::string &line) { lines.push_back(line); };
+    });
     ComPtr<IExtractImage> extractor;
     ASSERT_TRUE(GetExtractImageForFile(path, extractor));
     SIZE size{120, 120};
@@ -251,7 +258,9 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
               E_PENDING);
     ComPtr<IRunnableTask> task;
     ASSERT_EQ(extractor->QueryInterface(IID_IRunnableTask, task.PutVoid()), S_OK);
+    EXPECT_EQ(task->IsRunning(), 0u); // IRTIR_TASK_NOT_RUNNING
     task->Kill(0);
+    EXPECT_EQ(task->IsRunning(), 4u); // IRTIR_TASK_FINISHED
     HBITMAP bitmap = nullptr;
     EXPECT_EQ(extractor->Extract(&bitmap), E_ABORT);
     EXPECT_EQ(bitmap, nullptr);
@@ -269,6 +278,54 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     EXPECT_FALSE(out);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
+}
+
+// The pixel sizes MANIFEST.tsv gives the samples ("ImageSize=WxH" in their summary), by path.
+std::map<std::string, QSize> ManifestSizes() {
+    std::map<std::string, QSize> sizes;
+    std::ifstream in(testutil::Sample("MANIFEST.tsv"));
+    const std::regex imageSize("ImageSize=([0-9]+)x([0-9]+)");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch m;
+        // Hostile files announce sizes beyond int; those are left unchecked.
+        if (std::regex_search(line, m, imageSize) && m[1].length() < 9 && m[2].length() < 9)
+            sizes[line.substr(0, line.find('\t'))] = QSize(std::stoi(m[1]), std::stoi(m[2]));
+    }
+    return sizes;
+}
+
+// Whether thumb is picture (either way round: EXIF may turn it) fitted into a square box: both
+// sides scaled by the same factor, the longer side filling the box unless it is smaller, each
+// to within a pixel of rounding.
+bool FitsLike(QSize thumb, QSize picture, int box) {
+    auto fits = [&](double w, double h) {
+        const double scale = std::min(1.0, box / std::max(w, h));
+        return std::abs(thumb.width() - std::max(1.0, w * scale)) <= 1.0 &&
+               std::abs(thumb.height() - std::max(1.0, h * scale)) <= 1.0;
+    };
+    return fits(picture.width(), picture.height()) || fits(picture.height(), picture.width());
+}
+
+// Thumbnails of every file below the sample folders, made on two threads as the program does.
+std::map<std::string, Result> ThumbsOf(const std::vector<std::string> &folders) {
+    std::vector<std::string> files;
+    for (const std::string &folder : folders)
+        for (const auto &entry : std::filesystem::directory_iterator(testutil::Sample(folder)))
+            files.push_back(folder + "/" + entry.path().filename().string());
+    std::vector<Result> results(files.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t k; (k = next++) < files.size();)
+            results[k] = Extraction::Thumb(testutil::Sample(files[k]));
+    };
+    std::thread helper(work);
+    work();
+    helper.join();
+    std::map<std::string, Result> out;
+    for (std::size_t k = 0; k < files.size(); ++k)
+        out[files[k]] = results[k];
+    return out;
 }
 
 TEST_F(Extraction, HostileAndDamagedInputsFailQuietly) {
@@ -321,26 +378,81 @@ TEST_F(Extraction, HostileAndDamagedInputsFailQuietly) {
     }
 
     // Damaged and hostile files from other projects' test suites: no crash, no hang.
+    PIXAVANT_REQUIRE_SAMPLES();
+    const std::map<std::string, QSize> sizes = ManifestSizes();
     int made = 0;
-    for (const auto &entry : std::filesystem::directory_iterator(testutil::Sample("odd")))
-        made += Thumb(entry.path().string()).Made;
+    for (const auto &[file, r] : ThumbsOf({"odd"})) {
+        SCOPED_TRACE(file);
+        const std::string path = testutil::Sample(file);
+        ComPtr<IExtractImage> extractor;
+        const bool picture = GetExtractImageForFile(path, extractor);
+        if (r.Made) {
+            ++made;
+            // What is shown is the picture the file announces, fitted into the box.
+            const auto size = sizes.find(file);
+            if (size != sizes.end()) {
+                EXPECT_TRUE(FitsLike(r.Image.size(), size->second, 120))
+                    << r.Image.width() << "x" << r.Image.height();
+            }
+            EXPECT_TRUE(testutil::FileExists(ThumbnailCachePath(path, false)));
+        } else if (picture) {
+            // A picture that cannot be read is marked, so it is not tried again, and nothing
+            // is kept in its place.
+            EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(path)));
+            EXPECT_FALSE(testutil::FileExists(ThumbnailCachePath(path, false)));
+        }
+    }
+    // Pictures behind the wrong extension are still pictures; empty files are not.
+    EXPECT_TRUE(Thumb(testutil::Sample("odd/gwenview_png-with-jpeg-extension.jpg")).Made);
+    EXPECT_TRUE(Thumb(testutil::Sample("odd/gwenview_jpg-with-gif-extension.gif")).Made);
+    EXPECT_FALSE(Thumb(testutil::Sample("odd/gwenview_empty.png")).Made);
     EXPECT_GT(made, 0);
 }
 
-TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnails) {
-    for (const char *folder : {"jpg", "png", "gif", "bmp", "tif", "wmf"}) {
-        int made = 0, total = 0;
-        for (const auto &entry : std::filesystem::directory_iterator(testutil::Sample(folder))) {
-            ++total;
-            const Result r = Thumb(entry.path().string());
-            if (r.Made) {
-                ++made;
-                EXPECT_LE(r.Image.width(), 120) << entry.path();
-                EXPECT_LE(r.Image.height(), 120) << entry.path();
-            }
+// Valid samples the picture readers cannot read today, each with its reason. A reader that
+// learns one turns the test red, so the list stays true.
+const std::set<std::string> UnreadableSamples = {
+    "bmp/fp_offset_pixarray.bmp",                         // pixels at an unusual offset, alpha mask
+    "bmp/oiio_gracehopper.bmp",                           // 32-bit with alpha mask
+    "bmp/pillow_bmpsuite_g_pal8topdown.bmp",              // top-down rows
+    "bmp/pillow_bmpsuite_q_pal2.bmp",                     // 2-bit palette
+    "bmp/pillow_bmpsuite_q_rgb24jpeg.bmp",                // JPEG inside BMP
+    "bmp/pillow_bmpsuite_q_rgb24png.bmp",                 // PNG inside BMP
+    "bmp/vips_small_topdown32.bmp",                       // top-down rows
+    "tif/fp_IMG_9266_16b_cmyk_le_interleaved.tif",        // 16-bit CMYK
+    "tif/oiio_libtiffpic_caspian.tif",                    // 64-bit floating point samples
+    "tif/oiio_libtiffpic_depth_flower-rgb-contig-32.tif", // 32-bit integer samples
+    "tif/oiio_libtiffpic_text.tif",                       // thunderscan compression
+    "tif/pillow_10ct_32bit_128.tiff",                     // 32-bit samples
+    "tif/pillow_12bit.cropped.tif",                       // 12-bit samples
+    "tif/pillow_tiff_16bit_RGB.tiff",                     // 16-bit RGB, planar
+    "wmf/wmf2svg_fulltest.wmf",                           // records the renderer rejects
+};
+
+TEST_F(Extraction, SamplesOfEveryTypeGiveThumbnailsOfTheirShape) {
+    PIXAVANT_REQUIRE_SAMPLES();
+    const std::map<std::string, QSize> sizes = ManifestSizes();
+    int checked = 0;
+    for (const auto &[file, r] : ThumbsOf({"jpg", "png", "gif", "bmp", "tif", "wmf"})) {
+        SCOPED_TRACE(file);
+        if (UnreadableSamples.count(file)) {
+            EXPECT_FALSE(r.Made);
+            continue;
         }
-        EXPECT_GE(made * 2, total) << folder << ": " << made << " of " << total;
+        ASSERT_TRUE(r.Made);
+        EXPECT_LE(r.Image.width(), 120);
+        EXPECT_LE(r.Image.height(), 120);
+        // The metafiles have no size in the manifest (it depends on the renderer), and one
+        // bitmap's entry gives a height of 0.
+        const auto size = sizes.find(file);
+        if (size == sizes.end() || size->second.isEmpty())
+            continue;
+        ++checked;
+        EXPECT_TRUE(FitsLike(r.Image.size(), size->second, 120))
+            << r.Image.width() << "x" << r.Image.height() << " for " << size->second.width() << "x"
+            << size->second.height();
     }
+    EXPECT_GT(checked, 200); // the manifest was read
 }
 
 // --- The helpers' own contracts -----------------------------------------------------------------
@@ -398,7 +510,9 @@ TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise) {
 
 TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures) {
     std::vector<std::string> lines;
-    SetDebugOutputHook([&](const std::string &line) { lines.push_back(line); });
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.DebugOutput = [&](const std::string &line) { lines.push_back(line); };
+    });
     FakeBehaviour noTask;
     noTask.OfferTask = false;
     noTask.Size = QSize(30, 20);
@@ -425,7 +539,6 @@ TEST(ShellHelpers, ThumbnailBitmapStoresTheTaskOnlyWhenOfferedAndReportsFailures
     EXPECT_FALSE(bitmap);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
-    SetDebugOutputHook(nullptr);
 }
 
 TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
@@ -444,7 +557,6 @@ TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
     int cx = 0, cy = 0;
     ASSERT_TRUE(ImageList_GetIconSize(list, &cx, &cy));
     EXPECT_EQ(cx, GetSystemMetrics(SM_CXICON));
-    EXPECT_GT(ImageList_GetImageCount(list), jpg);
 
     std::unique_ptr<TIcon> icon;
     ASSERT_TRUE(GetFileIcon(dir.file("a.jpg"), icon));
@@ -457,6 +569,17 @@ TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
     ASSERT_TRUE(testutil::WaitFor([&] { return fromWorker >= 0; }));
     worker.join();
     EXPECT_NE(fromWorker, jpg);
+}
+
+TEST(ShellIcons, LookingUpIconsLeavesTheProgramsIconThemeAlone) {
+    const QString fallback = QIcon::fallbackThemeName();
+    const QString theme = QIcon::themeName();
+    testutil::TempDir dir;
+    // Kinds no other test asked for, so the lookup really runs.
+    for (const char *name : {"a.pdf", "b.wav", "c.zip"})
+        GetSysIconIndex(dir.file(name));
+    EXPECT_EQ(QIcon::fallbackThemeName(), fallback);
+    EXPECT_EQ(QIcon::themeName(), theme);
 }
 
 } // namespace

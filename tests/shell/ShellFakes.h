@@ -16,6 +16,7 @@
 #include "Messages.h"
 #include "ShellApi.h"
 #include "ShellExtract.h"
+#include "TestUtil.h"
 
 namespace shelltest {
 
@@ -113,23 +114,12 @@ private:
 // files without an entry get the default behaviour. Keeps every extractor it made.
 class FakeFactory {
 public:
-    FakeFactory() {
-        SetExtractImageFactoryForTesting([this](const std::string &path, void **out) {
-            const std::string name = path.substr(path.rfind('/') + 1);
-            std::lock_guard lock(FMutex);
-            auto it = Behaviours.find(name);
-            if (it != Behaviours.end() && it->second.Fail && it->second.Size.isEmpty()) {
-                *out = nullptr;
-                return E_NOINTERFACE;
-            }
-            auto *fake = new FakeExtractor(it == Behaviours.end() ? Default : it->second);
-            fake->AddRef();
-            Made.emplace_back(fake);
-            *out = static_cast<IExtractImage *>(fake);
-            return S_OK;
-        });
-    }
-    ~FakeFactory() { SetExtractImageFactoryForTesting(nullptr); }
+    FakeFactory()
+        : FScope(testutil::ChangeServices([this](TPlatformServices &s) {
+              s.CreateExtractImage = [this](const std::string &path, void **out) {
+                  return Create(path, out);
+              };
+          })) {}
     FakeFactory(const FakeFactory &) = delete;
     FakeFactory &operator=(const FakeFactory &) = delete;
 
@@ -142,8 +132,24 @@ public:
     FakeBehaviour Default;
 
 private:
+    HRESULT Create(const std::string &path, void **out) {
+        const std::string name = path.substr(path.rfind('/') + 1);
+        std::lock_guard lock(FMutex);
+        auto it = Behaviours.find(name);
+        if (it != Behaviours.end() && it->second.Fail && it->second.Size.isEmpty()) {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        auto *fake = new FakeExtractor(it == Behaviours.end() ? Default : it->second);
+        fake->AddRef();
+        Made.emplace_back(fake);
+        *out = static_cast<IExtractImage *>(fake);
+        return S_OK;
+    }
+
     std::mutex FMutex;
     std::vector<ComPtr<FakeExtractor>> Made;
+    std::unique_ptr<TServicesScope> FScope; // last: dropped first
 };
 
 } // namespace shelltest

@@ -94,18 +94,20 @@ protected:
 
     void SetUp() override {
         Script = &FScript;
-        SetExtractImageFactoryForTesting([](const std::string &path, void **out) -> HRESULT {
-            *out = nullptr;
-            if (!Script->HasExtractor)
-                return E_NOINTERFACE;
-            *out = static_cast<IExtractImage *>(new TRecordingExtractor(path));
-            return S_OK;
+        Services = testutil::ChangeServices([this](TPlatformServices &s) {
+            s.CreateExtractImage = [](const std::string &path, void **out) -> HRESULT {
+                *out = nullptr;
+                if (!Script->HasExtractor)
+                    return E_NOINTERFACE;
+                *out = static_cast<IExtractImage *>(new TRecordingExtractor(path));
+                return S_OK;
+            };
+            s.MessageBox = [this](HWND, const std::string &text, const std::string &, UINT) {
+                Boxes.push_back(text);
+                return IDOK;
+            };
+            s.DebugOutput = [](const std::string &) {};
         });
-        SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
-            Boxes.push_back(text);
-            return IDOK;
-        });
-        SetDebugOutputHook([](const std::string &) {});
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
         Full = std::make_unique<Tfullform>();
@@ -118,9 +120,7 @@ protected:
         Full.reset();
         View.reset();
         Main.reset();
-        SetExtractImageFactoryForTesting({});
-        SetMessageBoxHook({});
-        SetDebugOutputHook({});
+        Services.reset();
         Script = nullptr;
     }
 
@@ -165,6 +165,7 @@ protected:
     std::unique_ptr<TMainForm> Main;
     std::unique_ptr<TviewForm> View;
     std::unique_ptr<Tfullform> Full;
+    std::unique_ptr<TServicesScope> Services;
 };
 
 testutil::TempDir *ViewerTest::Runtime = nullptr;
