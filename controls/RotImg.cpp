@@ -14,7 +14,7 @@ using namespace rotation;
 namespace {
 
 bool KeepsOwnTransparency(const TGraphic *g) {
-    return dynamic_cast<const TMetafile *>(g) || dynamic_cast<const TIcon *>(g);
+    return dynamic_cast<const TIcon *>(g) != nullptr;
 }
 
 } // namespace

@@ -66,12 +66,6 @@ void FillRows(const TRotationJob &j, int rowBegin, int rowEnd) {
     }
 }
 
-// Large turned bitmaps go on huge pages where the system offers them (the faults of fresh
-// small pages would cost more than the turn and serialise the threads).
-QImage NewPixelBuffer(std::int32_t w, std::int32_t h) {
-    return NewImageRGB32(w, h);
-}
-
 // Raises EIntOverflow when any intermediate of the per-pixel arithmetic would leave 32 bits.
 // Every term is linear in x or y, so its extremes lie at the corners of the coordinate range.
 void CheckPixelArithmetic(const TRotationJob &j) {
@@ -172,7 +166,7 @@ std::unique_ptr<TBitmap> RotateBitmap(const TBitmap &source, TColor backgroundCo
     QImage src = source.Image();
     if (src.depth() != 32 && !src.isNull())
         src = src.convertToFormat(QImage::Format_RGB32);
-    QImage dst = NewPixelBuffer(W2, H2);
+    QImage dst = NewImageRGB32(W2, H2);
     if (dst.isNull())
         throw MakeOutOfMemory();
 

@@ -113,28 +113,8 @@ void TFileSearch::FindClose() {
     FNext = 0;
 }
 
-bool ForceDirectories(const std::string &path) {
-    if (path.empty())
-        return false;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    const std::string parent = ExtractFileDir(ExcludeTrailingPathDelimiter(path));
-    if (parent != path && !parent.empty() && !ForceDirectories(parent))
-        return false;
-    if (::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST)
-        return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    return false;
-}
-
 std::string IncludeTrailingPathDelimiter(const std::string &path) {
     return (!path.empty() && path.back() == '/') ? path : path + "/";
-}
-
-std::string ExcludeTrailingPathDelimiter(const std::string &path) {
-    if (path.size() > 1 && path.back() == '/')
-        return path.substr(0, path.size() - 1);
-    return path;
 }
 
 std::string ExtractFileName(const std::string &path) {

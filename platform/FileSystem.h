@@ -49,12 +49,8 @@ bool SearchOrderLess(const std::string &a, const std::string &b);
 // Matches a name against a Windows-style wildcard pattern, ignoring ASCII case.
 bool MatchesMask(const std::string &name, const std::string &pattern);
 
-// Creates a folder and every missing level above it; true when it exists afterwards.
-bool ForceDirectories(const std::string &path);
-
 // "dir/name" without doubling the separator of the root "/".
 std::string IncludeTrailingPathDelimiter(const std::string &path);
-std::string ExcludeTrailingPathDelimiter(const std::string &path);
 std::string ExtractFileName(const std::string &path);
 std::string ExtractFilePath(const std::string &path); // with the trailing "/"
 std::string ExtractFileDir(const std::string &path);  // without it (but "/" stays "/")

@@ -8,13 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cctype>
 #include <cstdlib>
 #include <sys/mman.h>
 
 #include "Exceptions.h"
-#include "JpegCodec.h"
-#include "Text.h"
 
 namespace {
 
@@ -272,12 +269,6 @@ void TBitmap::Draw(QPainter &painter, const QRect &dest) const {
 
 // ---------------------------------------------------------------------------------------------
 
-void TJPEGImage::LoadFromFile(const std::string &path) {
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
-    FImage = DecodeJpeg(bytes.data(), bytes.size());
-    Changed();
-}
-
 void TJPEGImage::Draw(QPainter &painter, const QRect &dest) const {
     if (FImage.isNull() || dest.isEmpty())
         return;
@@ -294,11 +285,6 @@ void TIcon::Draw(QPainter &painter, const QRect &dest) const {
         painter.drawPixmap(dest, FIcon.pixmap(dest.size()));
 }
 
-void TMetafile::Draw(QPainter &painter, const QRect &dest) const {
-    if (!FImage.isNull() && !dest.isEmpty())
-        painter.drawImage(dest, FImage);
-}
-
 // ---------------------------------------------------------------------------------------------
 
 void TPicture::Adopt(std::unique_ptr<TGraphic> graphic) {
@@ -310,26 +296,4 @@ void TPicture::Adopt(std::unique_ptr<TGraphic> graphic) {
 
 void TPicture::SetGraphic(const TGraphic *graphic) {
     Adopt(graphic ? graphic->Clone() : nullptr);
-}
-
-void TPicture::LoadFromFile(const std::string &path) {
-    const auto slash = path.find_last_of('/');
-    const auto dot = path.find_last_of('.');
-    std::string ext;
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        ext = path.substr(dot + 1);
-    for (char &c : ext)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == "jpg" || ext == "jpeg" || ext == "jpe" || ext == "jfif") {
-        auto jpeg = std::make_unique<TJPEGImage>();
-        jpeg->LoadFromFile(path);
-        Adopt(std::move(jpeg));
-    } else if (ext == "bmp") {
-        QImage image;
-        if (!image.load(PathToText(path), "BMP"))
-            throw EInvalidGraphic("Bitmap image is not valid");
-        Adopt(std::make_unique<TBitmap>(image));
-    } else {
-        throw EInvalidGraphic("Unknown picture file extension (." + ext + ")");
-    }
 }

@@ -143,7 +143,6 @@ private:
 class TJPEGImage : public TGraphic {
 public:
     TJPEGImage() = default;
-    void LoadFromFile(const std::string &path); // raises EFOpenError, EJPEG
     void LoadFromImage(const QImage &image) {
         FImage = image;
         Changed();
@@ -177,21 +176,6 @@ private:
     int FSize = 0;
 };
 
-// A rendered Windows metafile.
-class TMetafile : public TGraphic {
-public:
-    TMetafile() = default;
-    explicit TMetafile(const QImage &rendered) : FImage(rendered) {}
-    int Width() const override { return FImage.width(); }
-    int Height() const override { return FImage.height(); }
-    void Draw(QPainter &painter, const QRect &dest) const override;
-    std::unique_ptr<TGraphic> Clone() const override { return std::make_unique<TMetafile>(*this); }
-    const char *ClassName() const override { return "TMetafile"; }
-
-private:
-    QImage FImage;
-};
-
 // Holds one graphic (or none); assigning copies. OnChange runs after every change of the
 // picture or of its graphic.
 class TPicture {
@@ -204,8 +188,6 @@ public:
     void SetGraphic(const TGraphic *graphic); // copies; null clears
     void Assign(const TPicture &other) { SetGraphic(other.Graphic()); }
     void Clear() { SetGraphic(nullptr); }
-    // The format is chosen by the file's extension: .jpg/.jpeg/.jpe, .bmp.
-    void LoadFromFile(const std::string &path);
     int Width() const { return FGraphic ? FGraphic->Width() : 0; }
     int Height() const { return FGraphic ? FGraphic->Height() : 0; }
 

@@ -25,8 +25,6 @@ namespace {
 constexpr int LargeIconSize = 32;
 constexpr int SmallIconSize = 16;
 
-std::atomic<bool> imageListUnavailable{false};
-
 // One distinct icon: its theme name (or fallback key) and its pictures at both list sizes.
 struct IconEntry {
     std::string Key;
@@ -42,10 +40,6 @@ public:
     int IndexForMime(const QString &mimeName);
     QImage Image(int index, bool small);
     QIcon Icon(int index); // GUI thread
-    int Count() {
-        std::lock_guard lock(FMutex);
-        return int(FEntries.size());
-    }
 
 private:
     int Add(const std::string &key, const QIcon &icon, const QImage &large, const QImage &small);
@@ -317,10 +311,6 @@ BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy) {
         return 0;
     *cx = *cy = list->Size();
     return 1;
-}
-
-int ImageList_GetImageCount(HIMAGELIST list) {
-    return list ? Registry().Count() : 0;
 }
 
 BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT) {

@@ -97,15 +97,6 @@ TEST(FileSearch, MissingFolderFindsNothing) {
     EXPECT_FALSE(search.FindNext());
 }
 
-TEST(FileSystem, ForceDirectoriesCreatesEveryLevel) {
-    testutil::TempDir dir;
-    const std::string deep = dir.file("a/b/c");
-    EXPECT_TRUE(ForceDirectories(deep));
-    EXPECT_TRUE(ForceDirectories(deep)); // existing is fine
-    testutil::WriteFile(dir.file("file"), "x");
-    EXPECT_FALSE(ForceDirectories(dir.file("file/sub")));
-}
-
 TEST(FileSystem, ExtensionKeyAndPathParts) {
     EXPECT_EQ(ExtensionKey("photo.tiff"), ".TIF");
     EXPECT_EQ(ExtensionKey("photo.jpeg"), ".JPE");
