@@ -55,6 +55,33 @@ IconRegistry &Registry() {
     return registry;
 }
 
+// Headless or bare sessions name no full theme. Their icons are then taken from Adwaita's own
+// files when it is installed, rather than by making it Qt's fallback theme: that setting is
+// global and would change every other icon lookup of the program.
+bool BareTheme() {
+    const QString fallback = QIcon::fallbackThemeName();
+    return fallback.isEmpty() || fallback == "hicolor";
+}
+
+QIcon AdwaitaIcon(const QString &name) {
+    QIcon icon;
+    for (const QString &root : QIcon::themeSearchPaths()) {
+        const QDir theme(root + "/Adwaita");
+        if (!theme.exists())
+            continue;
+        for (const QString &size : theme.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const char *context : {"mimetypes", "places", "legacy"})
+                for (const char *ext : {".png", ".svg"}) {
+                    const QString file = theme.filePath(size + '/' + context + '/' + name + ext);
+                    if (QFile::exists(file))
+                        icon.addFile(file);
+                }
+        if (!icon.isNull())
+            break;
+    }
+    return icon;
+}
+
 QImage Rendered(const QIcon &icon, int size) {
     QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
     if (image.isNull())
@@ -141,12 +168,7 @@ int IconRegistry::IndexForMime(const QString &mimeName) {
     QIcon icon;
     QImage large, small;
     CallOnGuiThread([&] {
-        if (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == "hicolor") {
-            // Headless or bare sessions name no theme; the common full theme is a better
-            // second choice than none.
-            if (QDir("/usr/share/icons/Adwaita").exists())
-                QIcon::setFallbackThemeName("Adwaita");
-        }
+        const bool bare = BareTheme();
         QMimeDatabase db;
         const QMimeType mime = db.mimeTypeForName(mimeName);
         QStringList names;
@@ -154,8 +176,12 @@ int IconRegistry::IndexForMime(const QString &mimeName) {
             names << mime.iconName() << mime.genericIconName();
         names << "unknown";
         for (const QString &name : names) {
-            if (!name.isEmpty() && QIcon::hasThemeIcon(name)) {
-                QIcon candidate = QIcon::fromTheme(name);
+            if (name.isEmpty())
+                continue;
+            QIcon candidate = QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name)
+                              : bare                    ? AdwaitaIcon(name)
+                                                        : QIcon();
+            if (!candidate.isNull()) {
                 QImage l = Rendered(candidate, LargeIconSize);
                 if (l.isNull())
                     continue;
