@@ -6,15 +6,10 @@
 
 #include "ShellApi.h"
 
-// IRunnableTask (Run, Kill, Suspend, Resume, IsRunning) and its id come from the shell layer.
+// IRunnableTask (Run, Kill, Suspend, Resume, IsRunning), its id and its IRTIR_TASK_* states
+// come from the shell layer.
 using ::IID_IRunnableTask;
 using ::IRunnableTask;
-
-constexpr ULONG IRTIR_TASK_NOT_RUNNING = 0;
-constexpr ULONG IRTIR_TASK_RUNNING = 1;
-constexpr ULONG IRTIR_TASK_SUSPENDED = 2;
-constexpr ULONG IRTIR_TASK_PENDING = 3;
-constexpr ULONG IRTIR_TASK_FINISHED = 4;
 
 // Filled by the extracting thread, taken by a canceller on any thread. Once killed, the slot
 // stays closed: a task stored afterwards is killed at once, so a cancel that comes between two

@@ -182,6 +182,13 @@ public:
     virtual ULONG IsRunning() = 0;
 };
 
+// What IRunnableTask::IsRunning answers.
+constexpr ULONG IRTIR_TASK_NOT_RUNNING = 0;
+constexpr ULONG IRTIR_TASK_RUNNING = 1;
+constexpr ULONG IRTIR_TASK_SUSPENDED = 2;
+constexpr ULONG IRTIR_TASK_PENDING = 3;
+constexpr ULONG IRTIR_TASK_FINISHED = 4;
+
 // COM apartments have no meaning here; the calls are kept so threads read as they should.
 constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
 inline HRESULT CoInitializeEx(void *, DWORD) {

@@ -91,9 +91,9 @@ public:
     HRESULT Suspend() override { return E_NOTIMPL; }
     HRESULT Resume() override { return E_NOTIMPL; }
     ULONG IsRunning() override {
-        if (FKilled)
-            return FRunning ? 1u : 4u; // IRTIR_TASK_RUNNING / IRTIR_TASK_FINISHED
-        return FRunning ? 1u : 0u;
+        if (FRunning)
+            return IRTIR_TASK_RUNNING;
+        return FKilled ? IRTIR_TASK_FINISHED : IRTIR_TASK_NOT_RUNNING;
     }
 
 private:
