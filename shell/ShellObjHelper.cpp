@@ -150,23 +150,19 @@ bool GetThumbnailBitmap(IExtractImage *extractImage, int width, int height, unsi
 }
 
 bool GetFileIcon(const std::string &path, std::unique_ptr<TIcon> &icon) {
-    try {
-        SHFILEINFOA info{};
-        if (SHGetFileInfoA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE, &info, sizeof(info), SHGFI_ICON) ==
-                0 ||
-            !info.hIcon)
-            return false;
-        std::unique_ptr<TIconHandle> handle(info.hIcon);
-        QIcon qicon = handle->Icon;
-        if (qicon.isNull() && !handle->Image.isNull())
-            qicon = QIcon(QPixmap::fromImage(handle->Image));
-        if (qicon.isNull())
-            return false;
-        icon = std::make_unique<TIcon>(qicon, GetSystemMetrics(SM_CXICON));
-        return true;
-    } catch (...) {
+    SHFILEINFOA info{};
+    if (SHGetFileInfoA(path.c_str(), FILE_ATTRIBUTE_ARCHIVE, &info, sizeof(info), SHGFI_ICON) ==
+            0 ||
+        !info.hIcon)
         return false;
-    }
+    std::unique_ptr<TIconHandle> handle(info.hIcon);
+    QIcon qicon = handle->Icon;
+    if (qicon.isNull() && !handle->Image.isNull())
+        qicon = QIcon(QPixmap::fromImage(handle->Image));
+    if (qicon.isNull())
+        return false;
+    icon = std::make_unique<TIcon>(qicon, GetSystemMetrics(SM_CXICON));
+    return true;
 }
 
 int GetSysIconIndex(const std::string &path) {

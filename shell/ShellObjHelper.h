@@ -42,7 +42,8 @@ bool GetThumbnailBitmap(IExtractImage *extractImage, int width, int height, unsi
                         DWORD &flags, TRunnableTaskSlot &runnableTask,
                         std::unique_ptr<TBitmap> &bitmap);
 
-// The file's large shell icon; false (icon left as it was) when the shell has none.
+// The file's large shell icon; false (icon left as it was) when the shell has none. Running
+// out of memory raises std::bad_alloc, as everywhere else, rather than passing for "no icon".
 bool GetFileIcon(const std::string &path, std::unique_ptr<TIcon> &icon);
 // The index of the file's icon in the system image list.
 int GetSysIconIndex(const std::string &path);
