@@ -62,9 +62,10 @@ void WriteThumbnailEntry(const std::string &target, QImage image, const std::str
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return;
-    ::fchmod(fd, 0600);
+    // Thumbnails show what the user's pictures hold: an entry others could read is not
+    // written at all. A failed close may be the write that did not reach the disk.
     bool ok = false;
-    {
+    if (::fchmod(fd, 0600) == 0) {
         QFile file;
         if (file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
             image.setText("Thumb::URI", QString::fromUtf8(uri));
@@ -74,7 +75,8 @@ void WriteThumbnailEntry(const std::string &target, QImage image, const std::str
             ok = writer.write(image);
         }
     }
-    ::close(fd);
+    if (::close(fd) != 0)
+        ok = false;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0)
         ::unlink(temp.c_str());
 }
