@@ -215,18 +215,18 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
 
 extern "C" void JpegSilent(j_common_ptr) {}
 
-// Encodes pixels with libjpeg into a memory buffer; false when libjpeg fails.
-bool EncodeJpeg(const Pixels &pixels, int quality, Bytes &result) {
+// Encodes into memory (memorySize bytes, given by the caller); false when libjpeg fails. The
+// libjpeg calls live here, without C++ objects, so the longjmp out of an error skips no
+// destructor.
+bool EncodeInto(const Pixels &pixels, int quality, unsigned char *&memory,
+                unsigned long &memorySize) {
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
-    unsigned char *memory = nullptr;
-    unsigned long memorySize = 0;
     cinfo.err = jpeg_std_error(&err.Base);
     err.Base.error_exit = JpegErrorExit;
     err.Base.output_message = JpegSilent;
     if (setjmp(err.Jump)) {
         jpeg_destroy_compress(&cinfo);
-        std::free(memory);
         return false;
     }
     jpeg_create_compress(&cinfo);
@@ -245,9 +245,26 @@ bool EncodeJpeg(const Pixels &pixels, int quality, Bytes &result) {
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    result.assign(memory, memory + memorySize);
-    std::free(memory);
     return true;
+}
+
+// Encodes pixels with libjpeg into a memory buffer; false when libjpeg fails.
+bool EncodeJpeg(const Pixels &pixels, int quality, Bytes &result) {
+    // Room for the worst case of any picture this size, so libjpeg never grows the buffer.
+    // Once it has grown one it allocated itself, it has freed the block the caller's pointer
+    // still names until the encode finishes: freeing that pointer after an error would free it
+    // twice. Pages never written are never touched.
+    const auto padded = [](int n) { return (size_t(n) + 15) & ~size_t(15); };
+    const size_t capacity = padded(pixels.Width) * padded(pixels.Height) * 6 + 4096;
+    auto buffer = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    unsigned char *memory = buffer.get();
+    unsigned long memorySize = capacity;
+    const bool ok = EncodeInto(pixels, quality, memory, memorySize);
+    if (ok)
+        result.assign(memory, memory + memorySize);
+    if (memory != buffer.get()) // grown after all; only a finished encode hands it back
+        std::free(memory);
+    return ok;
 }
 
 // Reads a JPEG header quietly (libjpeg would print its warnings about damaged data).
