@@ -168,6 +168,7 @@ TEST_F(RawPreviewTest, AFailedExtractionLeavesNoPreviewBehind) {
 }
 
 TEST_F(RawPreviewTest, SamplesOfRealCamerasGiveTheirPreviewOrFailCleanly) {
+    PIXAVANT_REQUIRE_SAMPLES();
     // Preview sizes LibRaw's raw-identify -v reports ("Thumb size", turned by "Image flip");
     // 0 x 0 where it reports none or cannot read the file. Most files are damaged on purpose.
     struct Sample {

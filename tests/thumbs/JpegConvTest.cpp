@@ -253,6 +253,7 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixels) {
 }
 
 TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictures) {
+    PIXAVANT_REQUIRE_SAMPLES();
     std::vector<std::string> files;
     for (const char *folder : {"jpg", "odd"}) {
         const QStringList names = QDir(QString::fromStdString(Sample(folder)))
@@ -276,6 +277,7 @@ TEST(ThumbnailBitmap, SkippingRowsGivesTheFullDecodesPixelsOnRealAndDamagedPictu
 }
 
 TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurComment) {
+    PIXAVANT_REQUIRE_SAMPLES();
     for (bool progressive : {false, true}) {
         SCOPED_TRACE(progressive ? "progressive" : "sequential");
         MakeOptions o;
@@ -300,6 +302,7 @@ TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurC
 }
 
 TEST(ThumbnailFile, CmykPicturesKeepTheirColours) {
+    PIXAVANT_REQUIRE_SAMPLES();
     const auto decode = [](const std::vector<std::uint8_t> &jpeg) {
         return DecodeJpeg(jpeg.data(), jpeg.size());
     };
@@ -344,6 +347,7 @@ TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite) {
 }
 
 TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource) {
+    PIXAVANT_REQUIRE_SAMPLES();
     const auto jpeg = MakeJpeg(16, 16);
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 0, 0); }), "Invalid Width");
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, -5, 100); }), "Invalid Width");

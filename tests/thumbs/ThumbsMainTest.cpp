@@ -86,6 +86,7 @@ TEST_F(ThumbCreator, AnOutputFolderLongerThanAWindowsPathIsTaken) {
 }
 
 TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail) {
+    PIXAVANT_REQUIRE_SAMPLES();
     const auto preview = testutil::ReadFile(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"));
     for (int run = 0; run < 3; ++run) {
         Convert(preview);
