@@ -1,6 +1,8 @@
 # Convenience targets; everything is CMake underneath.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Extra CMake settings, e.g. CMAKE_FLAGS=-DPIXAVANT_WERROR=ON as CI builds.
+CMAKE_FLAGS ?=
 
 .PHONY: deps configure build run test test-sanitize bench package mutate clean
 
@@ -8,7 +10,7 @@ deps:
 	./scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -23,7 +25,7 @@ test: build
 
 # The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPIXAVANT_SANITIZE=ON
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPIXAVANT_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 

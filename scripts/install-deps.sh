@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake make pkg-config
+    g++ cmake make pkg-config clang-format
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6
     libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
     libraw-dev libraw-bin
@@ -16,7 +16,11 @@ packages=(
     dpkg-dev file lintian
 )
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
-    packages+=(exiv2 libvips-tools clang libclang-rt-14-dev)
+    packages+=(exiv2 libvips-tools)
+fi
+# The fuzz target needs clang and its libFuzzer runtime (CI and benchmarks).
+if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ] || [ "${PIXAVANT_CI_DEPS:-0}" = 1 ]; then
+    packages+=(clang libclang-rt-14-dev)
 fi
 # The keyboard walk of scripts/keyboard-walk.sh; no test needs these.
 if [ "${PIXAVANT_WALK_DEPS:-0}" = 1 ]; then
