@@ -34,6 +34,20 @@ bool Inside(const void *p, const void *block, std::size_t size) {
     return a >= b && a <= b + size;
 }
 
+// Starts the encode at quality 100 and writes every row, leaving it unfinished.
+void WriteAllRows(jpeg_compress_struct &cinfo, const std::vector<std::uint8_t> &rgb) {
+    cinfo.image_width = cinfo.image_height = Side;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 100, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&rgb[std::size_t(cinfo.next_scanline) * Side * 3]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+}
+
 } // namespace
 
 TEST(JpegMemoryDestination, TheCallersPointerIsStaleOnceTheBufferGrew) {
@@ -51,16 +65,7 @@ TEST(JpegMemoryDestination, TheCallersPointerIsStaleOnceTheBufferGrew) {
     jpeg_mem_dest(&cinfo, &memory, &size);
     unsigned char *const first = memory;
     ASSERT_NE(first, nullptr);
-    cinfo.image_width = cinfo.image_height = Side;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&rgb[std::size_t(cinfo.next_scanline) * Side * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
+    WriteAllRows(cinfo, rgb);
     // Noise at quality 100 is far larger than the first 4 KiB block: the output moved on ...
     EXPECT_FALSE(Inside(cinfo.dest->next_output_byte, first, 4096));
     // ... while the caller's pointer still names the first block ...
@@ -91,16 +96,7 @@ TEST(JpegMemoryDestination, ABufferWithRoomIsNeverReplaced) {
     unsigned char *memory = buffer.data();
     unsigned long size = buffer.size();
     jpeg_mem_dest(&cinfo, &memory, &size);
-    cinfo.image_width = cinfo.image_height = Side;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&rgb[std::size_t(cinfo.next_scanline) * Side * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
+    WriteAllRows(cinfo, rgb);
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     EXPECT_EQ(memory, buffer.data());
