@@ -78,10 +78,11 @@ TEST_F(ThumbCreator, AnOutputFolderLongerThanAWindowsPathIsTaken) {
     while (deep.size() < 300)
         deep += "/" + std::string(60, 'd');
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(deep)));
-    SetBrowseForFolderHookForTesting(
-        [&](const std::string &, const std::string &) { return deep; });
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.BrowseForFolder = [&](const std::string &, const std::string &) { return deep; };
+    });
     form->SpeedButton2Click();
-    SetBrowseForFolderHookForTesting(nullptr);
+    scope.reset();
     EXPECT_EQ(form->OutDirEdit->text().toStdString(), deep);
 }
 
