@@ -97,9 +97,11 @@ protected:
         setenv("XDG_RUNTIME_DIR", Home.file("run").c_str(), 1);
         setenv("XDG_CACHE_HOME", Home.file("cache").c_str(), 1);
         ::mkdir(Home.file("run").c_str(), 0700);
-        SetMessageBoxHook([this](HWND, const std::string &text, const std::string &, UINT) {
-            Boxes.push_back(text);
-            return IDOK;
+        Services = testutil::ChangeServices([this](TPlatformServices &s) {
+            s.MessageBox = [this](HWND, const std::string &text, const std::string &, UINT) {
+                Boxes.push_back(text);
+                return IDOK;
+            };
         });
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
@@ -123,11 +125,12 @@ protected:
         Full.reset();
         View.reset();
         Main.reset();
-        SetMessageBoxHook(nullptr);
+        Services.reset();
     }
 
     testutil::TempDir Home, Folder;
     std::vector<std::string> Boxes;
+    std::unique_ptr<TServicesScope> Services;
     std::unique_ptr<TMainForm> Main;
     std::unique_ptr<TviewForm> View;
     std::unique_ptr<Tfullform> Full;
