@@ -11,6 +11,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
+#include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellApi.h"
 #include "ShellUi.h"
@@ -121,9 +122,9 @@ void TMainForm::ScanStarted(const std::string &) {
 std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {
     std::vector<std::string> names;
     TFileSearch search;
-    if (search.FindFirst(JoinPath(folder, "*.CR2"), faHidden | faArchive)) {
+    if (search.FindFirst(JoinPath(folder, "*.*"), faHidden | faArchive)) {
         do {
-            if (ExtensionKey(search.Current().Name) == ".CR2")
+            if (IsRawFileName(search.Current().Name))
                 names.push_back(search.Current().Name);
         } while (search.FindNext());
     }

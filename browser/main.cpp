@@ -14,6 +14,7 @@
 #include "FileSystem.h"
 #include "FolderTreeModel.h"
 #include "MainKeyboard.h"
+#include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellApi.h"
 #include "ShellUi.h"
@@ -277,7 +278,7 @@ std::string PictureForEntry(const std::string &path) {
     if (path.size() < jpg.size() || path.compare(path.size() - jpg.size(), jpg.size(), jpg) != 0)
         return path;
     const std::string raw = path.substr(0, path.size() - jpg.size());
-    return ExtensionKey(raw) == ".CR2" ? raw : path;
+    return IsRawFileName(raw) ? raw : path;
 }
 
 void TMainForm::ListViewSelectItem(int item, bool) {

@@ -185,8 +185,8 @@ constexpr UINT WM_RAWFAILURES = WM_USER + 52;
 // The mask colour by pass: icons are keyed on the window colour, thumbnails are opaque.
 extern const TColor MaskColorByPass[2];
 
-// The picture a list entry stands for: a thumbnail file NAME.CR2.JPG leads back to its RAW
-// file NAME.CR2 (only the final ".JPG" is removed); any other path stays as it is.
+// The picture a list entry stands for: a thumbnail file NAME.EXT.JPG of a RAW file leads back
+// to NAME.EXT (only the final ".JPG" is removed); any other path stays as it is.
 std::string PictureForEntry(const std::string &path);
 
 extern TMainForm *MainForm;

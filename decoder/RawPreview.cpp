@@ -77,8 +77,11 @@ std::string TempPreviewFile(TempPreview which) {
 }
 
 bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which) {
+    return ExtractPreviewToFile(rawPath, TempPreviewFile(which)) == MervanteOk;
+}
+
+int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath) {
     std::int32_t quality = 100;
-    const std::string outputPath = TempPreviewFile(which);
     if (outputPath.size() >= RawPreviewPathBufferSize)
         throw Exception("The temporary folder's path is too long for the preview file: \"" +
                         outputPath + "\"");
@@ -90,7 +93,7 @@ bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which) {
     TDecoderIoTable table;
     BuildDecoderIoTable(table);
 
-    std::int32_t result = -1;
+    std::int32_t result = MervanteNoPreview;
     try {
         result = ExtractRawPreview(&table, rawPath.c_str(), output, &quality);
     } catch (const EZeroDivide &) {
@@ -99,9 +102,28 @@ bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which) {
         ::unlink(outputPath.c_str()); // a half-written preview is no preview
         throw;
     }
-    if (result != 0) {
+    if (result != MervanteOk) {
         ::unlink(outputPath.c_str());
-        return false;
+        return result;
     }
-    return PreviewExists(outputPath);
+    return PreviewExists(outputPath) ? MervanteOk : MervanteCannotWrite;
+}
+
+std::string RawPreviewFailureText(int result) {
+    switch (result) {
+    case MervanteOk:
+        return "no failure";
+    case MervanteCannotOpenInput:
+        return "the file cannot be opened";
+    case MervanteNoPreview:
+        return "no preview picture was found in it";
+    case MervanteDamagedPreview:
+        return "its preview picture is damaged or cut off";
+    case MervanteCannotWrite:
+        return "the preview could not be written to the temporary folder";
+    case MervanteOutOfMemory:
+        return "not enough memory to read its preview";
+    default:
+        return "no preview picture could be extracted";
+    }
 }

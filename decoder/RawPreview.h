@@ -30,3 +30,12 @@ std::string TempPreviewFile(TempPreview which);
 // any other exception goes on to the caller. Returns whether a preview file was written; after
 // a failure no preview file exists.
 bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which);
+
+// The same for any preview file (each worker of a parallel pass has its own). Returns the
+// library's result: 0 when the preview file was written; otherwise no preview file exists.
+// A division by zero during the call counts as "no preview" (3).
+int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath);
+
+// Why no preview came out of a RAW file, for the user: the text for a result of
+// ExtractPreviewToFile.
+std::string RawPreviewFailureText(int result);

@@ -18,6 +18,7 @@
 #include "Application.h"
 #include "FileSystem.h"
 #include "JpegCodec.h"
+#include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
 #include "fullscreen.h"
@@ -305,7 +306,7 @@ void TviewForm::BtnBrowseClick() {
     Label1->setText(Decode(ExtractFileName(path)));
     Memo1->setPlainText(QStringLiteral("Extracting..."));
 
-    if (ExtensionKey(path) != ".CR2") {
+    if (!IsRawFileName(path)) {
         // Every opened picture starts unturned.
         RImage1->SetAngle(0);
         FShellPath = path;

@@ -205,6 +205,29 @@ TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls) {
     EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(ViewerTest, RawFilesOfOtherCamerasOpenThroughTheRawRoad) {
+    WriteRaw("DSC_0001.NEF", 40, 30);
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(testutil::Sample("raw/exiftool_FujiFilm.raf")),
+                            QString::fromStdString(Folder.file("DSCF0001.raf"))));
+    List({"DSC_0001.NEF.JPG", "DSCF0001.raf.JPG"});
+    const struct {
+        int Index;
+        const char *Raw;
+        int Width, Height; // the RAW file's preview (raw-identify's "Thumb size" for the RAF)
+    } rows[] = {{0, "DSC_0001.NEF", 40, 30}, {1, "DSCF0001.raf", 160, 120}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Raw);
+        Open(row.Index);
+        EXPECT_EQ(Label1(), Folder.file(row.Raw));
+        ASSERT_NE(View->RImage1->Picture().Graphic(), nullptr);
+        EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TJPEGImage");
+        EXPECT_EQ(View->RImage1->Picture().Width(), row.Width);
+        EXPECT_EQ(View->RImage1->Picture().Height(), row.Height);
+    }
+    EXPECT_TRUE(FScript.Requests.empty());
+    EXPECT_TRUE(Boxes.empty());
+}
+
 TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound) {
     // Hand-computed: the needed share is the larger of the upright and the turned fit.
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(1920, 1080)), 2);  // needs 0.3125
