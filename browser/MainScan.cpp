@@ -11,6 +11,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
+#include "RawConverter.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellApi.h"
@@ -144,6 +145,14 @@ void TMainForm::ConvertRawFile(const std::string &folder, const std::string &nam
     CurrentRawPath = JoinPath(folder, name);
     CurrentFolder = folder;
     CurrentFile = CurrentRawPath;
+    // A thumbnail file that is ours and not older than its RAW file holds what a new
+    // conversion would write: a revisit touches no file.
+    if (thumbForm1 &&
+        ThumbnailIsCurrent(
+            CurrentRawPath,
+            ThumbnailPath(folder, QFile::encodeName(thumbForm1->PrefixEdit->text()).toStdString(),
+                          CurrentRawPath)))
+        return;
     // One bad RAW file must not keep the folder from being listed: it gets no new thumbnail,
     // and the failures are reported together after the pass.
     try {

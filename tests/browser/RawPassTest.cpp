@@ -1,9 +1,11 @@
-// The RAW pass on real folders: every camera's RAW files get their thumbnail files.
+// The RAW pass on real folders: every camera's RAW files get their thumbnail files, unchanged
+// thumbnail files are kept as they are, and foreign files of a thumbnail's name are left alone.
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
 
@@ -55,4 +57,69 @@ TEST_F(BrowserTest, RawFilesOfEveryCameraGetTheirThumbnailOrANamedFailure) {
         else
             EXPECT_EQ(Boxes[0].find(raw + ": "), std::string::npos) << raw;
     }
+}
+
+namespace {
+
+struct FileId {
+    ino_t Inode = 0;
+    timespec Mtime{};
+};
+
+FileId Identify(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return {st.st_ino, st.st_mtim};
+}
+
+bool Same(const FileId &a, const FileId &b) {
+    return a.Inode == b.Inode && a.Mtime.tv_sec == b.Mtime.tv_sec &&
+           a.Mtime.tv_nsec == b.Mtime.tv_nsec;
+}
+
+void WritePhotoCr2(const std::string &path) {
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(300, 200));
+    cr2::WriteCr2(path, options);
+}
+
+} // namespace
+
+TEST_F(BrowserTest, ARevisitKeepsCurrentThumbnailsAndRedoesTouchedOnes) {
+    testutil::TempDir dir;
+    WritePhotoCr2(dir.file("IMG_0001.CR2"));
+    WritePhotoCr2(dir.file("IMG_0002.NEF")); // any RAW name; the content is what LibRaw reads
+    ScanAndWait(dir.path());
+    const FileId first1 = Identify(dir.file("IMG_0001.CR2.JPG"));
+    const FileId first2 = Identify(dir.file("IMG_0002.NEF.JPG"));
+    const auto bytes2 = testutil::ReadFile(dir.file("IMG_0002.NEF.JPG"));
+
+    // Unchanged RAW files: nothing is rewritten, and both are still listed.
+    ScanAndWait(dir.path());
+    EXPECT_TRUE(Same(Identify(dir.file("IMG_0001.CR2.JPG")), first1));
+    EXPECT_TRUE(Same(Identify(dir.file("IMG_0002.NEF.JPG")), first2));
+    EXPECT_EQ(AsSet(Captions()), (std::set<std::string>{"IMG_0001.CR2.JPG", "IMG_0002.NEF.JPG"}));
+
+    // A RAW file changed after its thumbnail was made is converted again, to the same bytes.
+    const timespec later[2] = {{first2.Mtime.tv_sec + 10, 0}, {first2.Mtime.tv_sec + 10, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("IMG_0002.NEF").c_str(), later, 0), 0);
+    ScanAndWait(dir.path());
+    EXPECT_TRUE(Same(Identify(dir.file("IMG_0001.CR2.JPG")), first1));
+    EXPECT_FALSE(Same(Identify(dir.file("IMG_0002.NEF.JPG")), first2));
+    EXPECT_EQ(testutil::ReadFile(dir.file("IMG_0002.NEF.JPG")), bytes2);
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(BrowserTest, AForeignPictureOfAThumbnailsNameIsLeftAlone) {
+    testutil::TempDir dir;
+    WritePhotoCr2(dir.file("IMG_0001.CR2"));
+    // Newer than the RAW file and a real JPEG, but not ours.
+    const auto foreign = cr2::EncodeJpeg(cr2::QuarterPicture(40, 30));
+    testutil::WriteFile(dir.file("IMG_0001.CR2.JPG"), foreign);
+    const FileId before = Identify(dir.file("IMG_0001.CR2.JPG"));
+    ScanAndWait(dir.path());
+    EXPECT_TRUE(Same(Identify(dir.file("IMG_0001.CR2.JPG")), before));
+    EXPECT_EQ(testutil::ReadFile(dir.file("IMG_0001.CR2.JPG")), foreign);
+    ASSERT_TRUE(testutil::WaitFor([this] { return !Boxes.empty(); }));
+    EXPECT_NE(Boxes[0].find("IMG_0001.CR2: "), std::string::npos);
 }
