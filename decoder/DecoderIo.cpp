@@ -14,7 +14,7 @@
 #define PIXAVANT_HAVE_X87 1
 #endif
 
-std::uint16_t DefaultFpuControl = 0x037F;
+thread_local std::uint16_t DefaultFpuControl = 0x037F;
 
 std::uint16_t LiveFpuControl() {
 #ifdef PIXAVANT_HAVE_X87

@@ -59,7 +59,9 @@ void BuildDecoderIoTable(TDecoderIoTable &table);
 
 // The control word the program treats as its normal one; it starts as the platform's own
 // default (on Linux an unmasked x87 exception would kill the process instead of raising).
-extern std::uint16_t DefaultFpuControl;
+// Each thread has its own, as each has its own x87 unit: workers converting RAW files side by
+// side must not take one another's masked word for their normal one.
+extern thread_local std::uint16_t DefaultFpuControl;
 // Stores w in DefaultFpuControl, clears pending x87 exceptions and loads w.
 void SetFpuControl(std::uint16_t w);
 // Reinitialises the x87 unit and loads DefaultFpuControl.

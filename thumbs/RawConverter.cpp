@@ -1,8 +1,16 @@
 #include "RawConverter.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <exception>
+
+#include "Exceptions.h"
+#include "FileSystem.h"
 #include "JpegConv.h"
+#include "RawPreview.h"
+#include "ThumbsMain.h"
 
 namespace {
 
@@ -20,4 +28,160 @@ bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb) {
     if (!S_ISREG(t.st_mode) || t.st_size == 0 || Older(t.st_mtim, r.st_mtim))
         return false;
     return HasThumbnailComment(thumb);
+}
+
+TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
+                          const TThumbSettings &settings, const std::string &previewPath) {
+    TRawResult result;
+    result.Name = name;
+    const std::string raw = IncludeTrailingPathDelimiter(folder) + name;
+    const std::string thumb = ThumbnailPath(folder, settings.Prefix, raw);
+    try {
+        if (ThumbnailIsCurrent(raw, thumb)) {
+            result.Outcome = TRawOutcome::UpToDate;
+            return result;
+        }
+        const int code = ExtractPreviewToFile(raw, previewPath);
+        if (code != 0) {
+            result.Error = RawPreviewFailureText(code);
+            return result;
+        }
+        WriteThumbnailFile(previewPath, thumb, settings.Width, settings.Height, settings.FillColor);
+        result.Outcome = TRawOutcome::Converted;
+    } catch (const std::exception &e) {
+        result.Error = e.what();
+    } catch (...) {
+        result.Error = "unknown error";
+    }
+    return result;
+}
+
+TRawConverter::TRawConverter(int workers, QObject *parent) : QObject(parent) {
+    if (workers < 1)
+        workers = int(std::max(1u, std::thread::hardware_concurrency()));
+    FWorkers = workers;
+}
+
+TRawConverter::~TRawConverter() {
+    Stop();
+    Wait();
+}
+
+std::string TRawConverter::WorkerPreviewPath(int worker) {
+    // Beside the scan's own preview file; the process id keeps two running instances apart.
+    return ExtractFilePath(TempPreviewPath(TempPreview::Scan)) + "thumb." +
+           std::to_string(::getpid()) + "." + std::to_string(worker) + ".tmp.jpg";
+}
+
+void TRawConverter::Start(const std::string &folder, std::vector<std::string> names,
+                          const TThumbSettings &settings) {
+    if (FRunning || !FThreads.empty())
+        throw Exception("A RAW pass is already running");
+    FFolder = folder;
+    FNames = std::move(names);
+    FSettings = settings;
+    const int threads = std::min<int>(FWorkers, int(FNames.size()));
+    FPreviews.clear();
+    for (int i = 0; i < threads; ++i)
+        FPreviews.push_back(WorkerPreviewPath(i));
+    {
+        std::lock_guard lock(FLock);
+        FResults.assign(FNames.size(), TRawResult{});
+        FReady.assign(FNames.size(), 0);
+        FDeliveryPosted = false;
+    }
+    FNextDelivery = 0;
+    FStop = false;
+    FNextFile = 0;
+    FActive = threads;
+    FRunning = true;
+    if (threads == 0) {
+        QMetaObject::invokeMethod(
+            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        return;
+    }
+    for (int i = 0; i < threads; ++i)
+        FThreads.emplace_back([this, i] { Work(i); });
+}
+
+void TRawConverter::Stop() {
+    FStop = true;
+}
+
+void TRawConverter::Wait() {
+    FStop = true;
+    JoinAll();
+}
+
+void TRawConverter::JoinAll() {
+    for (std::thread &t : FThreads)
+        if (t.joinable())
+            t.join();
+    FThreads.clear();
+}
+
+void TRawConverter::Work(int worker) {
+    const std::string &preview = FPreviews[std::size_t(worker)];
+    for (;;) {
+        if (FStop)
+            break;
+        const int i = FNextFile++;
+        if (i >= int(FNames.size()))
+            break;
+        TRawResult result = ConvertRawFile(FFolder, FNames[std::size_t(i)], FSettings, preview);
+        std::lock_guard lock(FLock);
+        FResults[std::size_t(i)] = std::move(result);
+        FReady[std::size_t(i)] = 1;
+        if (!FDeliveryPosted) {
+            FDeliveryPosted = true;
+            QMetaObject::invokeMethod(
+                this, [this] { Deliver(); }, Qt::QueuedConnection);
+        }
+    }
+    ::unlink(preview.c_str());
+    // The last thing a worker touches: once FActive is 0 the thread only has to return.
+    std::lock_guard lock(FLock);
+    if (--FActive == 0 && !FDeliveryPosted) {
+        FDeliveryPosted = true;
+        QMetaObject::invokeMethod(
+            this, [this] { Deliver(); }, Qt::QueuedConnection);
+    }
+}
+
+void TRawConverter::Deliver() {
+    // A callback that runs the event loop must not let a nested delivery overtake the results
+    // this one still holds: the outer loop collects what arrived meanwhile.
+    if (!FRunning || FDelivering)
+        return;
+    FDelivering = true;
+    bool workersDone = false;
+    for (;;) {
+        std::vector<std::pair<int, TRawResult>> ready;
+        {
+            std::lock_guard lock(FLock);
+            FDeliveryPosted = false;
+            while (FNextDelivery < int(FReady.size()) && FReady[std::size_t(FNextDelivery)]) {
+                ready.emplace_back(FNextDelivery, std::move(FResults[std::size_t(FNextDelivery)]));
+                ++FNextDelivery;
+            }
+            workersDone = FActive == 0;
+        }
+        if (ready.empty())
+            break;
+        for (auto &[index, result] : ready) {
+            if (FStop)
+                break;
+            if (OnResult)
+                OnResult(index, result);
+        }
+    }
+    FDelivering = false;
+    // A worker stores its last result before it ends, so with every worker gone every result
+    // has been collected above.
+    if (!workersDone)
+        return;
+    JoinAll();
+    FRunning = false;
+    if (OnFinished)
+        OnFinished(FStop); // the last use of this object: OnFinished may delete it
 }

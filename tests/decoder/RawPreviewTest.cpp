@@ -13,9 +13,11 @@
 #include <QDir>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -266,5 +268,32 @@ TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
     EXPECT_EQ(DefaultFpuControl, before);
     EXPECT_EQ(LiveFpuControl(), before);
     watch = nullptr;
+}
+
+TEST_F(RawPreviewTest, EachThreadHasItsOwnNormalControlWord) {
+    // Workers extract side by side; one's masked word during its call must never become
+    // another's (or the GUI thread's) normal word.
+    const std::uint16_t before = DefaultFpuControl;
+    std::uint16_t workerStart = 0, workerInside = 0, mainMeanwhile = 0;
+    std::atomic<int> step{0};
+    std::thread worker([&] {
+        workerStart = DefaultFpuControl;
+        SetFpuControl(0x13BF);
+        workerInside = DefaultFpuControl;
+        step = 1;
+        while (step != 2)
+            std::this_thread::yield();
+        ResetFpu();
+        SetFpuControl(workerStart);
+    });
+    while (step != 1)
+        std::this_thread::yield();
+    mainMeanwhile = DefaultFpuControl;
+    step = 2;
+    worker.join();
+    EXPECT_EQ(workerStart, 0x037F); // the platform's own default, whatever the main thread has
+    EXPECT_EQ(workerInside, 0x13BF);
+    EXPECT_EQ(mainMeanwhile, before);
+    EXPECT_EQ(LiveFpuControl(), before);
 }
 #endif

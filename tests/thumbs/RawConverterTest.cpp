@@ -1,10 +1,15 @@
-// When a RAW file's thumbnail file counts as current.
+// The RAW conversion pass off the GUI thread: when a thumbnail file counts as current, the
+// parallel pass against a one-worker pass, results in listing order, and stopping a pass.
 #include <gtest/gtest.h>
+
+#include <QCoreApplication>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "Cr2Writer.h"
 #include "JpegConv.h"
@@ -17,6 +22,43 @@ namespace {
 void SetMtime(const std::string &path, time_t sec, long nsec) {
     const timespec times[2] = {{sec, nsec}, {sec, nsec}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+// CR2 files whose previews differ, so that a thumbnail written for the wrong file shows.
+std::vector<std::string> WriteCr2Files(const std::string &folder, int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        cr2::Cr2Options options;
+        options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(120 + 8 * i, 80 + 4 * (i % 5)));
+        const std::string name = "IMG_" + std::to_string(1000 + i) + ".CR2";
+        cr2::WriteCr2(folder + "/" + name, options);
+        names.push_back(name);
+    }
+    return names;
+}
+
+struct PassLog {
+    std::vector<int> Indices;
+    std::vector<TRawResult> Results;
+    bool Finished = false;
+    bool Stopped = false;
+};
+
+// Runs a whole pass and waits for its end while the event loop runs.
+PassLog RunPass(TRawConverter &converter, const std::string &folder,
+                const std::vector<std::string> &names) {
+    PassLog log;
+    converter.OnResult = [&](int index, const TRawResult &result) {
+        log.Indices.push_back(index);
+        log.Results.push_back(result);
+    };
+    converter.OnFinished = [&](bool stopped) {
+        log.Finished = true;
+        log.Stopped = stopped;
+    };
+    converter.Start(folder, names, TThumbSettings{});
+    EXPECT_TRUE(testutil::WaitFor([&] { return log.Finished; }));
+    return log;
 }
 
 } // namespace
@@ -54,4 +96,123 @@ TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenOursNonEmptyAndNotOlder) {
         EXPECT_EQ(ThumbnailIsCurrent(raw, row.Thumb), row.Current);
     }
     EXPECT_FALSE(ThumbnailIsCurrent(dir.file("no.CR2"), ours)); // the RAW file is gone
+}
+
+TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) {
+    testutil::TempDir one, many;
+    const auto names = WriteCr2Files(one.path(), 12);
+    WriteCr2Files(many.path(), 12);
+    // A broken file in the middle fails by its own name and holds nothing up.
+    const std::string broken = "IMG_0500.CR2";
+    testutil::WriteFile(one.file(broken), std::string("not a raw file"));
+    testutil::WriteFile(many.file(broken), std::string("not a raw file"));
+    std::vector<std::string> list = names;
+    list.insert(list.begin() + 5, broken);
+
+    TRawConverter serial(1), parallel(4);
+    EXPECT_EQ(parallel.Workers(), 4);
+    const PassLog a = RunPass(serial, one.path(), list);
+    const PassLog b = RunPass(parallel, many.path(), list);
+    for (const PassLog *log : {&a, &b}) {
+        EXPECT_FALSE(log->Stopped);
+        ASSERT_EQ(log->Indices.size(), list.size());
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            EXPECT_EQ(log->Indices[i], int(i));
+            EXPECT_EQ(log->Results[i].Name, list[i]);
+            EXPECT_EQ(log->Results[i].Outcome,
+                      list[i] == broken ? TRawOutcome::Failed : TRawOutcome::Converted);
+        }
+        EXPECT_FALSE(log->Results[5].Error.empty());
+    }
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        const auto serialBytes = testutil::ReadFile(one.file(name + ".JPG"));
+        ASSERT_FALSE(serialBytes.empty());
+        EXPECT_EQ(testutil::ReadFile(many.file(name + ".JPG")), serialBytes);
+    }
+    EXPECT_FALSE(testutil::FileExists(one.file(broken + ".JPG")));
+    // Each worker's preview file goes with the pass.
+    for (int w = 0; w < 4; ++w)
+        EXPECT_FALSE(testutil::FileExists(TRawConverter::WorkerPreviewPath(w)));
+
+    // A second pass finds every thumbnail current and touches none of them.
+    struct stat before {};
+    ASSERT_EQ(::stat(many.file(names[0] + ".JPG").c_str(), &before), 0);
+    const PassLog again = RunPass(parallel, many.path(), list);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        EXPECT_EQ(again.Results[i].Outcome,
+                  list[i] == broken ? TRawOutcome::Failed : TRawOutcome::UpToDate);
+    struct stat after {};
+    ASSERT_EQ(::stat(many.file(names[0] + ".JPG").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST(RawConverterTest, StopEndsThePassAfterAtMostTheFilesInHand) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 40);
+    const int workers = 2;
+    TRawConverter converter(workers);
+    auto written = [&] {
+        int n = 0;
+        for (const std::string &name : names)
+            n += testutil::FileExists(dir.file(name + ".JPG"));
+        return n;
+    };
+    int delivered = 0, deliveredAfterStop = 0, writtenAtStop = -1;
+    bool finished = false, stopped = false;
+    converter.OnResult = [&](int, const TRawResult &) {
+        if (writtenAtStop >= 0) {
+            ++deliveredAfterStop;
+            return;
+        }
+        if (++delivered == 2) {
+            writtenAtStop = written();
+            converter.Stop();
+        }
+    };
+    converter.OnFinished = [&](bool s) {
+        finished = true;
+        stopped = s;
+    };
+    converter.Start(dir.path(), names, TThumbSettings{});
+    ASSERT_TRUE(testutil::WaitFor([&] { return finished; }));
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(converter.Running());
+    EXPECT_EQ(deliveredAfterStop, 0);
+    // Each worker finishes at most the file it was converting when Stop came.
+    EXPECT_LE(written(), writtenAtStop + workers);
+    EXPECT_LT(written(), int(names.size()));
+
+    // The converter can run the next pass (a folder change), which completes.
+    testutil::TempDir next;
+    const auto nextNames = WriteCr2Files(next.path(), 3);
+    const PassLog log = RunPass(converter, next.path(), nextNames);
+    EXPECT_FALSE(log.Stopped);
+    EXPECT_EQ(log.Indices.size(), 3u);
+}
+
+TEST(RawConverterTest, DestroyingARunningPassWaitsAndDeliversNothing) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 20);
+    int calls = 0;
+    {
+        TRawConverter converter(2);
+        converter.OnResult = [&](int, const TRawResult &) { ++calls; };
+        converter.OnFinished = [&](bool) { ++calls; };
+        converter.Start(dir.path(), names, TThumbSettings{});
+        EXPECT_TRUE(converter.Running());
+        EXPECT_THROW(converter.Start(dir.path(), names, TThumbSettings{}), std::exception);
+    }
+    QCoreApplication::processEvents(); // deliveries queued for the gone converter are dropped
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(RawConverterTest, AnEmptyListFinishesAtOnce) {
+    TRawConverter converter(3);
+    const PassLog log = RunPass(converter, "/nonexistent", {});
+    EXPECT_TRUE(log.Finished);
+    EXPECT_FALSE(log.Stopped);
+    EXPECT_TRUE(log.Indices.empty());
 }
