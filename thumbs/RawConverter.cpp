@@ -73,6 +73,14 @@ std::string TRawConverter::WorkerPreviewPath(int worker) {
            std::to_string(::getpid()) + "." + std::to_string(worker) + ".tmp.jpg";
 }
 
+namespace {
+
+// Numbers every worker of the process: a pass that is still ending while the next one starts
+// (a folder change) must not share a preview file with it.
+std::atomic<int> NextWorkerNumber{0};
+
+} // namespace
+
 void TRawConverter::Start(const std::string &folder, std::vector<std::string> names,
                           const TThumbSettings &settings) {
     if (FRunning || !FThreads.empty())
@@ -83,7 +91,7 @@ void TRawConverter::Start(const std::string &folder, std::vector<std::string> na
     const int threads = std::min<int>(FWorkers, int(FNames.size()));
     FPreviews.clear();
     for (int i = 0; i < threads; ++i)
-        FPreviews.push_back(WorkerPreviewPath(i));
+        FPreviews.push_back(WorkerPreviewPath(NextWorkerNumber++));
     {
         std::lock_guard lock(FLock);
         FResults.assign(FNames.size(), TRawResult{});

@@ -70,8 +70,10 @@ public:
     void Wait();
     bool Running() const { return FRunning; }
     int Workers() const { return FWorkers; }
-    // The preview file of worker n of this process.
+    // The preview file of the process's worker number n (numbered across all passes).
     static std::string WorkerPreviewPath(int worker);
+    // The preview files of the current (or last) pass's workers.
+    const std::vector<std::string> &PreviewFiles() const { return FPreviews; }
 
 private:
     void Work(int worker);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -59,6 +61,18 @@ PassLog RunPass(TRawConverter &converter, const std::string &folder,
     converter.Start(folder, names, TThumbSettings{});
     EXPECT_TRUE(testutil::WaitFor([&] { return log.Finished; }));
     return log;
+}
+
+// The workers' preview files of this process that exist now.
+std::vector<std::string> WorkerPreviews() {
+    const std::string sample = TRawConverter::WorkerPreviewPath(0);
+    const std::string folder = sample.substr(0, sample.find_last_of('/'));
+    const QString prefix = QString::fromStdString("thumb." + std::to_string(::getpid()) + ".");
+    std::vector<std::string> found;
+    for (const QString &name : QDir(QString::fromStdString(folder)).entryList(QDir::Files))
+        if (name.startsWith(prefix))
+            found.push_back(name.toStdString());
+    return found;
 }
 
 } // namespace
@@ -131,9 +145,7 @@ TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) 
         EXPECT_EQ(testutil::ReadFile(many.file(name + ".JPG")), serialBytes);
     }
     EXPECT_FALSE(testutil::FileExists(one.file(broken + ".JPG")));
-    // Each worker's preview file goes with the pass.
-    for (int w = 0; w < 4; ++w)
-        EXPECT_FALSE(testutil::FileExists(TRawConverter::WorkerPreviewPath(w)));
+    EXPECT_TRUE(WorkerPreviews().empty()); // each worker's preview file goes with the pass
 
     // A second pass finds every thumbnail current and touches none of them.
     struct stat before {};
@@ -147,6 +159,38 @@ TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) 
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
     EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST(RawConverterTest, TwoPassesAtOnceKeepTheirPreviewsApart) {
+    // A pass still ending while the next one starts: each worker must read its own preview.
+    testutil::TempDir a, b, reference;
+    const auto names = WriteCr2Files(a.path(), 12);
+    for (const std::string &name : names) {
+        cr2::Cr2Options options;
+        options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(200, 50)); // unlike a's
+        cr2::WriteCr2(b.file(name), options);
+        cr2::WriteCr2(reference.file(name), options);
+    }
+    TRawConverter first(2), second(2), serial(1);
+    int finished = 0;
+    for (TRawConverter *c : {&first, &second})
+        c->OnFinished = [&](bool) { ++finished; };
+    first.Start(a.path(), names, TThumbSettings{});
+    second.Start(b.path(), names, TThumbSettings{});
+    ASSERT_EQ(first.PreviewFiles().size(), 2u);
+    ASSERT_EQ(second.PreviewFiles().size(), 2u);
+    for (const std::string &mine : first.PreviewFiles())
+        for (const std::string &theirs : second.PreviewFiles())
+            EXPECT_NE(mine, theirs);
+    ASSERT_TRUE(testutil::WaitFor([&] { return finished == 2; }));
+    RunPass(serial, reference.path(), names);
+    for (const std::string &name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(testutil::ReadFile(b.file(name + ".JPG")),
+                  testutil::ReadFile(reference.file(name + ".JPG")));
+        EXPECT_NE(testutil::ReadFile(a.file(name + ".JPG")),
+                  testutil::ReadFile(reference.file(name + ".JPG")));
+    }
 }
 
 TEST(RawConverterTest, StopEndsThePassAfterAtMostTheFilesInHand) {
