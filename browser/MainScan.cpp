@@ -140,35 +140,48 @@ std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {
     return names;
 }
 
-void TMainForm::ConvertRawFile(const std::string &folder, const std::string &name) {
-    ListView->AddItem(name, -1);
-    CurrentRawPath = JoinPath(folder, name);
-    CurrentFolder = folder;
-    CurrentFile = CurrentRawPath;
-    // A thumbnail file that is ours and not older than its RAW file holds what a new
-    // conversion would write: a revisit touches no file.
-    if (thumbForm1 &&
-        ThumbnailIsCurrent(
-            CurrentRawPath,
-            ThumbnailPath(folder, QFile::encodeName(thumbForm1->PrefixEdit->text()).toStdString(),
-                          CurrentRawPath)))
-        return;
-    // One bad RAW file must not keep the folder from being listed: it gets no new thumbnail,
-    // and the failures are reported together after the pass.
-    try {
-        if (!thumbForm1)
-            throw Exception("The thumbnail creator is not available");
-        if (!convertraw()) {
-            FRawFailures.emplace_back(name, "no preview picture could be extracted");
-            ++FRawFailedCount;
-            return;
-        }
-        thumbForm1->LoadButtonClick();
-        thumbForm1->CreateButtonClick();
-    } catch (const std::exception &e) {
-        FRawFailures.emplace_back(name, e.what());
-        ++FRawFailedCount;
+void TMainForm::StartRawPass(const std::string &folder, const std::vector<std::string> &names) {
+    TThumbSettings settings;
+    if (thumbForm1) {
+        settings.Width = thumbForm1->WidthUpDown->Position();
+        settings.Height = thumbForm1->HeightUpDown->Position();
+        settings.FillColor = thumbForm1->Shape1->BrushColor();
+        settings.Prefix = QFile::encodeName(thumbForm1->PrefixEdit->text()).toStdString();
     }
+    if (!FRawConverter)
+        FRawConverter = std::make_unique<TRawConverter>();
+    FRawNames = names;
+    const int count = int(names.size());
+    auto progress = [this, count](int i) {
+        return FRawNames[std::size_t(i)] + " (" + std::to_string(i + 1) + " of " +
+               std::to_string(count) + ")";
+    };
+    // The workers convert; this thread only takes their results in listing order.
+    FRawConverter->OnResult = [this, count, progress](int i, const TRawResult &result) {
+        ListView->AddItem(result.Name, -1);
+        if (result.Outcome == TRawOutcome::Failed) {
+            FRawFailures.emplace_back(result.Name, result.Error);
+            ++FRawFailedCount;
+        }
+        SetProgressPosition(i + 1);
+        if (i + 1 < count)
+            ShowCurrentFile(progress(i + 1));
+    };
+    FRawConverter->OnFinished = [this](bool stopped) {
+        // The icon pass starts the bar again.
+        SetProgressPosition(0);
+        ShowCurrentFile("");
+        FScan.RawPassDone(!stopped);
+    };
+    SetProgressMax(count);
+    SetProgressPosition(0);
+    ShowCurrentFile(progress(0));
+    FRawConverter->Start(folder, names, settings);
+}
+
+void TMainForm::StopRawPass() {
+    if (FRawConverter)
+        FRawConverter->Stop();
 }
 
 bool TMainForm::convertraw() {

@@ -24,10 +24,11 @@ void TScanController::Refresh() {
         Start();
         break;
     case TScanState::RawPass:
-        // Ends after the file being converted: the next step sees the state.
+        // Ends after the files being converted; the pass reports its end.
         FRestartPending = true;
         FState = TScanState::Stopping;
         FWaitingForExtractor = false;
+        FView.StopRawPass();
         break;
     case TScanState::Listing:
         // Only reachable from inside the listing; the extractor it starts is stopped at once.
@@ -57,6 +58,7 @@ void TScanController::Stop() {
         FState = TScanState::Stopping;
         FWaitingForExtractor = false;
         FView.ShowAborting();
+        FView.StopRawPass();
         break;
     case TScanState::Listing:
         FState = TScanState::Stopping;
@@ -81,7 +83,6 @@ void TScanController::Close() {
 
 void TScanController::Start() {
     ++FScanCount;
-    ++FGeneration;
     FRescanOwed = false;
     FRestartPending = false;
     FFolder = FView.FolderShown();
@@ -90,43 +91,24 @@ void TScanController::Start() {
     try {
         FView.ScanStarted(FFolder);
         FRawFiles = FView.RawFiles(FFolder);
-    } catch (...) {
-        FScanUpdate.reset();
-        Finish();
-        throw;
-    }
-    FNextRaw = 0;
-    if (FRawFiles.empty()) {
-        List();
-        return;
-    }
-    // One file per turn of the event loop, so a change, Refresh or Stop is seen between files.
-    const std::uint64_t generation = FGeneration;
-    FView.Queue([this, generation] { Step(generation); });
-}
-
-void TScanController::Step(std::uint64_t generation) {
-    const bool inPass =
-        FState == TScanState::RawPass || (FState == TScanState::Stopping && !FWaitingForExtractor);
-    if (generation != FGeneration || !inPass || !FScanUpdate)
-        return;
-    if (FState == TScanState::Stopping) {
-        EndRawPass(false);
-        return;
-    }
-    try {
-        FView.ConvertRawFile(FFolder, FRawFiles[FNextRaw++]);
+        if (!FRawFiles.empty())
+            FView.StartRawPass(FFolder, FRawFiles);
     } catch (...) {
         FRawFiles.clear();
         FScanUpdate.reset();
         Finish();
         throw;
     }
-    if (FState == TScanState::Stopping || FNextRaw >= FRawFiles.size()) {
-        EndRawPass(FNextRaw >= FRawFiles.size());
+    if (FRawFiles.empty())
+        List();
+}
+
+void TScanController::RawPassDone(bool complete) {
+    const bool inPass =
+        FState == TScanState::RawPass || (FState == TScanState::Stopping && !FWaitingForExtractor);
+    if (!inPass || !FScanUpdate)
         return;
-    }
-    FView.Queue([this, generation] { Step(generation); });
+    EndRawPass(complete && FState == TScanState::RawPass);
 }
 
 void TScanController::EndRawPass(bool complete) {

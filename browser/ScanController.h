@@ -11,7 +11,7 @@
 
 enum class TScanState {
     Idle,       // no scan
-    RawPass,    // converting the folder's RAW files, one per event-loop turn
+    RawPass,    // converting the folder's RAW files on worker threads
     Listing,    // listing the folder and starting the extractor
     Extracting, // the extractor runs
     Stopping,   // asked to end: waits for the current RAW file or for the extractor's end
@@ -32,9 +32,13 @@ public:
     virtual void ScanStarted(const std::string &folder) = 0;
     // The RAW files the pass is to convert, in search order.
     virtual std::vector<std::string> RawFiles(const std::string &folder) = 0;
-    // Converts one RAW file into its thumbnail file. A file that cannot be converted is the
-    // view's to record; an exception ends the scan.
-    virtual void ConvertRawFile(const std::string &folder, const std::string &name) = 0;
+    // Starts converting the RAW files into their thumbnail files off the window's thread; the
+    // view reports the end through TScanController::RawPassDone, from a later turn of the
+    // event loop. A file that cannot be converted is the view's to record; an exception
+    // ends the scan.
+    virtual void StartRawPass(const std::string &folder, const std::vector<std::string> &names) = 0;
+    // Asks the running RAW pass to end after the files in hand; its end is still reported.
+    virtual void StopRawPass() = 0;
     // The pass has ended, after its last file (complete) or cut short.
     virtual void RawPassEnded(const std::string &folder, bool complete) = 0;
     // Lists the folder and starts the extractor; false when the folder has no file, so no
@@ -90,10 +94,11 @@ public:
     void ExtractorEnded();
     // The queued restart after a superseded scan (the window's rescan message).
     void Rescan();
+    // The RAW pass has ended: every file done (complete) or stopped.
+    void RawPassDone(bool complete);
 
 private:
     void Start();
-    void Step(std::uint64_t generation);
     void EndRawPass(bool complete);
     void List();
     void Finish();
@@ -105,10 +110,8 @@ private:
     bool FClosed = false;
     bool FWaitingForExtractor = false; // in Stopping: the extractor, not a RAW file
     int FScanCount = 0;
-    std::uint64_t FGeneration = 0;
     std::string FFolder;
     std::vector<std::string> FRawFiles;
-    std::size_t FNextRaw = 0;
     // From the start of a scan to the end of its listing.
     std::optional<TListUpdate> FScanUpdate;
     // Opened by the listing, ended by the icon pass's end or the extractor's.

@@ -14,6 +14,7 @@
 #include "FileSystem.h"
 #include "FolderTreeModel.h"
 #include "MainKeyboard.h"
+#include "RawConverter.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellApi.h"

@@ -34,6 +34,8 @@ constexpr UINT WM_THUMB_USEIMAGE = WM_USER + 105;     // 1129
 constexpr UINT WM_THUMB_REPLACEIMAGE = WM_USER + 106; // 1130
 constexpr UINT WM_THUMB_ITEMSTARTED = WM_USER + 107;  // 1131
 
+class TRawConverter;
+
 class TMainForm : public TForm, public IViewerBrowser, private IScanView {
     Q_OBJECT
 public:
@@ -152,7 +154,8 @@ private:
     std::string FolderShown() const override { return FSelFolder; }
     void ScanStarted(const std::string &folder) override;
     std::vector<std::string> RawFiles(const std::string &folder) override;
-    void ConvertRawFile(const std::string &folder, const std::string &name) override;
+    void StartRawPass(const std::string &folder, const std::vector<std::string> &names) override;
+    void StopRawPass() override;
     void RawPassEnded(const std::string &folder, bool complete) override;
     bool StartListing(const std::string &folder) override;
     void AbortExtractor() override;
@@ -178,6 +181,9 @@ private:
     TRawFailureLog FRawFailureLog;
     // Shown in the current-file panel when the run ends.
     std::string FRawNote;
+    // The RAW pass's workers; destroying it waits for the files in hand.
+    std::unique_ptr<TRawConverter> FRawConverter;
+    std::vector<std::string> FRawNames;
 };
 
 constexpr UINT WM_RAWFAILURES = WM_USER + 52;

@@ -5,9 +5,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 
 #include "BrowserFixture.h"
 #include "Cr2Writer.h"
@@ -122,4 +124,37 @@ TEST_F(BrowserTest, AForeignPictureOfAThumbnailsNameIsLeftAlone) {
     EXPECT_EQ(testutil::ReadFile(dir.file("IMG_0001.CR2.JPG")), foreign);
     ASSERT_TRUE(testutil::WaitFor([this] { return !Boxes.empty(); }));
     EXPECT_NE(Boxes[0].find("IMG_0001.CR2: "), std::string::npos);
+}
+
+TEST_F(BrowserTest, TheParallelRawPassShowsItsProgressAndStopsAfterTheFilesInHand) {
+    testutil::TempDir dir;
+    const int raws = 40;
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(2400, 1600)); // slow enough to catch
+    for (int i = 0; i < raws; ++i)
+        cr2::WriteCr2(dir.file("IMG_" + std::to_string(1000 + i) + ".CR2"), options);
+    auto written = [&] {
+        int n = 0;
+        for (int i = 0; i < raws; ++i)
+            n += testutil::FileExists(dir.file("IMG_" + std::to_string(1000 + i) + ".CR2.JPG"));
+        return n;
+    };
+    Main->SetSelFolder(dir.path());
+    Main->BtnRefreshClick();
+    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " IMG_1000.CR2 (1 of 40)");
+    EXPECT_EQ(Main->ProgressMax(), raws);
+    // The window takes events while the workers convert: the bar and the name move on.
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ProgressPosition() >= 2; }));
+    const int done = Main->ProgressPosition();
+    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " IMG_" + std::to_string(1000 + done) +
+                                                          ".CR2 (" + std::to_string(done + 1) +
+                                                          " of 40)");
+    Main->BtnStopClick();
+    const int writtenAtStop = written();
+    ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
+    // Each of the (at most one per core) workers finished the file in hand, no more.
+    EXPECT_LE(written(), writtenAtStop + int(std::max(1u, std::thread::hardware_concurrency())));
+    EXPECT_LT(written(), raws);
+    EXPECT_EQ(Main->ListView->Count(), 0); // a pass cut short lists nothing
+    EXPECT_EQ(Status(), " Ready");
 }

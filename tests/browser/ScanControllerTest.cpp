@@ -16,8 +16,22 @@ public:
     std::string FolderShown() const override { return Folder; }
     void ScanStarted(const std::string &folder) override { Scanned.push_back(folder); }
     std::vector<std::string> RawFiles(const std::string &) override { return Raw; }
-    void ConvertRawFile(const std::string &, const std::string &name) override {
-        Converted.push_back(name);
+    // Stands in for the workers: one file per turn of the queue, then the end of the pass.
+    void StartRawPass(const std::string &, const std::vector<std::string> &names) override {
+        RawStopped = false;
+        Queue([this, names] { RawTurn(names, 0); });
+    }
+    void StopRawPass() override { RawStopped = true; }
+    void RawTurn(const std::vector<std::string> &names, std::size_t next) {
+        if (RawStopped) {
+            Owner->RawPassDone(false);
+            return;
+        }
+        Converted.push_back(names[next]);
+        if (next + 1 == names.size())
+            Owner->RawPassDone(true);
+        else
+            Queue([this, names, next] { RawTurn(names, next + 1); });
     }
     void RawPassEnded(const std::string &, bool complete) override {
         PassesEnded.push_back(complete);
@@ -52,6 +66,8 @@ public:
     std::vector<std::string> Scanned, Converted, Listed;
     std::vector<bool> PassesEnded;
     std::deque<std::function<void()>> Queued;
+    TScanController *Owner = nullptr;
+    bool RawStopped = false;
 };
 
 enum class Event { Stop, Refresh, Close };
@@ -78,6 +94,8 @@ protected:
         }
         FAIL() << "the scan never settled";
     }
+
+    ScanControllerTest() { View.Owner = &Scan; }
 
     TRecordingView View;
     TScanController Scan{View};
@@ -120,6 +138,7 @@ TEST_F(ScanControllerTest, EveryEventInEveryState) {
     for (const Row &row : rows) {
         TRecordingView view;
         TScanController scan(view);
+        view.Owner = &scan;
         const std::string label = std::to_string(int(row.from)) + " " + EventName(row.event);
         auto apply = [&] {
             switch (row.event) {
@@ -207,7 +226,7 @@ TEST_F(ScanControllerTest, EveryEventInEveryState) {
     }
 }
 
-TEST_F(ScanControllerTest, ARawPassConvertsOneFilePerTurnAndThenLists) {
+TEST_F(ScanControllerTest, ARawPassRunsUntilItReportsItsEndAndThenLists) {
     Scan.Refresh();
     EXPECT_EQ(View.OpenUpdates(), 1); // no repaint while the pass runs
     EXPECT_TRUE(View.Converted.empty());
@@ -283,21 +302,22 @@ TEST_F(ScanControllerTest, AUserScanBeforeTheQueuedRestartTakesItsPlace) {
     EXPECT_EQ(View.Scanned.size(), 2u);
 }
 
-TEST_F(ScanControllerTest, ARawFileThatRaisesEndsTheScan) {
+TEST_F(ScanControllerTest, ARawPassThatCannotStartEndsTheScan) {
     struct TThrowingView : TRecordingView {
-        void ConvertRawFile(const std::string &, const std::string &) override {
-            throw std::runtime_error("disk gone");
+        void StartRawPass(const std::string &, const std::vector<std::string> &) override {
+            throw std::runtime_error("no temporary folder");
         }
     } view;
     TScanController scan(view);
-    scan.Refresh();
-    auto step = std::move(view.Queued.front());
-    view.Queued.pop_front();
-    EXPECT_THROW(step(), std::runtime_error);
+    view.Owner = &scan;
+    EXPECT_THROW(scan.Refresh(), std::runtime_error);
     EXPECT_EQ(scan.State(), TScanState::Idle);
     EXPECT_EQ(view.OpenUpdates(), 0);
     EXPECT_TRUE(view.Listed.empty());
     EXPECT_TRUE(view.Queued.empty());
+    // A late report of a pass that never ran changes nothing.
+    scan.RawPassDone(true);
+    EXPECT_TRUE(view.Listed.empty());
 }
 
 } // namespace

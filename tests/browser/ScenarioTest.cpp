@@ -25,6 +25,14 @@ void WriteCr2(const std::string &path) {
     cr2::WriteCr2(path, options);
 }
 
+// RAW files whose previews take the workers a while, so that a pass can be caught running.
+void WriteSlowCr2s(const std::string &folder, int count) {
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(2400, 1600));
+    for (int i = 0; i < count; ++i)
+        cr2::WriteCr2(folder + "/IMG_" + std::to_string(1000 + i) + ".CR2", options);
+}
+
 void WriteJpeg(const std::string &path) {
     testutil::WriteFile(path, cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
 }
@@ -136,9 +144,8 @@ TEST_F(ScenarioTest, TheGridAndNextFollowTheUpperCasedNameOrder) {
 
 TEST_F(ScenarioTest, AClickDuringTheRawPassSupersedesItAndTheTreeShowsTheListedFolder) {
     testutil::TempDir a, b;
-    const int raws = 30;
-    for (int i = 0; i < raws; ++i)
-        WriteCr2(a.file("IMG_" + std::to_string(1000 + i) + ".CR2"));
+    const int raws = 40;
+    WriteSlowCr2s(a.path(), raws);
     testutil::WriteFile(b.file("b.png"), "x");
 
     ClickFolder(a.path());
@@ -150,16 +157,15 @@ TEST_F(ScenarioTest, AClickDuringTheRawPassSupersedesItAndTheTreeShowsTheListedF
     ASSERT_TRUE(testutil::WaitFor([&] { return Idle() && Captions().size() == 1; }));
     EXPECT_EQ(Captions(), std::vector<std::string>{"b.png"});
     EXPECT_EQ(TreeFolder(), b.path());
-    // A's pass ended after the file it was converting.
+    // A's pass ended after the files its workers were converting.
     EXPECT_LT(CountThumbnails(a.path()), raws);
     EXPECT_EQ(Main->ScanCount(), 2);
 }
 
 TEST_F(ScenarioTest, RefreshDuringTheRawPassSupersedesItToo) {
     testutil::TempDir a;
-    const int raws = 30;
-    for (int i = 0; i < raws; ++i)
-        WriteCr2(a.file("IMG_" + std::to_string(1000 + i) + ".CR2"));
+    const int raws = 40;
+    WriteSlowCr2s(a.path(), raws);
     ClickFolder(a.path());
     ASSERT_TRUE(testutil::WaitFor([&] { return CountThumbnails(a.path()) >= 1; }));
     Main->BtnRefresh->click(); // hidden, but wired as the user's Refresh
