@@ -1,10 +1,15 @@
 // The About window reads the registered owner and organisation every time it is shown.
 #include <gtest/gtest.h>
 
+#include <QDesktopServices>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
+#include <QUrl>
 
 #include <map>
 #include <optional>
+#include <vector>
 
 #include "Registry.h"
 #include "TestUtil.h"
@@ -23,6 +28,34 @@ struct FakeRegistry {
         };
     });
 };
+
+// Receives what the desktop is asked to open, instead of a browser.
+class OpenedUrls : public QObject {
+    Q_OBJECT
+public:
+    OpenedUrls() {
+        QDesktopServices::setUrlHandler("https", this, "open");
+        QDesktopServices::setUrlHandler("http", this, "open");
+    }
+    ~OpenedUrls() override {
+        QDesktopServices::unsetUrlHandler("https");
+        QDesktopServices::unsetUrlHandler("http");
+    }
+    std::vector<QUrl> Urls;
+
+public slots:
+    void open(const QUrl &url) { Urls.push_back(url); }
+};
+
+// The home page the package metadata publishes: the site the About link must lead to.
+QString PublishedHomePage() {
+    QFile file(QStringLiteral(PIXAVANT_METAINFO));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const auto m = QRegularExpression(QStringLiteral("<url type=\"homepage\">([^<]+)</url>"))
+                       .match(QString::fromUtf8(file.readAll()));
+    return m.hasMatch() ? m.captured(1) : QString();
+}
 
 } // namespace
 
@@ -137,3 +170,108 @@ TEST(About, EscapeOrReturnClosesIt) {
     }
     EXPECT_EQ(about.SpeedButton2->toolTip().toStdString(), "Close (Escape, Return)");
 }
+
+TEST(About, TextsAreTheDescribedOnes) {
+    TAboutform about;
+    EXPECT_EQ(about.Caption(), "About");
+    const std::pair<QString, QString> texts[] = {
+        {about.GroupBox2->title(), ""},
+        {about.Label4->text(), "Pixavant"},
+        {about.Label5->text(), "Version 1.00"},
+        {about.GroupBox3->title(), "Support/Contact Details "},
+        {about.GroupBox4->title(), "This product is  lisenced to:"},
+        {about.SpeedButton2->text(), "OK"},
+    };
+    for (const auto &[shown, described] : texts)
+        EXPECT_EQ(shown, described);
+    for (QLabel *notice : {about.Label6, about.Label11, about.Label12, about.Label13})
+        EXPECT_FALSE(notice->text().isEmpty());
+}
+
+TEST(About, ControlsSitWhereTheLayoutPutsThem) {
+    TAboutform about;
+    about.Show();
+    // At a font narrow enough for every text, nothing moves from its designed place.
+    QFont small = about.font();
+    small.setPixelSize(8);
+    about.setFont(small);
+    EXPECT_EQ(about.size(), QSize(377, 371));
+    EXPECT_EQ(about.minimumSize(), about.maximumSize()); // not resizable
+    struct Place {
+        const char *Name;
+        QWidget *Control;
+        QWidget *Parent;
+        QRect Rect; // a zero width or height: that side follows the texts
+    };
+    const Place places[] = {
+        {"GroupBox2", about.GroupBox2, &about, {8, 8, 353, 321}},
+        {"Label4", about.Label4, about.GroupBox2, {16, 24, 0, 0}},
+        {"Label5", about.Label5, about.GroupBox2, {16, 40, 0, 0}},
+        {"Label6", about.Label6, about.GroupBox2, {16, 64, 0, 0}},
+        {"GroupBox3", about.GroupBox3, about.GroupBox2, {8, 88, 0, 49}},
+        {"Label8", about.Label8, about.GroupBox3, {16, 24, 0, 0}},
+        {"GroupBox4", about.GroupBox4, about.GroupBox2, {8, 144, 0, 73}},
+        {"Label9", about.Label9, about.GroupBox4, {16, 24, 0, 0}},
+        {"Label10", about.Label10, about.GroupBox4, {16, 48, 0, 0}},
+        {"Label11", about.Label11, about.GroupBox2, {8, 224, 0, 0}},
+        {"Label12", about.Label12, about.GroupBox2, {56, 240, 0, 0}},
+        {"Label13", about.Label13, about.GroupBox2, {56, 256, 0, 0}},
+        {"SpeedButton2", about.SpeedButton2, about.GroupBox2, {124, 281, 81, 25}},
+    };
+    for (const Place &p : places) {
+        SCOPED_TRACE(p.Name);
+        EXPECT_EQ(p.Control->parentWidget(), p.Parent);
+        EXPECT_EQ(p.Control->pos(), p.Rect.topLeft());
+        if (p.Rect.width() > 0) {
+            EXPECT_EQ(p.Control->width(), p.Rect.width());
+        }
+        if (p.Rect.height() > 0) {
+            EXPECT_EQ(p.Control->height(), p.Rect.height());
+        }
+    }
+}
+
+TEST(About, TitleAndVersionAreBoldAndLargerThanTheText) {
+    TAboutform about;
+    about.Show();
+    const double body = about.font().pointSizeF();
+    for (QLabel *title : {about.Label4, about.Label5}) {
+        EXPECT_TRUE(title->font().bold());
+        EXPECT_NEAR(title->font().pointSizeF(), body * 13 / 11, 0.01); // height 13 against 11
+    }
+    EXPECT_FALSE(about.Label6->font().bold());
+}
+
+TEST(About, TheLinkOpensTheMakersSite) {
+    const QString home = PublishedHomePage();
+    ASSERT_FALSE(home.isEmpty());
+    // The shell gets the bare host name and opens it as a web page.
+    EXPECT_EQ(QStringLiteral("https://") + QString::fromLatin1(TAboutform::WebAddress), home);
+
+    OpenedUrls opened;
+    TAboutform about;
+    about.Show();
+    EXPECT_EQ(about.Label8->text(), home);
+    EXPECT_EQ(about.Label8->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_TRUE(about.Label8->font().underline());
+    EXPECT_EQ(about.Label8->palette().color(about.Label8->foregroundRole()), QColor(Qt::blue));
+    EXPECT_TRUE(opened.Urls.empty());
+
+    QTest::mouseClick(about.Label8, Qt::LeftButton);
+    ASSERT_EQ(opened.Urls.size(), 1u);
+    EXPECT_EQ(opened.Urls[0], QUrl(home));
+    EXPECT_TRUE(about.isVisible()); // the window stays open
+}
+
+TEST(About, OkClosesTheWindowAndItOpensAgain) {
+    FakeRegistry registry;
+    TAboutform about;
+    about.Show();
+    EXPECT_EQ(about.SpeedButton2->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(about.SpeedButton2, Qt::LeftButton);
+    EXPECT_FALSE(about.isVisible());
+    about.Show();
+    EXPECT_TRUE(about.isVisible());
+}
+
+#include "AboutTest.moc"
