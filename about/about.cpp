@@ -142,9 +142,13 @@ void TAboutform::changeEvent(QEvent *event) {
 
 void TAboutform::showEvent(QShowEvent *event) {
     TForm::showEvent(event);
-    // Centred on the main window, as it is every time it opens.
-    if (QWidget *main = Application ? Application->MainForm() : nullptr; main && main != this)
-        move(main->geometry().center() - rect().center());
+    // Centred on the main window, as it is every time it opens; frames are centred, so a title
+    // bar does not push the window off the middle.
+    if (QWidget *main = Application ? Application->MainForm() : nullptr; main && main != this) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(main->frameGeometry().center());
+        move(frame.topLeft());
+    }
     FormShow();
 }
 

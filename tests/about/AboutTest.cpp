@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "Application.h"
 #include "Registry.h"
 #include "TestUtil.h"
 #include "about.h"
@@ -56,6 +57,13 @@ QString PublishedHomePage() {
                        .match(QString::fromUtf8(file.readAll()));
     return m.hasMatch() ? m.captured(1) : QString();
 }
+
+// Restores the application's main window on the way out.
+struct MainWindowAs {
+    QWidget *Saved = Application->MainForm();
+    explicit MainWindowAs(QWidget *w) { Application->SetMainForm(w); }
+    ~MainWindowAs() { Application->SetMainForm(Saved); }
+};
 
 } // namespace
 
@@ -272,6 +280,27 @@ TEST(About, OkClosesTheWindowAndItOpensAgain) {
     EXPECT_FALSE(about.isVisible());
     about.Show();
     EXPECT_TRUE(about.isVisible());
+}
+
+TEST(About, OpensCentredOnTheMainWindowEveryTime) {
+    QWidget main;
+    main.show(); // with its frame, as the user sees it
+    MainWindowAs asMain(&main);
+    TAboutform about;
+    // Centres as QRect counts them: left + (width - 1) / 2, top + (height - 1) / 2.
+    const struct {
+        QRect Main;
+        QPoint Centre;
+    } cases[] = {
+        {{100, 100, 600, 400}, {399, 299}},
+        {{300, 50, 801, 601}, {700, 350}},
+    };
+    for (const auto &c : cases) {
+        main.setGeometry(c.Main);
+        about.Show();
+        EXPECT_EQ(about.geometry().center(), c.Centre);
+        about.Close();
+    }
 }
 
 #include "AboutTest.moc"
