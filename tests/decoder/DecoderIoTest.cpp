@@ -7,6 +7,12 @@
 #include "Global_FastIO.h"
 #include "TestUtil.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -73,7 +79,7 @@ TEST(DecoderIoTable, OpenModesDecideAccessCreationAndAppending) {
     {
         Stream s = Open(f, "wb");
         ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->Magic, DecoderFileMagic);
+        EXPECT_EQ(s->Magic, 0x6969); // the value the library's records are known by
         EXPECT_EQ(IoFileId(s.get()), reinterpret_cast<std::intptr_t>(s->File));
         EXPECT_EQ(IoWrite("abcdef", 1, 6, s.get()), 6);
     }
@@ -174,8 +180,91 @@ TEST(DecoderIoTable, RecordsWithoutTheMagicValueAreRefused) {
     EXPECT_EQ(IoSeek(s.get(), 0, 0), -1);
     EXPECT_EQ(IoFileId(s.get()), -1);
     EXPECT_STREQ(IoGets(buf, 4, s.get()), "");
-    s->Magic = DecoderFileMagic; // still open: the record was not released
+    s->Magic = 0x6969; // still open: the record was not released
     EXPECT_EQ(IoGetc(s.get()), 'a');
+}
+
+TEST(DecoderIoTable, AFailingStandardOutputRaisesInsteadOfReturning) {
+    // Standard output on a full device: the byte is accepted into the buffer, the flush fails.
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    const int full = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    ::dup2(full, STDOUT_FILENO);
+    ::close(full);
+    EXPECT_THROW(IoPutc('A', nullptr), EInOutError);
+    std::clearerr(stdout);
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    std::clearerr(stdout);
+}
+
+TEST(DecoderIoTable, AFullDiskCountsWholeItemsAndFailsAnUnfinishedString) {
+    // A size limit of 10 bytes on a file of 4 leaves room for 6: writes stop part-way.
+    struct FileSizeLimit {
+        rlimit Saved{};
+        void (*OldHandler)(int);
+        explicit FileSizeLimit(rlim_t bytes) : OldHandler(std::signal(SIGXFSZ, SIG_IGN)) {
+            ::getrlimit(RLIMIT_FSIZE, &Saved);
+            rlimit limit = Saved;
+            limit.rlim_cur = bytes;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ~FileSizeLimit() {
+            ::setrlimit(RLIMIT_FSIZE, &Saved);
+            std::signal(SIGXFSZ, OldHandler);
+        }
+    };
+    const struct {
+        const char *Entry, *Mode;
+        int (*Write)(TDecoderFile *);
+        std::int32_t Result;
+    } cases[] = {
+        {"IoWrite 4 x 2", "r+", [](TDecoderFile *s) { return IoWrite("abcdefgh", 4, 2, s); }, 1},
+        {"IoWrite 3 x 3", "a", [](TDecoderFile *s) { return IoWrite("abcdefghi", 3, 3, s); }, 2},
+        {"IoPuts", "a", [](TDecoderFile *s) { return IoPuts("abcdefgh", s); }, -1},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Entry);
+        testutil::WriteFile(dir.file("f"), std::string("0123"));
+        {
+            Stream s = Open(dir.file("f"), c.Mode);
+            ASSERT_NE(s, nullptr);
+            ASSERT_EQ(IoSeek(s.get(), 4, 0), 0);
+            FileSizeLimit limit(10);
+            EXPECT_EQ(c.Write(s.get()), c.Result);
+        }
+        EXPECT_EQ(Contents(dir.file("f")), "0123abcdef");
+    }
+}
+
+TEST(DecoderIoTable, AppendStreamsWriteAtTheEndWhereverTheyWereMoved) {
+    const struct {
+        const char *Entry;
+        int (*Write)(TDecoderFile *);
+        std::int32_t Result;
+        const char *Contents;
+    } cases[] = {
+        {"IoWrite", [](TDecoderFile *s) { return IoWrite("xy", 1, 2, s); }, 2, "abcxyxy"},
+        {"IoPuts", [](TDecoderFile *s) { return IoPuts("xy", s); }, 1, "abcxyxy"},
+        {"IoPutc", [](TDecoderFile *s) { return IoPutc('x', s); }, 'x', "abcxx"},
+    };
+    TempDir dir;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Entry);
+        testutil::WriteFile(dir.file("f"), std::string("abc"));
+        {
+            Stream s = Open(dir.file("f"), "a");
+            ASSERT_NE(s, nullptr);
+            for (int i = 0; i < 2; ++i) {
+                ASSERT_EQ(IoSeek(s.get(), 1, 0), 0);
+                EXPECT_EQ(c.Write(s.get()), c.Result);
+            }
+        }
+        EXPECT_EQ(Contents(dir.file("f")), c.Contents);
+    }
 }
 
 #if defined(__i386__) || defined(__x86_64__)
