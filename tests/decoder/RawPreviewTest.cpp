@@ -12,6 +12,8 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -79,6 +81,34 @@ const Upright Orientations[] = {
     {7, true, White, Green, Blue, Red},  {8, true, Green, White, Red, Blue},
 };
 
+// Every quantiser of every table in a baseline JPEG file (8-bit tables only).
+std::vector<int> Quantisers(const cr2::Bytes &jpeg) {
+    std::vector<int> q;
+    for (size_t i = 2; i + 4 <= jpeg.size() && jpeg[i] == 0xFF;) {
+        const int marker = jpeg[i + 1];
+        const size_t length = size_t(jpeg[i + 2]) << 8 | jpeg[i + 3];
+        if (marker == 0xDA) // start of scan: no more tables
+            break;
+        if (marker == 0xDB)
+            for (size_t t = i + 4; t + 65 <= i + 2 + length; t += 65)
+                q.insert(q.end(), jpeg.begin() + long(t) + 1, jpeg.begin() + long(t) + 65);
+        i += 2 + length;
+    }
+    return q;
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// The x87 tag word: 0xFFFF when the register stack is empty.
+std::uint16_t X87TagWord() {
+    struct {
+        std::uint16_t Control, Unused1, Status, Unused2, Tag, Unused3;
+        std::uint32_t Rest[4];
+    } env;
+    asm volatile("fnstenv %0\n\tfldenv %0" : "+m"(env)); // fnstenv masks exceptions; put back
+    return env.Tag;
+}
+#endif
+
 // Entries that watch the library: the control word it runs under, the names it opens and
 // whether it closes what it opened.
 struct Watch {
@@ -87,6 +117,7 @@ struct Watch {
     std::vector<std::string> Names;
     int Open = 0;
     bool ThrowOnRead = false;
+    bool LeaveX87Value = false; // as a library using extended precision carelessly might
 };
 Watch *watch = nullptr;
 
@@ -102,7 +133,12 @@ extern "C" TDecoderFile *WatchOpen(const char *name, const char *mode) {
 }
 extern "C" std::int32_t WatchClose(TDecoderFile *f) {
     --watch->Open;
-    return IoClose(f);
+    const std::int32_t result = IoClose(f);
+#if defined(__i386__) || defined(__x86_64__)
+    if (watch->LeaveX87Value)
+        asm volatile("fld1");
+#endif
+    return result;
 }
 extern "C" std::int32_t WatchRead(void *buffer, std::int32_t size, std::int32_t count,
                                   TDecoderFile *f) {
@@ -144,6 +180,32 @@ TEST_F(RawPreviewTest, TurnsThePreviewUprightForEveryOrientation) {
             EXPECT_EQ(ColourAt(out, x1, y1), u.BottomRight);
         }
     }
+}
+
+TEST_F(RawPreviewTest, APreviewEncodedAgainKeepsFullQuality) {
+    // 70 x 30 does not turn losslessly; quality 100 makes every quantiser 1 whatever the
+    // quality of the camera's preview (95 here).
+    const cr2::Bytes preview = cr2::EncodeJpeg(cr2::QuarterPicture(70, 30), 95);
+    const std::vector<int> camera = Quantisers(preview);
+    ASSERT_GT(std::count_if(camera.begin(), camera.end(), [](int q) { return q > 1; }), 0);
+    ASSERT_TRUE(ExtractPreviewToTemp(Cr2("turned.CR2", preview, 6), TempPreview::Viewer));
+    const std::vector<int> q = Quantisers(testutil::ReadFile(TempPreviewFile(TempPreview::Viewer)));
+    ASSERT_EQ(q.size() % 64, 0u);
+    ASSERT_FALSE(q.empty());
+    EXPECT_EQ(std::count(q.begin(), q.end(), 1), long(q.size()));
+}
+
+TEST_F(RawPreviewTest, APreviewPathThatCannotBeClearedIsAnError) {
+    // A folder where the preview file belongs: removing it fails for another reason than
+    // its absence, and the folder is left as it was.
+    const std::string preview = TempPreviewFile(TempPreview::Scan);
+    ASSERT_EQ(::mkdir(preview.c_str(), 0700), 0);
+    const std::string raw = Cr2("a.CR2", cr2::EncodeJpeg(cr2::QuarterPicture(32, 32)));
+    EXPECT_THROW(ExtractPreviewToTemp(raw, TempPreview::Scan), Exception);
+    struct stat st {};
+    ASSERT_EQ(::stat(preview.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ::rmdir(preview.c_str());
 }
 
 TEST_F(RawPreviewTest, AFailedExtractionLeavesNoPreviewBehind) {
@@ -258,7 +320,7 @@ TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
     w.Names.clear();
     EXPECT_NE(ExtractRawPreview(&table, "", output, &quality), 0);
     ASSERT_EQ(w.Names.size(), 1u);
-    EXPECT_EQ(w.Names[0], NoRawFileName);
+    EXPECT_EQ(w.Names[0], "*:\\***.***");
 
     // An exception raised by an entry leaves through the library, which closes its streams;
     // the control word is restored on that way out too.
@@ -267,6 +329,13 @@ TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
     EXPECT_EQ(w.Open, 0);
     EXPECT_EQ(DefaultFpuControl, before);
     EXPECT_EQ(LiveFpuControl(), before);
+
+    // The unit is reinitialised after the call: nothing the library left on the register
+    // stack survives it.
+    w.ThrowOnRead = false;
+    w.LeaveX87Value = true;
+    EXPECT_EQ(ExtractRawPreview(&table, raw.c_str(), output, &quality), 0);
+    EXPECT_EQ(X87TagWord(), 0xFFFF);
     watch = nullptr;
 }
 
