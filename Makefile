@@ -43,4 +43,4 @@ mutate: deps
 	python3 scripts/mutate $(MUTATE_PATHS)
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-bench build-mutate
+	rm -rf $(BUILD) build-sanitize build-bench build-mutate build-mutate-sanitize
