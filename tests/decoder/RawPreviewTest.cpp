@@ -305,7 +305,11 @@ TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
     std::strcpy(output, FFiles.file("out.jpg").c_str());
     std::int32_t quality = 100;
 
-    const std::uint16_t before = DefaultFpuControl;
+    // A normal word of our own (rounding toward zero, no exception unmasked), so a word the
+    // library ran under cannot pass for it afterwards.
+    const std::uint16_t original = DefaultFpuControl;
+    const std::uint16_t before = 0x0C7F;
+    SetFpuControl(before);
     EXPECT_EQ(ExtractRawPreview(&table, raw.c_str(), output, &quality), 0);
     EXPECT_EQ(w.Default, before | 0x10BF);
     // Bit 7 of the x87 control word is reserved and always reads as zero.
@@ -337,6 +341,7 @@ TEST_F(RawPreviewTest, TheLibraryRunsMaskedAndTheControlWordComesBack) {
     EXPECT_EQ(ExtractRawPreview(&table, raw.c_str(), output, &quality), 0);
     EXPECT_EQ(X87TagWord(), 0xFFFF);
     watch = nullptr;
+    SetFpuControl(original);
 }
 
 TEST_F(RawPreviewTest, EachThreadHasItsOwnNormalControlWord) {
