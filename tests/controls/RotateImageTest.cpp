@@ -2,6 +2,10 @@
 // parent, caching and sizing.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTest>
+
+#include <functional>
 #include <limits>
 
 #include "Exceptions.h"
@@ -33,7 +37,49 @@ struct ViewerLayout : testing::Test {
     TRotateImage image;
 };
 
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject {
+    int Paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override {
+        Paints += event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
 } // namespace
+
+TEST(RotateImage, EveryVisibleChangeRepaints) {
+    QWidget parent;
+    parent.resize(200, 200);
+    TRotateImage image(&parent);
+    image.setGeometry(0, 0, 100, 100);
+    Load(image, Filled(40, 20, qRgb(1, 2, 3)));
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    PaintCounter counter;
+    image.installEventFilter(&counter);
+    const struct {
+        const char *Change;
+        std::function<void()> Make;
+    } changes[] = {
+        {"a quarter turn", [&] { image.SetAngle(90); }},
+        {"a turn off the quarters", [&] { image.SetAngle(30); }},
+        {"another picture", [&] { Load(image, Filled(30, 10, qRgb(4, 5, 6))); }},
+        {"centred", [&] { image.SetCenter(true); }},
+        {"colour", [&] { image.SetColor(clRed); }},
+        {"proportional", [&] { image.SetProportional(true); }},
+        {"stretched", [&] { image.SetStretch(true); }},
+        {"transparent", [&] { image.SetTransparent(true); }},
+        {"own size", [&] { image.SetUniqueSize(false); }},
+    };
+    for (const auto &c : changes) {
+        SCOPED_TRACE(c.Change);
+        QApplication::processEvents();
+        counter.Paints = 0;
+        c.Make();
+        EXPECT_TRUE(testutil::WaitFor([&] { return counter.Paints > 0; }, std::chrono::seconds(5)));
+    }
+}
 
 TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn) {
     EXPECT_EQ(image.Diagonal(), 500);
