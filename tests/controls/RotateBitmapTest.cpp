@@ -317,6 +317,25 @@ TEST(MapToRotated, FourByTwoAtNinetyMapsItsCornersAsWorkedOut) {
     EXPECT_EQ(untouched[0], QPoint(5, 5));
 }
 
+TEST(MapToRotated, WorksInExtendedPrecision) {
+    // 93222358 and 131836323 are a convergent of the square root of 2 from above, so
+    // 93222358 * sqrt(2) / 2 = 65918161.4999999981..., a hair below the half. Sine and cosine
+    // rounded to double (0.70710678118654757...) overshoot it by 4.5e-9 and round up instead.
+    const struct {
+        long double Angle;
+        QPoint Expected;
+    } cases[] = {
+        {45, {65918161, 0}},
+        {-45, {0, 65918161}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(double(c.Angle));
+        QPoint pts[1] = {{46611179, 46611179}};
+        MapToRotated(pts, 0, c.Angle, 0, 0, 0, 0);
+        EXPECT_EQ(pts[0], c.Expected);
+    }
+}
+
 TEST(MapToRotated, FollowsTheTurnedPixels) {
     // A pixel's top-left corner maps next to where RotateBitmap put that pixel (odd sizes
     // avoid the centre corrections).
