@@ -11,6 +11,7 @@
 #include "Application.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
+#include "ExtractOptions.h"
 #include "FileSystem.h"
 #include "FolderTreeModel.h"
 #include "MainKeyboard.h"
@@ -61,11 +62,11 @@ void TMainForm::FormCreate() {
     SetCaption(Application ? Application->Title() : std::string("Pixavant"));
     setFont(DefaultGuiFont());
     ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
-    SetTag(CheckBox1, 4);
-    SetTag(CheckBox2, 8);
-    SetTag(CheckBox3, 32);
-    SetTag(CheckBox4, 512);
-    SetTag(CheckBox5, 64);
+    SetTag(CheckBox1, int(IEIFLAG_ASPECT));
+    SetTag(CheckBox2, int(IEIFLAG_OFFLINE));
+    SetTag(CheckBox3, int(IEIFLAG_SCREEN));
+    SetTag(CheckBox4, int(IEIFLAG_QUALITY));
+    SetTag(CheckBox5, int(IEIFLAG_ORIGSIZE));
     FNotify.Window = Handle();
     FNotify.MsgIconsDone = WM_THUMB_ICONSDONE;
     FNotify.MsgUseImage = WM_THUMB_USEIMAGE;
@@ -86,27 +87,11 @@ void TMainForm::Action2Execute() {
 }
 
 void TMainForm::CheckBox1Click(QCheckBox *sender) {
-    if (!sender->isChecked())
-        return;
-    if (Tag(sender) == 4)
-        CheckBox3->setChecked(false);
-    if (Tag(sender) == 32)
-        CheckBox1->setChecked(false);
+    ExcludeAspectAndScreen(sender, CheckBox1, CheckBox3);
 }
 
 int TMainForm::PixelFormatBits() const {
-    switch (ComboBox1->currentIndex()) {
-    case 0:
-        return 4;
-    case 1:
-        return 8;
-    case 2:
-        return 16;
-    case 3:
-        return 24;
-    default:
-        return 32;
-    }
+    return ColorDepthBits(ComboBox1->currentIndex());
 }
 
 unsigned TMainForm::ExtractFlags() const {
@@ -114,8 +99,8 @@ unsigned TMainForm::ExtractFlags() const {
     // extractor is asked with no option.
     unsigned flags = 0;
     for (QObject *child : children())
-        if (auto *box = qobject_cast<QCheckBox *>(child); box && box->isChecked())
-            flags |= unsigned(Tag(box));
+        if (auto *box = qobject_cast<QCheckBox *>(child))
+            flags |= CheckedFlags({box});
     return flags;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Application.h"
+#include "ExtractOptions.h"
 #include "FileSystem.h"
 #include "JpegCodec.h"
 #include "RawFormats.h"
@@ -420,36 +421,15 @@ void TviewForm::ShowDefaultIcon(const std::string &path) {
 }
 
 unsigned TviewForm::ExtractFlags() const {
-    unsigned flags = 0;
-    for (const QCheckBox *box : {CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5})
-        if (box->isChecked())
-            flags |= unsigned(Tag(box));
-    return flags;
+    return CheckedFlags({CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5});
 }
 
 int TviewForm::PixelFormatBits() const {
-    switch (ComboBox1->currentIndex()) {
-    case 0:
-        return 4;
-    case 1:
-        return 8;
-    case 2:
-        return 16;
-    case 3:
-        return 24;
-    default:
-        return 32;
-    }
+    return ColorDepthBits(ComboBox1->currentIndex());
 }
 
 void TviewForm::CheckBox1Click(QCheckBox *sender) {
-    // Aspect and screen rendering exclude each other.
-    if (!sender->isChecked())
-        return;
-    if (Tag(sender) == int(IEIFLAG_ASPECT))
-        CheckBox3->setChecked(false);
-    if (Tag(sender) == int(IEIFLAG_SCREEN))
-        CheckBox1->setChecked(false);
+    ExcludeAspectAndScreen(sender, CheckBox1, CheckBox3);
 }
 
 // ---------------------------------------------------------------------------------------------
