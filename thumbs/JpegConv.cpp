@@ -299,6 +299,24 @@ private:
     std::string FPath;
 };
 
+// The source opened for reading; a FIFO or device named like a picture is refused, not waited
+// on.
+int OpenSource(const std::string &sourceFile) {
+    const int fd = ::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(error));
+    }
+    return fd;
+}
+
+void Convert(int sourceFd, const std::string &sourceFile, int destFd, const std::string &destName,
+             int width, int height, TColor fillColor);
+
 } // namespace
 
 TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int height) {
@@ -421,30 +439,38 @@ void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int heig
         throw EStreamError("Stream write error");
 }
 
+namespace {
+
+void Convert(int sourceFd, const std::string &sourceFile, int destFd, const std::string &destName,
+             int width, int height, TColor fillColor) {
+    FdReadBuf readBuf(sourceFd, sourceFile);
+    std::istream sourceStream(&readBuf);
+    sourceStream.exceptions(std::ios::badbit); // the buffers' own errors carry the reason
+    FdWriteBuf writeBuf(destFd, destName);
+    std::ostream destStream(&writeBuf);
+    destStream.exceptions(std::ios::badbit);
+    MakeThumbnail(sourceStream, destStream, width, height, fillColor);
+}
+
+} // namespace
+
 void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFile, int width,
                        int height, TColor fillColor) {
-    FdFile in(::open(sourceFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (in.Fd() < 0)
-        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(errno));
-    struct stat st {};
-    if (::fstat(in.Fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        throw EFOpenError("Cannot open file \"" + sourceFile + "\". " + ErrorText(error));
-    }
+    FdFile in(OpenSource(sourceFile));
     FdFile out(
         ::open(destFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
     if (out.Fd() < 0)
         throw EFCreateError("Cannot create file \"" + destFile + "\". " + ErrorText(errno));
-
-    FdReadBuf readBuf(in.Fd(), sourceFile);
-    std::istream sourceStream(&readBuf);
-    sourceStream.exceptions(std::ios::badbit); // the buffers' own errors carry the reason
-    FdWriteBuf writeBuf(out.Fd(), destFile);
-    std::ostream destStream(&writeBuf);
-    destStream.exceptions(std::ios::badbit);
-    MakeThumbnail(sourceStream, destStream, width, height, fillColor);
+    Convert(in.Fd(), sourceFile, out.Fd(), destFile, width, height, fillColor);
     if (const int error = out.Close())
         throw EStreamError("Cannot write file \"" + destFile + "\". " + ErrorText(error));
+}
+
+void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
+                               const std::string &destName, int width, int height,
+                               TColor fillColor) {
+    FdFile in(OpenSource(sourceFile));
+    Convert(in.Fd(), sourceFile, destFd, destName, width, height, fillColor);
 }
 
 bool HasThumbnailComment(const std::string &path) {

@@ -17,6 +17,12 @@
 void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFile, int width,
                        int height, TColor fillColor);
 
+// As MakeThumbnailFile, but the thumbnail is written to an open descriptor, which is left open;
+// destName is the name that error messages give it.
+void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
+                               const std::string &destName, int width, int height,
+                               TColor fillColor);
+
 // Reads one JPEG picture from source (its current position to its end) and writes a
 // width x height JPEG thumbnail to dest in one write: the picture scaled to fit by its longer
 // side, centred on fillColor, nearest-neighbour, quality 90, progressive when the source has

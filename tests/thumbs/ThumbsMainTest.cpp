@@ -6,7 +6,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 
+#include <atomic>
 #include <cstdlib>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 #include "Exceptions.h"
 #include "JpegConv.h"
@@ -161,4 +167,118 @@ TEST_F(ThumbCreator, APictureOfTheSameNameThatWeDidNotWriteIsLeftAlone) {
     testutil::WriteFile(Thumb(), std::vector<std::uint8_t>{});
     Convert(MakeJpeg(300, 200));
     EXPECT_TRUE(HasThumbnailComment(Thumb()));
+}
+
+namespace {
+
+// Another user of a shared folder: every time a temporary file of ours appears, it is swapped
+// for a symbolic link to a file of the victim's, as fast as the kernel reports it.
+class TNameSwapper {
+public:
+    TNameSwapper(const std::string &folder, const std::string &victim)
+        : FFolder(folder), FVictim(victim), FNotify(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+        ::inotify_add_watch(FNotify, folder.c_str(), IN_CREATE);
+        FThread = std::thread([this] { Run(); });
+    }
+    ~TNameSwapper() {
+        FStop = true;
+        FThread.join();
+        ::close(FNotify);
+    }
+    int Swaps() const { return FSwaps; }
+
+private:
+    void Run() {
+        alignas(inotify_event) char buffer[4096];
+        while (!FStop) {
+            pollfd p{FNotify, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::read(FNotify, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < n;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                const std::string name = event->len ? event->name : "";
+                if (name.rfind(".pixavant-", 0) == 0) {
+                    const std::string link = FFolder + "/.swap";
+                    ::unlink(link.c_str());
+                    if (::symlink(FVictim.c_str(), link.c_str()) == 0 &&
+                        ::rename(link.c_str(), (FFolder + "/" + name).c_str()) == 0)
+                        ++FSwaps;
+                }
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+    std::string FFolder, FVictim;
+    int FNotify;
+    std::atomic<bool> FStop{false};
+    std::atomic<int> FSwaps{0};
+    std::thread FThread;
+};
+
+} // namespace
+
+TEST(ThumbnailFileRace, ANameSwappedForALinkNeverLeadsTheWriteElsewhere) {
+    testutil::TempDir pics, home;
+    const std::string victim = home.file("thesis.txt");
+    testutil::WriteFile(victim, "the only copy");
+    const std::string preview = pics.file("preview.jpg");
+    testutil::WriteFile(preview, MakeJpeg(300, 200));
+    const std::string dest = pics.file("IMG_0001.CR2.JPG");
+
+    int written = 0, refused = 0;
+    {
+        TNameSwapper swapper(pics.path(), victim);
+        for (int run = 0; run < 300; ++run) {
+            try {
+                WriteThumbnailFile(preview, dest, 150, 100, clWhite);
+                ++written;
+                struct stat st {};
+                ASSERT_EQ(::lstat(dest.c_str(), &st), 0);
+                ASSERT_TRUE(S_ISREG(st.st_mode));
+                ASSERT_TRUE(HasThumbnailComment(dest));
+            } catch (const Exception &e) {
+                ++refused;
+                EXPECT_NE(e.Message().find("swapped the temporary file"), std::string::npos)
+                    << e.Message();
+                // A link that reached the thumbnail's name would block the next runs.
+                struct stat st {};
+                if (::lstat(dest.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+                    ::unlink(dest.c_str());
+            }
+        }
+        EXPECT_GT(swapper.Swaps(), 0);
+    }
+    EXPECT_EQ(testutil::ReadFile(victim),
+              std::vector<std::uint8_t>(
+                  {'t', 'h', 'e', ' ', 'o', 'n', 'l', 'y', ' ', 'c', 'o', 'p', 'y'}));
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(written + refused, 300);
+}
+
+TEST(ThumbnailFileRace, AFolderEveryoneMayChangeIsRefusedUnlessSticky) {
+    testutil::TempDir pics;
+    const std::string preview = pics.file("preview.jpg");
+    testutil::WriteFile(preview, MakeJpeg(300, 200));
+    const std::string shared = pics.file("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 0777), 0);
+    try {
+        WriteThumbnailFile(preview, shared + "/A.CR2.JPG", 150, 100, clWhite);
+        FAIL() << "nothing raised";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(), "The folder \"" + shared +
+                                   "\" can be changed by every user; no thumbnail is written "
+                                   "there, since another user could swap it for a link");
+    }
+    EXPECT_FALSE(testutil::FileExists(shared + "/A.CR2.JPG"));
+
+    // With the sticky bit only we may rename or remove our files; a group may be trusted.
+    for (const mode_t mode : {mode_t(01777), mode_t(0775)}) {
+        ASSERT_EQ(::chmod(shared.c_str(), mode), 0);
+        WriteThumbnailFile(preview, shared + "/A.CR2.JPG", 150, 100, clWhite);
+        EXPECT_TRUE(HasThumbnailComment(shared + "/A.CR2.JPG"));
+        ::unlink((shared + "/A.CR2.JPG").c_str());
+    }
 }
