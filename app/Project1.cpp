@@ -9,6 +9,7 @@
 
 #include "Application.h"
 #include "CommandLine.h"
+#include "TempFolder.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
 #include "about.h"
@@ -26,6 +27,8 @@ int main(int argc, char **argv) {
     icon.addFile(QStringLiteral(":/icons/pixavant-256.png"));
     app.setWindowIcon(icon);
     app.setDesktopFileName(QStringLiteral("org.pixavant.Pixavant"));
+    // A crashed or killed run leaves its previews in a folder that may live in memory.
+    RemoveStaleTempPreviews();
 
     // Qt has taken its own options out of argv by now; what is left names a folder or a
     // picture, in the file system's bytes.

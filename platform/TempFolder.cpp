@@ -1,8 +1,11 @@
 #include "TempFolder.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,6 +52,38 @@ void EnsurePrivateFolder(const std::string &path) {
         throw Exception("Cannot make the temporary folder \"" + path + "\" private");
 }
 
+// The process id in a preview file's name "thumb.<pid>.<worker>.tmp.jpg", or 0 when the name is
+// not one of ours.
+pid_t PreviewOwner(const std::string &name) {
+    const std::string prefix = "thumb.", suffix = ".tmp.jpg";
+    if (name.size() <= prefix.size() + suffix.size() || name.rfind(prefix, 0) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return 0;
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const auto dot = middle.find('.');
+    if (dot == 0 || dot == std::string::npos || dot + 1 == middle.size() || dot > 9)
+        return 0;
+    for (std::size_t i = 0; i < middle.size(); ++i)
+        if (i != dot && (middle[i] < '0' || middle[i] > '9'))
+            return 0;
+    return pid_t(std::stol(middle.substr(0, dot)));
+}
+
+void RemoveStaleIn(const std::string &folder) {
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const pid_t self = ::getpid();
+    while (const dirent *entry = ::readdir(dir)) {
+        const pid_t owner = PreviewOwner(entry->d_name);
+        // ESRCH only: a process we may not signal still runs.
+        if (owner > 0 && owner != self && ::kill(owner, 0) != 0 && errno == ESRCH)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
 } // namespace
 
 std::string PixavantTempFolder() {
@@ -62,10 +97,22 @@ std::string PixavantTempFolder() {
     return folder;
 }
 
-std::string TempPreviewPath(TempPreview which) {
-    const std::string folder = PixavantTempFolder();
-    if (which == TempPreview::Viewer)
-        return folder + "/thumb.tmp.jpg";
-    EnsurePrivateFolder(folder + "/tmp");
-    return folder + "/tmp/thumb.tmp.jpg";
+std::string TempPreviewPath(TempPreview which, int worker) {
+    std::string folder = PixavantTempFolder();
+    if (which == TempPreview::Scan) {
+        folder += "/tmp";
+        EnsurePrivateFolder(folder);
+    }
+    return folder + "/thumb." + std::to_string(::getpid()) + "." + std::to_string(worker) +
+           ".tmp.jpg";
+}
+
+void RemoveStaleTempPreviews() {
+    try {
+        const std::string folder = PixavantTempFolder();
+        RemoveStaleIn(folder);
+        RemoveStaleIn(folder + "/tmp");
+    } catch (const std::exception &) {
+        // An unusable temporary folder is reported when a preview is first needed.
+    }
 }

@@ -68,9 +68,8 @@ TRawConverter::~TRawConverter() {
 }
 
 std::string TRawConverter::WorkerPreviewPath(int worker) {
-    // Beside the scan's own preview file; the process id keeps two running instances apart.
-    return ExtractFilePath(TempPreviewPath(TempPreview::Scan)) + "thumb." +
-           std::to_string(::getpid()) + "." + std::to_string(worker) + ".tmp.jpg";
+    // The process id in the name keeps two running instances apart.
+    return TempPreviewPath(TempPreview::Scan, worker);
 }
 
 namespace {

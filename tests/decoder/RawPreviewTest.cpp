@@ -20,6 +20,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -154,10 +155,13 @@ TEST_F(RawPreviewTest, WritesTheEmbeddedPreviewUnchangedWhenNotTurned) {
     const std::string raw = Cr2("IMG_0001.CR2", preview);
     ASSERT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Scan));
     EXPECT_EQ(testutil::ReadFile(TempPreviewFile(TempPreview::Scan)), preview);
-    EXPECT_EQ(TempPreviewFile(TempPreview::Scan), FRuntime.path() + "/pixavant/tmp/thumb.tmp.jpg");
+    const std::string pid = std::to_string(::getpid());
+    EXPECT_EQ(TempPreviewFile(TempPreview::Scan),
+              FRuntime.path() + "/pixavant/tmp/thumb." + pid + ".0.tmp.jpg");
 
     ASSERT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Viewer));
-    EXPECT_EQ(testutil::ReadFile(FRuntime.path() + "/pixavant/thumb.tmp.jpg"), preview);
+    EXPECT_EQ(testutil::ReadFile(FRuntime.path() + "/pixavant/thumb." + pid + ".0.tmp.jpg"),
+              preview);
 }
 
 TEST_F(RawPreviewTest, TurnsThePreviewUprightForEveryOrientation) {

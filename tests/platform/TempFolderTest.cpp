@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "Exceptions.h"
@@ -40,8 +41,10 @@ TEST(TempFolder, CreatesPrivateFolderAndPreviewPaths) {
     struct stat st;
     ASSERT_EQ(::stat(folder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    EXPECT_EQ(TempPreviewPath(TempPreview::Scan), folder + "/tmp/thumb.tmp.jpg");
-    EXPECT_EQ(TempPreviewPath(TempPreview::Viewer), folder + "/thumb.tmp.jpg");
+    const std::string pid = std::to_string(::getpid());
+    EXPECT_EQ(TempPreviewPath(TempPreview::Scan), folder + "/tmp/thumb." + pid + ".0.tmp.jpg");
+    EXPECT_EQ(TempPreviewPath(TempPreview::Scan, 3), folder + "/tmp/thumb." + pid + ".3.tmp.jpg");
+    EXPECT_EQ(TempPreviewPath(TempPreview::Viewer), folder + "/thumb." + pid + ".0.tmp.jpg");
     EXPECT_TRUE(testutil::FileExists(folder + "/tmp"));
 }
 
@@ -56,7 +59,8 @@ TEST(TempFolder, CreatesEveryMissingLevelPrivately) {
         EXPECT_TRUE(S_ISDIR(st.st_mode)) << level;
         EXPECT_EQ(st.st_mode & 07777, 0700u) << level;
     }
-    EXPECT_EQ(TempPreviewPath(TempPreview::Scan), folder + "/tmp/thumb.tmp.jpg");
+    EXPECT_EQ(TempPreviewPath(TempPreview::Scan),
+              folder + "/tmp/thumb." + std::to_string(::getpid()) + ".0.tmp.jpg");
 
     // A level that is a file cannot be made into a folder: a clear error, not a crash.
     testutil::WriteFile(dir.file("file"), std::string("x"));
@@ -68,6 +72,64 @@ TEST(TempFolder, CreatesEveryMissingLevelPrivately) {
         EXPECT_NE(std::string(e.what()).find("Cannot create the temporary folder"),
                   std::string::npos);
     }
+}
+
+TEST(TempFolder, AnotherInstanceNeverGetsOurPreviewName) {
+    testutil::TempDir dir;
+    RuntimeDir env(dir.path());
+    const std::string ours = TempPreviewPath(TempPreview::Scan);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string theirs = TempPreviewPath(TempPreview::Scan);
+        (void)!::write(pipeFds[1], theirs.data(), theirs.size());
+        ::_exit(0);
+    }
+    ::close(pipeFds[1]);
+    char buffer[4096];
+    const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+    ::close(pipeFds[0]);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(buffer, std::size_t(n)), ours);
+}
+
+TEST(TempFolder, StartUpRemovesOnlyThePreviewsOfProcessesThatAreGone) {
+    testutil::TempDir dir;
+    RuntimeDir env(dir.path());
+    const std::string folder = PixavantTempFolder();
+    TempPreviewPath(TempPreview::Scan);
+    const pid_t gone = ::fork();
+    ASSERT_GE(gone, 0);
+    if (gone == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+    const std::string dead = std::to_string(gone), self = std::to_string(::getpid());
+
+    struct Row {
+        std::string name;
+        bool removed;
+    };
+    const Row rows[] = {
+        {"thumb." + dead + ".0.tmp.jpg", true},
+        {"tmp/thumb." + dead + ".0.tmp.jpg", true},
+        {"tmp/thumb." + dead + ".7.tmp.jpg", true},
+        {"thumb." + self + ".0.tmp.jpg", false},     // this process
+        {"tmp/thumb." + self + ".1.tmp.jpg", false}, // this process, another worker
+        {"thumb.1.0.tmp.jpg", false},                // a process that runs (or that we may not ask)
+        {"thumb.tmp.jpg", false},                    // not a name we give
+        {"thumb." + dead + ".tmp.jpg", false},
+        {"thumb." + dead + ".x.tmp.jpg", false},
+        {"thumb." + dead + ".0.tmp.jpg.keep", false},
+        {"notes.txt", false},
+    };
+    for (const Row &row : rows)
+        testutil::WriteFile(folder + "/" + row.name, "x");
+    RemoveStaleTempPreviews();
+    for (const Row &row : rows)
+        EXPECT_EQ(testutil::FileExists(folder + "/" + row.name), !row.removed) << row.name;
 }
 
 TEST(TempFolder, RefusesSymbolicLink) {
