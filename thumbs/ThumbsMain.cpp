@@ -45,6 +45,15 @@ constexpr char WebLink[] = "https://libjpeg-turbo.org/";
     throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
 }
 
+// True for a preview file in the scan's private temporary folder: ours to remove.
+bool IsScanPreview(const std::string &path) {
+    try {
+        return ExtractFilePath(path) == ExtractFilePath(TempPreviewPath(TempPreview::Scan));
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 int PreselectFolder(HWND dialog, UINT message, LPARAM, LPARAM folder) {
     if (message == BFFM_INITIALIZED && folder)
         SendMessageA(dialog, BFFM_SETSELECTIONA, 1, folder);
@@ -372,6 +381,15 @@ void TthumbForm1::CreateButtonClick() {
             throw Exception("No RAW file to name the thumbnail of \"" + source + "\" after");
         const std::string dest =
             ThumbnailPath(CurrentFolder, TextToPath(PrefixEdit->text()), CurrentFile);
+        // The scan's temporary preview is used up once its thumbnail exists (or cannot be
+        // made): removed, it holds no memory in a folder that may live there.
+        struct TUsedUp {
+            const std::string &path;
+            ~TUsedUp() {
+                if (IsScanPreview(path))
+                    ::unlink(path.c_str());
+            }
+        } usedUp{source};
         WriteThumbnailFile(source, dest, WidthUpDown->Position(), HeightUpDown->Position(),
                            Shape1->BrushColor());
         TApplication::ProcessMessages();

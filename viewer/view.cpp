@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unistd.h>
 #include <vector>
 
 #include "Application.h"
@@ -134,8 +135,15 @@ void TviewForm::BtnBrowseClick() {
         ShowDefaultIcon(path);
         return;
     }
+    // Once loaded the preview file is of no more use; it would hold memory where the temporary
+    // folder lives in memory.
+    const std::string previewFile = TempPreviewFile(TempPreview::Viewer);
+    struct TUsedUp {
+        const std::string &path;
+        ~TUsedUp() { ::unlink(path.c_str()); }
+    } usedUp{previewFile};
     TPicture preview;
-    LoadPreview(preview, TempPreviewFile(TempPreview::Viewer));
+    LoadPreview(preview, previewFile);
     RImage1->SetPicture(preview);
     if (fullform)
         fullform->RImage2->SetPicture(preview);

@@ -22,8 +22,10 @@
 
 namespace {
 
-// Far above any camera's preview, far below what would exhaust memory on hostile input.
-constexpr long long MaxPreviewPixels = 120'000'000;
+// Far above any camera's preview, far below what would exhaust memory on hostile input: a
+// preview that claims more is treated as no preview at all.
+constexpr long long MaxPreviewPixels = 100'000'000;
+constexpr long long MaxPreviewBytes = 64LL << 20;
 constexpr int DefaultQuality = 90;
 
 using Bytes = std::vector<unsigned char>;
@@ -268,7 +270,7 @@ bool EncodeJpeg(const Pixels &pixels, int quality, Bytes &result) {
 }
 
 // Reads a JPEG header quietly (libjpeg would print its warnings about damaged data).
-bool ReadJpegHeader(const Bytes &jpeg, int &width, int &height, bool &grey) {
+bool ReadJpegHeader(const unsigned char *jpeg, size_t size, int &width, int &height, bool &grey) {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     cinfo.err = jpeg_std_error(&err.Base);
@@ -279,7 +281,7 @@ bool ReadJpegHeader(const Bytes &jpeg, int &width, int &height, bool &grey) {
         return false;
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_mem_src(&cinfo, jpeg, static_cast<unsigned long>(size));
     const bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
     width = static_cast<int>(cinfo.image_width);
     height = static_cast<int>(cinfo.image_height);
@@ -320,20 +322,40 @@ int TransformFor(int flip) {
     }
 }
 
-// Checks that jpeg is a JPEG picture of a sane size and turns it upright: losslessly when its
-// size allows, else by decoding, turning and encoding again.
-Bytes UprightJpeg(Bytes jpeg, int flip, int quality) {
+// A preview ready to be written: bytes of its own, or a view into LibRaw's buffer, which then
+// stays alive with it (a preview is never held twice).
+struct Preview {
+    std::unique_ptr<LibRaw> Owner;
+    Bytes Own;
+    const unsigned char *Data = nullptr;
+    size_t Size = 0;
+
+    void Take(Bytes bytes) {
+        Own = std::move(bytes);
+        Data = Own.data();
+        Size = Own.size();
+    }
+};
+
+// Checks that the JPEG picture jpeg (size bytes) is of a sane size and turns it upright:
+// losslessly when its size allows, else by decoding, turning and encoding again. A picture that
+// needs no turn is left where it is.
+void UprightJpeg(const unsigned char *jpeg, size_t size, int flip, int quality, Preview &out) {
     TjHandle handle(tjInitTransform());
     if (!handle.Handle)
         throw Failure{MervanteOutOfMemory};
     int width = 0, height = 0;
     bool grey = false;
-    if (!ReadJpegHeader(jpeg, width, height, grey) || width <= 0 || height <= 0 ||
-        static_cast<long long>(width) * height > MaxPreviewPixels)
+    if (!ReadJpegHeader(jpeg, size, width, height, grey) || width <= 0 || height <= 0)
         throw Failure{MervanteDamagedPreview};
+    if (static_cast<long long>(width) * height > MaxPreviewPixels)
+        throw Failure{MervanteNoPreview};
     const int op = TransformFor(flip);
-    if (op == TJXOP_NONE)
-        return jpeg;
+    if (op == TJXOP_NONE) {
+        out.Data = jpeg;
+        out.Size = size;
+        return;
+    }
 
     tjtransform transform{};
     transform.op = op;
@@ -341,11 +363,12 @@ Bytes UprightJpeg(Bytes jpeg, int flip, int quality) {
     transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
     unsigned char *turned = nullptr;
     unsigned long turnedSize = 0;
-    if (tjTransform(handle.Handle, jpeg.data(), jpeg.size(), 1, &turned, &turnedSize, &transform,
+    if (tjTransform(handle.Handle, jpeg, size, 1, &turned, &turnedSize, &transform,
                     TJFLAG_LIMITSCANS) == 0) {
         Bytes result(turned, turned + turnedSize);
         tjFree(turned);
-        return result;
+        out.Take(std::move(result));
+        return;
     }
     tjFree(turned);
 
@@ -355,14 +378,14 @@ Bytes UprightJpeg(Bytes jpeg, int flip, int quality) {
     pixels.Height = height;
     pixels.Components = grey ? 1 : 3;
     pixels.Data.resize(size_t(width) * height * pixels.Components);
-    if (tjDecompress2(handle.Handle, jpeg.data(), jpeg.size(), pixels.Data.data(), width, 0, height,
+    if (tjDecompress2(handle.Handle, jpeg, size, pixels.Data.data(), width, 0, height,
                       pixels.Components == 1 ? TJPF_GRAY : TJPF_RGB,
                       TJFLAG_LIMITSCANS | TJFLAG_ACCURATEDCT) != 0)
         throw Failure{MervanteDamagedPreview};
     Bytes result;
     if (!EncodeJpeg(Upright(pixels, flip), quality, result))
         throw Failure{MervanteDamagedPreview};
-    return result;
+    out.Take(std::move(result));
 }
 
 // LibRaw's bitmap preview as an upright JPEG.
@@ -370,9 +393,10 @@ Bytes EncodeBitmap(const libraw_thumbnail_t &thumb, int flip, int quality) {
     const int width = thumb.twidth, height = thumb.theight;
     const int colors = thumb.tcolors;
     const bool wide = thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16;
-    if (width <= 0 || height <= 0 || (colors != 1 && colors != 3) ||
-        static_cast<long long>(width) * height > MaxPreviewPixels)
+    if (width <= 0 || height <= 0 || (colors != 1 && colors != 3))
         throw Failure{MervanteDamagedPreview};
+    if (static_cast<long long>(width) * height > MaxPreviewPixels)
+        throw Failure{MervanteNoPreview};
     const size_t samples = size_t(width) * height * colors;
     if (thumb.thumb == nullptr || thumb.tlength < samples * (wide ? 2 : 1))
         throw Failure{MervanteDamagedPreview};
@@ -401,8 +425,10 @@ extern "C" void QuietDataError(void *, const char *, const int) {}
 extern "C" void QuietMemoryError(void *, const char *, const char *) {}
 
 // Reads the RAW file through stream and returns its largest preview as an upright JPEG.
-Bytes ReadPreview(TableStream &stream, int quality) {
-    auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+Preview ReadPreview(TableStream &stream, int quality) {
+    Preview preview;
+    preview.Owner = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    LibRaw *raw = preview.Owner.get();
     // LibRaw reports damaged data on standard error by default; its result codes say enough.
     raw->set_dataerror_handler(QuietDataError, nullptr);
     raw->set_memerror_handler(QuietMemoryError, nullptr);
@@ -413,9 +439,13 @@ Bytes ReadPreview(TableStream &stream, int quality) {
     if (info.tformat == LIBRAW_THUMBNAIL_UNKNOWN && info.tlength == 0 && info.twidth == 0)
         throw Failure{MervanteNoPreview};
     // A stored preview cannot be larger than the file that holds it.
-    if (INT64(info.tlength) > fileSize ||
-        static_cast<long long>(info.twidth) * info.theight > MaxPreviewPixels)
+    if (INT64(info.tlength) > fileSize)
         throw Failure{MervanteDamagedPreview};
+    // A claim beyond any camera's is refused before anything is read, so a sparse file cannot
+    // make us hold gigabytes.
+    if (static_cast<long long>(info.tlength) > MaxPreviewBytes ||
+        static_cast<long long>(info.twidth) * info.theight > MaxPreviewPixels)
+        throw Failure{MervanteNoPreview};
 
     stream.ClearShortRead();
     const int status = raw->unpack_thumb();
@@ -430,10 +460,13 @@ Bytes ReadPreview(TableStream &stream, int quality) {
         if (thumb.thumb == nullptr || thumb.tlength < 4)
             throw Failure{MervanteDamagedPreview};
         const auto *data = reinterpret_cast<const unsigned char *>(thumb.thumb);
-        return UprightJpeg(Bytes(data, data + thumb.tlength), flip, quality);
+        UprightJpeg(data, thumb.tlength, flip, quality, preview);
+        return preview;
     }
-    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP || thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16)
-        return EncodeBitmap(thumb, flip, quality);
+    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP || thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16) {
+        preview.Take(EncodeBitmap(thumb, flip, quality));
+        return preview;
+    }
     throw Failure{MervanteNoPreview};
 }
 
@@ -443,15 +476,15 @@ bool TableUsable(const MervanteIoTable *table) {
            table->Getc && table->Write && table->Eof && table->Seek;
 }
 
-void WriteOutput(const MervanteIoTable &table, const char *path, const Bytes &jpeg) {
+void WriteOutput(const MervanteIoTable &table, const char *path, const Preview &jpeg) {
     MervanteStream *out = table.Open(path, "wb");
     if (out == nullptr)
         throw Failure{MervanteCannotWrite};
     std::int32_t written = 0;
     try {
-        written = jpeg.empty()
+        written = jpeg.Size == 0
                       ? 0
-                      : table.Write(jpeg.data(), 1, static_cast<std::int32_t>(jpeg.size()), out);
+                      : table.Write(jpeg.Data, 1, static_cast<std::int32_t>(jpeg.Size), out);
     } catch (...) {
         try {
             table.Close(out);
@@ -460,7 +493,7 @@ void WriteOutput(const MervanteIoTable &table, const char *path, const Bytes &jp
         throw;
     }
     table.Close(out);
-    if (written != static_cast<std::int32_t>(jpeg.size()))
+    if (written != static_cast<std::int32_t>(jpeg.Size))
         throw Failure{MervanteCannotWrite};
 }
 
@@ -478,36 +511,36 @@ extern "C" int ExtractThumbnail(const MervanteIoTable *table, const char *input,
         q = DefaultQuality;
 
     try {
-        Bytes jpeg;
-        {
-            MervanteStream *in = table->Open(input, "rb");
-            if (in == nullptr)
-                return MervanteCannotOpenInput;
-            TableStream stream(*table, in);
-            int code = MervanteOk;
-            try {
-                jpeg = ReadPreview(stream, q);
-            } catch (const Failure &failure) {
-                code = failure.Code;
-            } catch (const std::bad_alloc &) {
-                code = MervanteOutOfMemory;
-            } catch (...) {
-                // The stop signal of a failed entry (its exception is rethrown below) or a
-                // failure inside LibRaw that it did not turn into a result code.
-                code = MervanteDamagedPreview;
-            }
-            if (std::exception_ptr pending = stream.Pending()) {
-                try {
-                    table->Close(in);
-                } catch (...) {
-                }
-                std::rethrow_exception(pending);
-            }
-            table->Close(in);
-            if (code != MervanteOk)
-                return code;
+        MervanteStream *in = table->Open(input, "rb");
+        if (in == nullptr)
+            return MervanteCannotOpenInput;
+        // Declared before the preview, so that the LibRaw object the preview may keep alive is
+        // gone before the stream it was given.
+        TableStream stream(*table, in);
+        Preview jpeg;
+        int code = MervanteOk;
+        try {
+            jpeg = ReadPreview(stream, q);
+        } catch (const Failure &failure) {
+            code = failure.Code;
+        } catch (const std::bad_alloc &) {
+            code = MervanteOutOfMemory;
+        } catch (...) {
+            // The stop signal of a failed entry (its exception is rethrown below) or a
+            // failure inside LibRaw that it did not turn into a result code.
+            code = MervanteDamagedPreview;
         }
-        if (jpeg.size() > size_t(std::numeric_limits<std::int32_t>::max()))
+        if (std::exception_ptr pending = stream.Pending()) {
+            try {
+                table->Close(in);
+            } catch (...) {
+            }
+            std::rethrow_exception(pending);
+        }
+        table->Close(in);
+        if (code != MervanteOk)
+            return code;
+        if (jpeg.Size > size_t(std::numeric_limits<std::int32_t>::max()))
             return MervanteDamagedPreview;
         WriteOutput(*table, output, jpeg);
         return MervanteOk;

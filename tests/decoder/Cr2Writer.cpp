@@ -141,10 +141,12 @@ Bytes BuildCr2(const Cr2Options &o) {
     file[11] = 0;
 
     // Offsets of the strips are patched once the IFDs are laid out.
-    const std::size_t ifd0Next = AppendIfd(
-        file, {Short(0x100, previewWidth), Short(0x101, previewHeight), Shorts(0x102, {8, 8, 8}),
-               Short(0x103, 6), Ascii(0x10F, o.Make), Ascii(0x110, o.Model), Long(0x111, 0),
-               Short(0x112, o.Orientation), Long(0x117, std::uint32_t(o.PreviewJpeg.size()))});
+    const std::size_t ifd0Next =
+        AppendIfd(file, {Short(0x100, previewWidth), Short(0x101, previewHeight),
+                         Shorts(0x102, {8, 8, 8}), Short(0x103, 6), Ascii(0x10F, o.Make),
+                         Ascii(0x110, o.Model), Long(0x111, 0), Short(0x112, o.Orientation),
+                         Long(0x117, o.PreviewLengthClaim ? o.PreviewLengthClaim
+                                                          : std::uint32_t(o.PreviewJpeg.size()))});
     const std::size_t previewOffsetField = 16 + 2 + 6 * 12 + 8;
     if (file.size() % 2)
         file.push_back(0);

@@ -19,6 +19,9 @@ struct Cr2Options {
     int RawWidth = 3504; // sensor size announced by the lossless-JPEG header
     int RawHeight = 2336;
     int RawDataBytes = 4096; // bytes of (dummy) compressed data after the header
+    // The preview strip's byte count as IFD0 states it; 0 states the preview's real size. A
+    // larger claim makes a hostile file, to be made whole with a sparse tail.
+    std::uint32_t PreviewLengthClaim = 0;
 };
 
 // The CR2 file's bytes. The preview's size is read from its JPEG header.

@@ -239,6 +239,55 @@ TEST_F(RawPreviewTest, AFailedExtractionLeavesNoPreviewBehind) {
     }
 }
 
+// A picture's size as its SOF marker states it, changed without touching the coded data.
+cr2::Bytes ClaimSize(cr2::Bytes jpeg, int width, int height) {
+    for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = std::uint8_t(height >> 8);
+            jpeg[i + 6] = std::uint8_t(height);
+            jpeg[i + 7] = std::uint8_t(width >> 8);
+            jpeg[i + 8] = std::uint8_t(width);
+            return jpeg;
+        }
+    }
+    return jpeg;
+}
+
+TEST_F(RawPreviewTest, APreviewClaimingMoreThanAnyCameraWritesIsNoPreview) {
+    const std::string preview = TempPreviewFile(TempPreview::Scan);
+    const cr2::Bytes small = cr2::EncodeJpeg(cr2::QuarterPicture(64, 64));
+    // Claims by the JPEG header: up to 100 megapixels is a preview; it is not decoded here, only
+    // written as it is.
+    struct Row {
+        int Width, Height;
+        bool Written;
+    };
+    for (const Row row : {Row{10000, 10000, true}, Row{9999, 10001, true}, Row{12000, 9000, false},
+                          Row{10001, 10000, false}}) {
+        SCOPED_TRACE(std::to_string(row.Width) + " x " + std::to_string(row.Height));
+        const std::string raw = Cr2("claim.CR2", ClaimSize(small, row.Width, row.Height));
+        EXPECT_EQ(ExtractPreviewToTemp(raw, TempPreview::Scan), row.Written);
+        EXPECT_EQ(testutil::FileExists(preview), row.Written);
+    }
+
+    // A strip that claims 510 MB of a sparse file: refused before it is read, so nothing of
+    // that size is held or written.
+    cr2::Cr2Options o;
+    o.PreviewJpeg = small;
+    o.PreviewLengthClaim = 510u << 20;
+    const std::string sparse = FFiles.file("sparse.CR2");
+    cr2::WriteCr2(sparse, o);
+    ASSERT_EQ(::truncate(sparse.c_str(), off_t(600) << 20), 0);
+    EXPECT_FALSE(ExtractPreviewToTemp(sparse, TempPreview::Scan));
+    EXPECT_FALSE(testutil::FileExists(preview));
+
+    // The same file claiming a camera's size still gives its preview.
+    o.PreviewLengthClaim = std::uint32_t(small.size()) + 1000;
+    cr2::WriteCr2(sparse, o);
+    ASSERT_EQ(::truncate(sparse.c_str(), off_t(1) << 20), 0);
+    EXPECT_TRUE(ExtractPreviewToTemp(sparse, TempPreview::Scan));
+}
+
 TEST_F(RawPreviewTest, SamplesOfRealCamerasGiveTheirPreviewOrFailCleanly) {
     PIXAVANT_REQUIRE_SAMPLES();
     // Preview sizes LibRaw's raw-identify -v reports ("Thumb size", turned by "Image flip");

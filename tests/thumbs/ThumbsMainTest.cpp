@@ -100,6 +100,7 @@ TEST_F(ThumbCreator, EachRawFileIsConvertedOnceIntoItsThumbnail) {
         EXPECT_EQ(form->FilesListBox->count(), 1);
         EXPECT_EQ(form->FileEntry(0), FPreview);
         EXPECT_EQ(form->StatusText(), "Done 1 of 1");
+        EXPECT_FALSE(testutil::FileExists(FPreview)) << "the used preview stays in memory";
     }
     const JpegFacts facts = ReadFacts(testutil::ReadFile(Thumb()));
     EXPECT_EQ(facts.width, 150);
@@ -124,6 +125,20 @@ TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix) {
     EXPECT_EQ(form->WidthUpDown->Position(), 80);
     form->WidthUpDown->SetPosition(40000);
     EXPECT_EQ(form->WidthUpDown->Position(), 32767);
+}
+
+TEST_F(ThumbCreator, OnlyTheScansOwnPreviewIsRemovedOnceUsed) {
+    // A file the user listed stays; a preview that fails to convert is used up all the same.
+    const std::string own = FPics.file("own.jpg");
+    testutil::WriteFile(own, MakeJpeg(300, 200));
+    auto *item = new QListWidgetItem(QString::fromStdString(own));
+    form->FilesListBox->addItem(item);
+    form->CreateButtonClick();
+    EXPECT_TRUE(testutil::FileExists(own));
+    form->FilesListBox->clear();
+
+    EXPECT_THROW(Convert(Slice(MakeJpeg(300, 200), 30)), EJPEG);
+    EXPECT_FALSE(testutil::FileExists(FPreview));
 }
 
 TEST_F(ThumbCreator, AnEmptyListChangesNothing) {

@@ -16,6 +16,7 @@
 #include "Cr2Writer.h"
 #include "Dialogs.h"
 #include "ShellExtract.h"
+#include "TempFolder.h"
 #include "TestUtil.h"
 #include "fullscreen.h"
 #include "main.h"
@@ -182,6 +183,8 @@ TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls) {
     EXPECT_TRUE(View->isVisible());
     EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG");
     EXPECT_EQ(MemoLines(), QStringList{"Ready"});
+    // Once shown, the preview file is of no more use in a folder that may live in memory.
+    EXPECT_FALSE(testutil::FileExists(TempPreviewPath(TempPreview::Viewer)));
     Full->ShowFullScreen();
     for (TRotateImage *image : {View->RImage1, Full->RImage2}) {
         ASSERT_NE(image->Picture().Graphic(), nullptr);
