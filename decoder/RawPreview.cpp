@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <sys/statvfs.h>
 #include <type_traits>
 #include <unistd.h>
 
@@ -49,6 +50,19 @@ void RemovePreviewFile(const std::string &path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
         throw Exception("Cannot remove the old preview file \"" + path +
                         "\": " + std::strerror(errno));
+}
+
+// True when the file system of path has (next to) no room left for us.
+bool NoRoomFor(const std::string &path) {
+    struct statvfs fs {};
+    const std::string folder = path.substr(0, path.rfind('/') + 1);
+    return ::statvfs(folder.c_str(), &fs) == 0 &&
+           std::uint64_t(fs.f_bavail) * fs.f_frsize < (std::uint64_t(64) << 10);
+}
+
+[[noreturn]] void RaiseTempFull(const std::string &path) {
+    throw Exception("The temporary folder \"" + path.substr(0, path.rfind('/')) +
+                    "\" is full; the preview picture could not be written there");
 }
 
 bool PreviewExists(const std::string &path) {
@@ -98,12 +112,22 @@ int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPa
         result = ExtractRawPreview(&table, rawPath.c_str(), output, &quality);
     } catch (const EZeroDivide &) {
     } catch (const EDivByZero &) {
-    } catch (...) {
+    } catch (const EInOutError &e) {
+        const bool full = e.ErrorCode() == 101 && NoRoomFor(outputPath);
         ::unlink(outputPath.c_str()); // a half-written preview is no preview
+        if (full)
+            RaiseTempFull(outputPath);
+        throw;
+    } catch (...) {
+        ::unlink(outputPath.c_str());
         throw;
     }
     if (result != MervanteOk) {
+        // A preview cut short by a full folder is not a RAW file without a preview.
+        const bool full = result == MervanteCannotWrite && NoRoomFor(outputPath);
         ::unlink(outputPath.c_str());
+        if (full)
+            RaiseTempFull(outputPath);
         return result;
     }
     return PreviewExists(outputPath) ? MervanteOk : MervanteCannotWrite;

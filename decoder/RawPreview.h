@@ -27,8 +27,9 @@ std::string TempPreviewFile(TempPreview which);
 // Writes the preview of rawPath to TempPreviewFile(which): makes sure of the folders, removes
 // the previous preview file (so a failure never leaves another picture's preview in its place),
 // and calls the library with a fresh table. A division by zero during the call is swallowed;
-// any other exception goes on to the caller. Returns whether a preview file was written; after
-// a failure no preview file exists.
+// any other exception goes on to the caller; a temporary folder too full to take the preview
+// raises Exception "The temporary folder "%s" is full; ...". Returns whether a preview file was
+// written; after a failure no preview file exists.
 bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which);
 
 // The same for any preview file (each worker of a parallel pass has its own). Returns the

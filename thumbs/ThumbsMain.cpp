@@ -140,10 +140,15 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
                         "\" can be changed by every user; no thumbnail is written there, since "
                         "another user could swap it for a link");
 
+    // A folder, pipe, device or link of that name is not a picture of ours to replace; an empty
+    // regular file holds nothing to protect.
     struct stat existing {};
-    if (::fstatat(folder.Fd(), leaf.c_str(), &existing, 0) == 0 && S_ISREG(existing.st_mode) &&
-        existing.st_size > 0 && !HasThumbnailComment(dest))
-        throw Exception("\"" + dest + "\" exists and was not made by Pixavant; left as it is");
+    if (::fstatat(folder.Fd(), leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISREG(existing.st_mode))
+            throw Exception("\"" + dest + "\" exists and is not a regular file; left as it is");
+        if (existing.st_size > 0 && !HasThumbnailComment(dest))
+            throw Exception("\"" + dest + "\" exists and was not made by Pixavant; left as it is");
+    }
 
     std::string temp;
     int fd = -1;

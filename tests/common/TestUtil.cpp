@@ -3,10 +3,14 @@
 #include <QFile>
 #include <QThread>
 
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace testutil {
 
@@ -14,6 +18,34 @@ TempDir::TempDir() : FDir(QDir::tempPath() + "/pixavant-test-XXXXXX") {
     if (!FDir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
     FPath = QFile::encodeName(FDir.path()).toStdString();
+}
+
+SmallFileSystem::SmallFileSystem(std::size_t bytes) {
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    FMounted =
+        ::mount("tmpfs", FDir.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+}
+
+SmallFileSystem::~SmallFileSystem() {
+    if (FMounted)
+        ::umount2(FDir.path().c_str(), MNT_DETACH);
+}
+
+void SmallFileSystem::Fill(std::size_t left) {
+    const int fd = ::open(file(".filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot fill " + path());
+    std::vector<char> block(4096, 'f');
+    for (;;) {
+        struct statvfs fs {};
+        if (::fstatvfs(fd, &fs) != 0 || std::uint64_t(fs.f_bavail) * fs.f_frsize <= left)
+            break;
+        const std::uint64_t room = std::uint64_t(fs.f_bavail) * fs.f_frsize - left;
+        if (::write(fd, block.data(), std::size_t(std::min<std::uint64_t>(room, block.size()))) <=
+            0)
+            break;
+    }
+    ::close(fd);
 }
 
 void WriteFile(const std::string &path, const std::vector<std::uint8_t> &bytes) {

@@ -33,6 +33,25 @@ private:
     std::string FPath;
 };
 
+// A small file system (tmpfs) of its own, to see what a full disk does. Mounting needs the right
+// to mount (root in a container); where that is missing, Mounted() is false and the test skips.
+class SmallFileSystem {
+public:
+    explicit SmallFileSystem(std::size_t bytes);
+    ~SmallFileSystem();
+    SmallFileSystem(const SmallFileSystem &) = delete;
+    SmallFileSystem &operator=(const SmallFileSystem &) = delete;
+    bool Mounted() const { return FMounted; }
+    const std::string &path() const { return FDir.path(); }
+    std::string file(const std::string &name) const { return FDir.file(name); }
+    // Fills it with one file until no more than `left` bytes remain free.
+    void Fill(std::size_t left = 0);
+
+private:
+    TempDir FDir;
+    bool FMounted = false;
+};
+
 void WriteFile(const std::string &path, const std::vector<std::uint8_t> &bytes);
 void WriteFile(const std::string &path, const std::string &text);
 std::vector<std::uint8_t> ReadFile(const std::string &path);

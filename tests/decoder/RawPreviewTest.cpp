@@ -288,6 +288,35 @@ TEST_F(RawPreviewTest, APreviewClaimingMoreThanAnyCameraWritesIsNoPreview) {
     EXPECT_TRUE(ExtractPreviewToTemp(sparse, TempPreview::Scan));
 }
 
+TEST_F(RawPreviewTest, AFullTemporaryFolderIsSaidToBeFull) {
+    testutil::SmallFileSystem runtime(256 << 10);
+    if (!runtime.Mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+    const std::string preview = TempPreviewFile(TempPreview::Scan);
+    // Room for no byte, and room for part of the preview only.
+    const std::string raw =
+        Cr2("big.CR2",
+            cr2::ScaledJpeg(testutil::Sample("jpg/exiv2_exiv2-canon-eos-20d.jpg"), 800, 600));
+    ASSERT_GT(testutil::ReadFile(raw).size(), std::size_t(32) << 10);
+    for (const std::size_t left : {std::size_t(0), std::size_t(8) << 10}) {
+        SCOPED_TRACE(left);
+        runtime.Fill(left);
+        try {
+            ExtractPreviewToTemp(raw, TempPreview::Scan);
+            ADD_FAILURE() << "nothing raised";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(), "The temporary folder \"" + runtime.path() +
+                                       "/pixavant/tmp\" is full; the preview picture could not "
+                                       "be written there");
+        }
+        EXPECT_FALSE(testutil::FileExists(preview));
+        ::unlink(runtime.file(".filler").c_str());
+    }
+    // With room again, the same file gives its preview.
+    EXPECT_TRUE(ExtractPreviewToTemp(raw, TempPreview::Scan));
+}
+
 TEST_F(RawPreviewTest, SamplesOfRealCamerasGiveTheirPreviewOrFailCleanly) {
     PIXAVANT_REQUIRE_SAMPLES();
     // Preview sizes LibRaw's raw-identify -v reports ("Thumb size", turned by "Image flip");

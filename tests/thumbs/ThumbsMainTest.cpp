@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -296,4 +297,67 @@ TEST(ThumbnailFileRace, AFolderEveryoneMayChangeIsRefusedUnlessSticky) {
         EXPECT_TRUE(HasThumbnailComment(shared + "/A.CR2.JPG"));
         ::unlink((shared + "/A.CR2.JPG").c_str());
     }
+}
+
+TEST(ThumbnailFileFailures, AnythingButARegularFileOfThatNameIsLeftAlone) {
+    testutil::TempDir pics;
+    const std::string preview = pics.file("preview.jpg");
+    testutil::WriteFile(preview, MakeJpeg(300, 200));
+    const std::string target = pics.file("target.txt");
+    testutil::WriteFile(target, "keep");
+    const std::string dest = pics.file("IMG_0001.CR2.JPG");
+
+    struct Row {
+        const char *what;
+        std::function<int()> make;
+        mode_t type;
+    };
+    const Row rows[] = {
+        {"folder", [&] { return ::mkdir(dest.c_str(), 0700); }, S_IFDIR},
+        {"pipe", [&] { return ::mkfifo(dest.c_str(), 0600); }, S_IFIFO},
+        {"link", [&] { return ::symlink(target.c_str(), dest.c_str()); }, S_IFLNK},
+        {"dangling link", [&] { return ::symlink("nowhere", dest.c_str()); }, S_IFLNK},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(row.make(), 0);
+        try {
+            WriteThumbnailFile(preview, dest, 150, 100, clWhite);
+            ADD_FAILURE() << "nothing raised";
+        } catch (const Exception &e) {
+            EXPECT_EQ(e.Message(),
+                      "\"" + dest + "\" exists and is not a regular file; left as it is");
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(dest.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, row.type);
+        EXPECT_EQ(testutil::ReadFile(target), std::vector<std::uint8_t>({'k', 'e', 'e', 'p'}));
+        ::remove(dest.c_str());
+    }
+    EXPECT_EQ(QDir(QString::fromStdString(pics.path()))
+                  .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+                             QDir::NoDotAndDotDot),
+              QStringList({"preview.jpg", "target.txt"}));
+}
+
+TEST(ThumbnailFileFailures, AFullDiskIsReportedForTheThumbnailNotItsTemporaryFile) {
+    testutil::SmallFileSystem disk(256 << 10);
+    if (!disk.Mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    testutil::TempDir pics;
+    const std::string preview = pics.file("preview.jpg");
+    testutil::WriteFile(preview, MakeJpeg(600, 400));
+    const std::string dest = disk.file("IMG_0001.CR2.JPG");
+    WriteThumbnailFile(preview, dest, 150, 100, clWhite);
+    const auto before = testutil::ReadFile(dest);
+    disk.Fill();
+    try {
+        WriteThumbnailFile(preview, dest, 150, 100, clBlack);
+        FAIL() << "nothing raised";
+    } catch (const EStreamError &e) {
+        EXPECT_EQ(e.Message(), "Cannot write file \"" + dest + "\". No space left on device");
+    }
+    EXPECT_EQ(testutil::ReadFile(dest), before);
+    EXPECT_EQ(QDir(QString::fromStdString(disk.path())).entryList(QDir::Files | QDir::Hidden),
+              QStringList({".filler", "IMG_0001.CR2.JPG"}));
 }
