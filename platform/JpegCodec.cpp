@@ -15,6 +15,7 @@
 #include "Exceptions.h"
 #include "Graphics.h"
 #include "JpegError.h"
+#include "JpegWork.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ struct DecodeJob {
     unsigned scaleDenom = 1; // decode at 1/scaleDenom of the size (DCT scaling)
 };
 
-bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &err) {
+bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &err,
+               TJpegWorkLimit &work) {
     InstallJpegErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
@@ -39,6 +41,7 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
         return false;
     }
     jpeg_create_decompress(&cinfo);
+    LimitJpegWork(cinfo, work);
     jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
     jpeg_read_header(&cinfo, TRUE);
     job.info.width = int(cinfo.image_width);
@@ -108,7 +111,8 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size) {
     DecodeJob job{data, size, {}, nullptr, 0, false, false};
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
-    if (!RunDecode(job, cinfo, err))
+    TJpegWorkLimit work;
+    if (!RunDecode(job, cinfo, err, work))
         RaiseJpeg(job.messageCode);
     return job.info;
 }
@@ -120,7 +124,10 @@ QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom) {
         job.scaleDenom = unsigned(scaleDenom);
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
-    if (!RunDecode(job, cinfo, err)) {
+    TJpegWorkLimit work;
+    if (!RunDecode(job, cinfo, err, work)) {
+        if (work.exceeded)
+            throw EJPEG(JpegWorkMessage(work));
         if (job.noMemory)
             throw MakeOutOfMemory();
         if (job.tooLarge)

@@ -26,23 +26,14 @@
 #include "JpegCodec.h"
 #include "JpegError.h"
 #include "JpegMarkers.h"
+#include "JpegWork.h"
 
 namespace {
 
 // Multi-scan files keep every coefficient of the picture in memory while decoding; a header
 // that claims more than this is refused (libjpeg raises JERR_NO_BACKING_STORE).
 constexpr long MaxDecoderMemory = 1L << 30;
-// A file of thousands of tiny progressive scans decodes for minutes; cameras write about ten.
-constexpr int MaxScans = 1000;
 constexpr std::size_t MaxSourceBytes = std::size_t(1) << 31;
-
-void LimitScans(j_common_ptr cinfo) {
-    auto *d = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (d->input_scan_number > MaxScans) {
-        cinfo->err->msg_code = JERR_BAD_PROGRESSION;
-        (*cinfo->err->error_exit)(cinfo);
-    }
-}
 
 // The libjpeg calls live in functions without C++ objects of their own, so that the longjmp
 // out of the error handler skips no destructor.
@@ -84,7 +75,7 @@ void PassRows(jpeg_decompress_struct &cinfo, JDIMENSION count, bool skip, JSAMPA
 }
 
 bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &err,
-               jpeg_progress_mgr &progress) {
+               TJpegWorkLimit &work) {
     InstallJpegErrorManager(reinterpret_cast<j_common_ptr>(&cinfo), err);
     if (setjmp(err.jump)) {
         job.messageCode = err.pub.msg_code;
@@ -93,8 +84,7 @@ bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
     }
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = MaxDecoderMemory;
-    progress.progress_monitor = LimitScans;
-    cinfo.progress = &progress;
+    LimitJpegWork(cinfo, work);
     jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
     jpeg_read_header(&cinfo, TRUE);
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
@@ -388,9 +378,12 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
                   0};
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
-    jpeg_progress_mgr progress{};
-    if (!RunRender(job, cinfo, err, progress))
+    TJpegWorkLimit work;
+    if (!RunRender(job, cinfo, err, work)) {
+        if (work.exceeded)
+            throw EJPEG(JpegWorkMessage(work));
         RaiseJpeg(job.messageCode);
+    }
     return bitmap;
 }
 

@@ -9,6 +9,7 @@
 
 #include "Exceptions.h"
 #include "Graphics.h"
+#include "HostileJpeg.h"
 #include "JpegCodec.h"
 #include "TestUtil.h"
 
@@ -112,4 +113,19 @@ TEST(Graphics, CmykJpegDecodesToPlausibleColours) {
     const auto a = mean(cmyk), c = mean(rgb);
     for (int i = 0; i < 3; ++i)
         EXPECT_NEAR(a[i], c[i], 25.0);
+}
+
+TEST(Graphics, JpegDecodesAreBoundedByScansTimesBlocks) {
+    // The viewer's decoder: a picture of many cheap scans decodes, one whose scans each visit
+    // 65536 blocks is stopped with the reason.
+    const auto cheap = hostile::ManyScanJpeg(64, 64, 5000);
+    EXPECT_EQ(DecodeJpeg(cheap.data(), cheap.size()).width(), 64);
+    const auto heavy = hostile::ManyScanJpeg(2048, 2048, 2000);
+    try {
+        DecodeJpeg(heavy.data(), heavy.size());
+        FAIL() << "decoded";
+    } catch (const EJPEG &e) {
+        EXPECT_EQ(e.Message().rfind("The JPEG picture has too many scans for its size", 0), 0u)
+            << e.Message();
+    }
 }

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "Exceptions.h"
+#include "HostileJpeg.h"
 #include "JpegCodec.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
@@ -399,6 +400,29 @@ TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed) {
 
 // Hostile shapes and damaged data convert or raise our exceptions; nothing crashes, hangs or
 // allocates what the header claims.
+TEST(ThumbnailErrors, ScanHeavyFilesAreBoundedByTheirWorkNotTheirScanCount) {
+    // Extra scans that code nothing still make the decoder visit every block: what counts is
+    // scans x blocks. A small picture may have many; a large one, ten thousand times fewer.
+    struct Row {
+        int size, scans;
+        bool stopped;
+    };
+    for (const Row row : {Row{64, 5000, false}, Row{256, 100, false}, Row{2048, 2000, true}}) {
+        SCOPED_TRACE(std::to_string(row.size) + " px, " + std::to_string(row.scans) + " scans");
+        const auto jpeg = hostile::ManyScanJpeg(row.size, row.size, row.scans);
+        if (!row.stopped) {
+            EXPECT_EQ(ReadFacts(Thumb(jpeg, 150, 100)).width, 150);
+            continue;
+        }
+        const std::string message = MessageOf<EJPEG>([&] { Thumb(jpeg, 150, 100); });
+        EXPECT_EQ(message.rfind("The JPEG picture has too many scans for its size; decoding was "
+                                "stopped after ",
+                                0),
+                  0u)
+            << message;
+    }
+}
+
 TEST(ThumbnailErrors, ExtremeShapesAndDamagedFilesConvertOrRaise) {
     for (const auto &[w, h] : {std::pair{1, 1}, std::pair{65500, 1}, std::pair{1, 65500}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));

@@ -1,0 +1,34 @@
+// A bound on the work of one JPEG decode. A small file can hold thousands of scans, each of which
+// makes the decoder visit every block of the picture: 400 KB can cost minutes. libjpeg's progress
+// monitor counts the blocks each scan visits (scans x blocks, not the scans alone) and stops the
+// decode through the error manager once the bound is passed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio> // jpeglib.h needs size_t and FILE declared first
+#include <string>
+
+#include <jpeglib.h>
+
+// Block visits allowed in one decode: twice what the usual ten scans of a 400-megapixel colour
+// picture need, and about two seconds of decoding.
+constexpr std::int64_t MaxJpegWork = 120'000'000;
+// What starting a scan costs, in block visits: bounds files of many scans of few blocks.
+constexpr std::int64_t JpegScanCost = 256;
+
+struct TJpegWorkLimit {
+    jpeg_progress_mgr pub{}; // first: libjpeg sees this part only
+    std::int64_t limit = MaxJpegWork;
+    std::int64_t work = 0;
+    int scans = 0; // scans started
+    bool exceeded = false;
+    int lastScan = -1;
+    JDIMENSION lastRow = 0;
+};
+
+// Installs the monitor on a created decompressor, before jpeg_start_decompress. A decode past
+// the bound ends through cinfo's error_exit with limit.exceeded set.
+void LimitJpegWork(jpeg_decompress_struct &cinfo, TJpegWorkLimit &limit);
+
+// The reason a stopped decode gives (as the message of its EJPEG).
+std::string JpegWorkMessage(const TJpegWorkLimit &limit);
