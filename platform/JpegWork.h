@@ -32,3 +32,8 @@ void LimitJpegWork(jpeg_decompress_struct &cinfo, TJpegWorkLimit &limit);
 
 // The reason a stopped decode gives (as the message of its EJPEG).
 std::string JpegWorkMessage(const TJpegWorkLimit &limit);
+
+// The work that decoding the JPEG file open on fd takes, counted as the monitor counts it but
+// from the file's markers alone: for decoders that offer no progress monitor. Counting stops
+// once past limit. A file that is no JPEG, or is cut short, counts what it has.
+std::int64_t JpegWorkOfFile(int fd, std::int64_t limit = MaxJpegWork);
