@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <unistd.h>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
+#include "Thread.h"
 #include "fullscreen.h"
 
 TviewForm *viewForm = nullptr;
@@ -75,9 +77,12 @@ TviewForm::TviewForm(QWidget *parent) : TForm(parent) {
         viewForm = this;
     BuildLayout();
     FormCreate();
+    // The program's end waits for running threads: a picture still being made is not worth it.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { KillShellRequest(); });
 }
 
 TviewForm::~TviewForm() {
+    KillShellRequest();
     if (viewForm == this)
         viewForm = nullptr;
 }
@@ -120,6 +125,7 @@ void TviewForm::BtnBrowseClick() {
         return;
     }
     FShellPath.clear();
+    KillShellRequest(); // a late shell picture must not replace the preview
 
     // The turn and the new picture are built once, not the old picture unturned first; an
     // error still leaves the old picture, unturned.
@@ -185,38 +191,94 @@ bool TviewForm::eventFilter(QObject *watched, QEvent *event) {
     return TForm::eventFilter(watched, event);
 }
 
-void TviewForm::ShowShellThumbnail(const std::string &path) {
-    const unsigned depth = unsigned(PixelFormatBits());
-    DWORD flags = ExtractFlags();
-    ComPtr<IExtractImage> extractor;
-    std::unique_ptr<TBitmap> bitmap;
-    if (GetExtractImageForFile(path, extractor)) {
-        ComPtr<IRunnableTask> task;
-        // Rendered at the screen's device pixels: on a 2x screen a picture of the control's
-        // logical size would be half the resolution, blown up.
-        const QSize pixels = ShellRequestSize();
-        if (GetThumbnailBitmap(extractor.Get(), pixels.width(), pixels.height(), depth, flags, task,
-                               bitmap)) {
-            RImage1->Picture().SetGraphic(bitmap.get());
-            if (fullform)
-                fullform->RImage2->Picture().SetGraphic(bitmap.get());
-            static const struct {
-                DWORD Flag;
-                const char *Text;
-            } FlagLines[] = {
-                {IEIFLAG_CACHE, "Extractor does not cache the thumbnail."},
-                {IEIFLAG_GLEAM, "The image has a gleam."},
-                {IEIFLAG_NOSTAMP, "Extractor does not want an icon stamp on the thumbnail."},
-                {IEIFLAG_NOBORDER, "Extractor does not want an a border around the thumbnail."},
-            };
-            Memo1->clear();
-            for (const auto &line : FlagLines)
-                if (flags & line.Flag)
-                    Memo1->appendPlainText(QString::fromUtf8(line.Text));
-            return;
-        }
+// One shell extraction for the viewer. Kill stops it (the extractor's task is killed, also
+// when it is handed out after the call); the results are read on the GUI thread once the run
+// has ended.
+class TViewerShellRequest : public TThread {
+public:
+    TViewerShellRequest(std::string path, QSize size, unsigned depth, DWORD flags)
+        : Path(std::move(path)), Size(size), Depth(depth), Flags(flags) {
+        FreeOnTerminate = true;
     }
-    ShowDefaultIcon(path);
+    void Kill() {
+        Terminate();
+        FTask.Kill();
+    }
+
+    const std::string Path;
+    const QSize Size;
+    const unsigned Depth;
+    DWORD Flags;
+    bool Made = false;
+    std::unique_ptr<TBitmap> Bitmap;
+    std::exception_ptr Error; // what the shell raised, reported on the GUI thread
+
+protected:
+    void Execute() override {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        try {
+            ComPtr<IExtractImage> extractor;
+            if (!Terminated() && GetExtractImageForFile(Path, extractor))
+                Made = GetThumbnailBitmap(extractor.Get(), Size.width(), Size.height(), Depth,
+                                          Flags, FTask, Bitmap);
+        } catch (...) {
+            Error = std::current_exception();
+        }
+        FTask.Clear();
+        CoUninitialize();
+    }
+
+private:
+    TRunnableTaskSlot FTask;
+};
+
+void TviewForm::KillShellRequest() {
+    if (FShellRequest) {
+        FShellRequest->Kill();
+        FShellRequest->OnTerminate = nullptr; // its result is for a picture no longer asked for
+        FShellRequest = nullptr;
+    }
+}
+
+void TviewForm::ShowShellThumbnail(const std::string &path) {
+    KillShellRequest();
+    // Rendered at the screen's device pixels: on a 2x screen a picture of the control's logical
+    // size would be half the resolution, blown up.
+    auto *request = new TViewerShellRequest(path, ShellRequestSize(), unsigned(PixelFormatBits()),
+                                            ExtractFlags());
+    request->SetOnTerminate(this, [this](TThread *thread) {
+        ShellThumbnailDone(static_cast<TViewerShellRequest *>(thread));
+    });
+    FShellRequest = request;
+    request->Resume();
+}
+
+void TviewForm::ShellThumbnailDone(TViewerShellRequest *request) {
+    if (request != FShellRequest)
+        return;
+    FShellRequest = nullptr;
+    if (request->Error)
+        std::rethrow_exception(request->Error);
+    if (!request->Made || !request->Bitmap) {
+        ShowDefaultIcon(request->Path);
+        return;
+    }
+    RImage1->Picture().SetGraphic(request->Bitmap.get());
+    if (fullform)
+        fullform->RImage2->Picture().SetGraphic(request->Bitmap.get());
+    static const struct {
+        DWORD Flag;
+        const char *Text;
+    } FlagLines[] = {
+        {IEIFLAG_CACHE, "Extractor does not cache the thumbnail."},
+        {IEIFLAG_GLEAM, "The image has a gleam."},
+        {IEIFLAG_NOSTAMP, "Extractor does not want an icon stamp on the thumbnail."},
+        {IEIFLAG_NOBORDER, "Extractor does not want an a border around the thumbnail."},
+    };
+    Memo1->clear();
+    for (const auto &line : FlagLines)
+        if (request->Flags & line.Flag)
+            Memo1->appendPlainText(QString::fromUtf8(line.Text));
 }
 
 QSize TviewForm::ShellRequestSize() const {

@@ -36,6 +36,8 @@ extern std::string ViewerRawPath;
 // and decoding them smaller is several times faster.
 int PreviewScaleDenom(int width, int height, QSize screen);
 
+class TViewerShellRequest;
+
 class TviewForm : public TForm {
     Q_OBJECT
 public:
@@ -79,9 +81,15 @@ public:
     // Writes the preview of ViewerRawPath to the viewer's temporary preview file; false when
     // the file has none (then no preview file exists).
     bool BikinRaw();
+    // Asks the shell for a picture of path at the picture control's size, on a thread of its
+    // own: the window never waits for a decode, which another thread may hold for seconds. The
+    // memo says "Extracting..." until the picture (or the file's icon) is shown; a newer request
+    // or the program's end kills the running one, whose result is then dropped.
     void ShowShellThumbnail(const std::string &path);
     // The picture control's size in device pixels, the size the shell renders for.
     QSize ShellRequestSize() const;
+    // True while a shell request runs.
+    bool ShellRequestRunning() const { return FShellRequest != nullptr; }
     unsigned ExtractFlags() const;
     int PixelFormatBits() const;
     void CheckBox1Click(QCheckBox *sender);
@@ -119,6 +127,8 @@ private:
     void ShowDefaultIcon(const std::string &path);
 
     void RequestShellThumbnail();
+    void ShellThumbnailDone(TViewerShellRequest *request);
+    void KillShellRequest();
 
     // The file the shell renders for the current picture (empty when it came another way),
     // and the size it was rendered for: a picture control that changes size (the window being
@@ -126,6 +136,7 @@ private:
     std::string FShellPath;
     QSize FShellSize;
     bool FShellThumbnailPending = false;
+    TViewerShellRequest *FShellRequest = nullptr; // frees itself when its run ends
 
     struct TKeyBinding {
         QList<QKeySequence> Keys;

@@ -7,7 +7,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -18,6 +20,7 @@
 #include "ShellExtract.h"
 #include "TempFolder.h"
 #include "TestUtil.h"
+#include "Thread.h"
 #include "fullscreen.h"
 #include "main.h"
 #include "view.h"
@@ -32,6 +35,8 @@ struct TShellScript {
     bool ExtractFails = false;
     QColor Fill = Qt::darkGreen;
     bool Stripes = false; // one-pixel columns of Fill and blue instead of a plain fill
+    // While set, Extract waits (at most ten seconds) for it to clear: a slow picture.
+    std::atomic<bool> Hold{false};
 
     struct TRequest {
         std::string Path;
@@ -64,10 +69,15 @@ public:
         return Script->LocationResult;
     }
     HRESULT Extract(HBITMAP *bitmap) override {
+        for (int i = 0; i < 1000 && Script->Hold; ++i)
+            QThread::msleep(10);
         if (Script->ExtractFails)
             return E_FAIL;
         *bitmap = new QImage(FSize, QImage::Format_RGB32);
-        (*bitmap)->fill(Script->Fill);
+        // Each file its own colour, so a late picture of another file shows.
+        (*bitmap)->fill(FPath.size() > 5 && FPath.substr(FPath.size() - 5) == "b.png"
+                            ? Qt::darkRed
+                            : Script->Fill);
         if (Script->Stripes)
             for (int y = 0; y < FSize.height(); ++y)
                 for (int x = 1; x < FSize.width(); x += 2)
@@ -118,9 +128,11 @@ protected:
     }
 
     void TearDown() override {
+        FScript.Hold = false;
         Full.reset();
         View.reset();
         Main.reset();
+        TThread::WaitForAll(); // shell requests that were dropped still run to their end
         Services.reset();
         Script = nullptr;
     }
@@ -143,8 +155,11 @@ protected:
         Settle();
     }
 
-    static void Settle() {
+    // Lets the posted request run, and the shell's answer arrive.
+    void Settle() {
         QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(testutil::WaitFor([this] { return !View->ShellRequestRunning(); }));
         QCoreApplication::processEvents();
     }
 
@@ -364,6 +379,37 @@ TEST_F(ViewerTest, ShellPictureIsRenderedAndDrawnAtTheScreensDevicePixels) {
     for (int x = shot.width() / 4; x < shot.width() * 3 / 4; ++x, ++pairs)
         changes += (shot.pixelColor(x, y) == Qt::blue) != (shot.pixelColor(x + 1, y) == Qt::blue);
     EXPECT_EQ(changes, pairs);
+}
+
+TEST_F(ViewerTest, TheWindowNeverWaitsForTheShellAndShowsTheLastPictureAskedFor) {
+    List({"a.png", "b.png"});
+    FScript.Hold = true;
+    Main->ListView->SetItemIndex(0);
+    Main->ListViewDblClick();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    // The picture is still being made, and the window goes on.
+    EXPECT_TRUE(View->ShellRequestRunning());
+    EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
+    View->SpeedButton5Click();
+    EXPECT_EQ(View->RImage1->Angle(), 90);
+
+    // Another picture asked for meanwhile: the first one's picture, when it comes, is dropped.
+    Main->ListView->SetItemIndex(1);
+    Main->ListViewDblClick();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
+    FScript.Hold = false;
+    Settle();
+    EXPECT_TRUE(MemoLines().isEmpty());
+    for (TRotateImage *image : {View->RImage1, Full->RImage2}) {
+        ASSERT_NE(image->Picture().Graphic(), nullptr);
+        const auto *bitmap = dynamic_cast<const TBitmap *>(image->Picture().Graphic());
+        ASSERT_NE(bitmap, nullptr);
+        EXPECT_EQ(bitmap->Image().pixelColor(5, 5), QColor(Qt::darkRed));
+    }
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(ViewerTest, ShellFailuresShowTheIconAndFullScreenKeepsThePreviousPicture) {
