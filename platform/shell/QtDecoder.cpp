@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "ExifThumbnail.h"
+#include "JpegWork.h"
 
 namespace {
 
@@ -60,6 +61,9 @@ QImage UsableEmbedded(int fd, QSize stored, QSize target) {
 
 TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
                            const std::atomic<bool> &killed, QImage &result) {
+    // Qt's reader has no progress monitor: a JPEG's scans x blocks are counted beforehand.
+    if (kind == TPictureKind::Jpeg && JpegWorkOfFile(fd) > MaxJpegWork)
+        return TDecodeResult::Failed;
     TKillableFile file(killed);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return TDecodeResult::Failed;

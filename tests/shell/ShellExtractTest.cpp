@@ -21,6 +21,7 @@
 
 #include "Dialogs.h"
 #include "Exceptions.h"
+#include "HostileJpeg.h"
 #include "ShellExtract.h"
 #include "ShellFakes.h"
 #include "ShellIcons.h"
@@ -278,6 +279,16 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     EXPECT_FALSE(out);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
+}
+
+TEST_F(Extraction, AJpegOverTheWorkBoundIsRefusedBeforeItIsDecoded) {
+    const std::string path = Dir.file("bomb.jpg");
+    testutil::WriteFile(path, hostile::ManyScanJpeg(2048, 2048, 2000));
+    const std::string fine = Dir.file("fine.jpg");
+    testutil::WriteFile(fine, hostile::ManyScanJpeg(64, 64, 2000));
+    EXPECT_FALSE(Thumb(path).Made);
+    EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(path)));
+    EXPECT_TRUE(Thumb(fine).Made);
 }
 
 // The pixel sizes MANIFEST.tsv gives the samples ("ImageSize=WxH" in their summary), by path.
