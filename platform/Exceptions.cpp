@@ -48,6 +48,8 @@ const char *SystemTextFor(HRESULT code) {
         return "The parameter is incorrect.";
     case 0x80070002u:
         return "The system cannot find the file specified.";
+    case 0x800705B4u:
+        return "This operation returned because the timeout period expired.";
     case 0x80070003u:
         return "The system cannot find the path specified.";
     case 0x80070005u:

@@ -3,9 +3,30 @@
 
 #include <QImage>
 
+#include <atomic>
+#include <chrono>
+
 #include "WinTypes.h"
 
-enum class TDecodeResult { Ok, Failed, Killed };
+enum class TDecodeResult { Ok, Failed, Killed, TimedOut };
+
+// When a decode must stop: its extraction was killed, or it has used up its time budget.
+class TStop {
+public:
+    TStop(const std::atomic<bool> &killed, std::chrono::milliseconds budget)
+        : FKilled(killed), FDeadline(std::chrono::steady_clock::now() + budget) {}
+    bool Killed() const { return FKilled; }
+    bool TimedOut() const { return std::chrono::steady_clock::now() >= FDeadline; }
+    bool operator()() const { return Killed() || TimedOut(); }
+    // Why a decode that produced nothing ended.
+    TDecodeResult Reason() const {
+        return Killed() ? TDecodeResult::Killed : TDecodeResult::TimedOut;
+    }
+
+private:
+    const std::atomic<bool> &FKilled;
+    std::chrono::steady_clock::time_point FDeadline;
+};
 
 // Pictures with more pixels than this are refused before anything is allocated for them.
 constexpr long long MaxPicturePixels = 120'000'000LL;

@@ -12,20 +12,20 @@
 
 namespace {
 
-// A file whose reads fail once the extraction is killed, so a decoder stops at its next read.
+// A file whose reads fail once the extraction is to stop, so a decoder stops at its next read.
 class TKillableFile : public QFile {
 public:
-    explicit TKillableFile(const std::atomic<bool> &killed) : FKilled(killed) {}
+    explicit TKillableFile(const TStop &stop) : FStop(stop) {}
 
 protected:
     qint64 readData(char *data, qint64 maxSize) override {
-        if (FKilled)
+        if (FStop())
             return -1;
         return QFile::readData(data, maxSize);
     }
 
 private:
-    const std::atomic<bool> &FKilled;
+    const TStop &FStop;
 };
 
 // Turns a picture as the reader would for these EXIF orientation flags.
@@ -59,19 +59,19 @@ QImage UsableEmbedded(int fd, QSize stored, QSize target) {
 
 } // namespace
 
-TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
-                           const std::atomic<bool> &killed, QImage &result) {
+TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover, const TStop &stop,
+                           QImage &result) {
     // Qt's reader has no progress monitor: a JPEG's scans x blocks are counted beforehand.
     if (kind == TPictureKind::Jpeg && JpegWorkOfFile(fd) > MaxJpegWork)
         return TDecodeResult::Failed;
-    TKillableFile file(killed);
+    TKillableFile file(stop);
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return TDecodeResult::Failed;
     QImageReader reader(&file, QtFormat(kind));
     reader.setAutoTransform(true);
     const QSize stored = reader.size();
     if (!stored.isValid() || stored.isEmpty())
-        return killed ? TDecodeResult::Killed : TDecodeResult::Failed;
+        return stop() ? stop.Reason() : TDecodeResult::Failed;
     if (qint64(stored.width()) * stored.height() > MaxPicturePixels)
         return TDecodeResult::Failed;
     // The box in the stored orientation: the reader turns the picture after scaling it.
@@ -91,8 +91,8 @@ TDecodeResult DecodeWithQt(int fd, TPictureKind kind, QSize box, bool cover,
             reader.setScaledSize(target); // JPEG: decoded at the smallest DCT scale covering it
         image = reader.read();
     }
-    if (killed)
-        return TDecodeResult::Killed;
+    if (stop())
+        return stop.Reason();
     if (image.isNull())
         return TDecodeResult::Failed;
     // Thumbnails are sRGB, as the cache wants and the screen expects.

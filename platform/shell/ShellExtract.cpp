@@ -15,6 +15,8 @@
 
 namespace {
 
+std::atomic<std::int64_t> budgetMs{DefaultExtractionBudgetMs};
+
 class TPictureExtractor final : public TComObject<IExtractImage, IRunnableTask> {
 public:
     explicit TPictureExtractor(std::string path) : FPath(std::move(path)) {}
@@ -136,20 +138,23 @@ private:
         const QSize decodeBox = cacheable ? QSize(side, side) : FBox;
         QImage image;
         TDecodeResult result = TDecodeResult::Failed;
+        const TStop stop(FKilled, std::chrono::milliseconds(budgetMs.load()));
         if (kind == TPictureKind::Wmf) {
-            result = DecodeMetafile(fd, decodeBox, false, FKilled, image);
+            result = DecodeMetafile(fd, decodeBox, false, stop, image);
         } else if (kind != TPictureKind::None) {
-            result = DecodeWithQt(fd, kind, decodeBox, cacheable ? false : Cover(), FKilled, image);
+            result = DecodeWithQt(fd, kind, decodeBox, cacheable ? false : Cover(), stop, image);
         }
         if (result == TDecodeResult::Killed || FKilled)
             return E_ABORT;
         if (result != TDecodeResult::Ok) {
+            // A picture over its time budget counts as broken: the next visit does not wait
+            // for it again until the file changes.
             if (cacheable) {
                 QImage mark(1, 1, QImage::Format_ARGB32);
                 mark.fill(Qt::transparent);
                 WriteThumbnailEntry(ThumbnailFailPath(FPath), mark, uri, mtime);
             }
-            return E_FAIL;
+            return result == TDecodeResult::TimedOut ? E_EXTRACTION_TIMEOUT : E_FAIL;
         }
         if (cacheable)
             WriteThumbnailEntry(ThumbnailCachePath(FPath, large),
@@ -170,6 +175,10 @@ private:
 };
 
 } // namespace
+
+void SetExtractionBudget(std::chrono::milliseconds budget) {
+    budgetMs = budget.count();
+}
 
 HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (!out)

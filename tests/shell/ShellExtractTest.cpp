@@ -22,6 +22,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "HostileJpeg.h"
+#include "HostileWmf.h"
 #include "ShellExtract.h"
 #include "ShellFakes.h"
 #include "ShellIcons.h"
@@ -281,14 +282,82 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
 }
 
+// Each extraction's budget, for one test.
+class Budget {
+public:
+    explicit Budget(std::chrono::milliseconds ms) { SetExtractionBudget(ms); }
+    ~Budget() { SetExtractionBudget(std::chrono::milliseconds(DefaultExtractionBudgetMs)); }
+};
+
+TEST_F(Extraction, AMetafileIsDrawnOnlyAsLargeAsItsThumbnail) {
+    // 4000 x 4000 filled a hundred times: minutes at full size, a blink at thumbnail size.
+    const std::string path = Dir.file("slow.wmf");
+    testutil::WriteFile(path, hostile::SlowWmf(4000, 100));
+    const Result r = Thumb(path);
+    ASSERT_TRUE(r.Made);
+    EXPECT_EQ(r.Image.size(), QSize(120, 120));
+    EXPECT_EQ(r.Image.pixelColor(60, 60), hostile::LastRectangleColour(100));
+}
+
+TEST_F(Extraction, APictureOverItsTimeBudgetIsStoppedAndNotTriedAgain) {
+    std::vector<std::string> lines;
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.DebugOutput = [&](const std::string &line) { lines.push_back(line); };
+    });
+    Budget budget(std::chrono::milliseconds(200));
+    // Many full-frame fills even at thumbnail size, and a JPEG of many scans under the work
+    // bound: both take seconds.
+    const std::string wmf = Dir.file("slow.wmf");
+    testutil::WriteFile(wmf, hostile::SlowWmf(4000, 3000));
+    const std::string jpeg = Dir.file("scans.jpg");
+    testutil::WriteFile(jpeg, hostile::ManyScanJpeg(2048, 2048, 1500));
+    for (const std::string &path : {wmf, jpeg}) {
+        SCOPED_TRACE(path);
+        lines.clear();
+        EXPECT_FALSE(Thumb(path).Made);
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0],
+                  "EOleSysError: This operation returned because the timeout period expired.");
+        EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(path)));
+        EXPECT_FALSE(Thumb(path).Made); // from the failure entry
+    }
+}
+
 TEST_F(Extraction, AJpegOverTheWorkBoundIsRefusedBeforeItIsDecoded) {
     const std::string path = Dir.file("bomb.jpg");
     testutil::WriteFile(path, hostile::ManyScanJpeg(2048, 2048, 2000));
     const std::string fine = Dir.file("fine.jpg");
     testutil::WriteFile(fine, hostile::ManyScanJpeg(64, 64, 2000));
+    Budget budget(std::chrono::hours(1)); // only the bound stops it
     EXPECT_FALSE(Thumb(path).Made);
     EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(path)));
     EXPECT_TRUE(Thumb(fine).Made);
+}
+
+TEST_F(Extraction, AKillStopsAMetafileInTheMiddleOfItsDrawing) {
+    // Drawn to its end this would take the better part of an hour.
+    Budget budget(std::chrono::hours(1));
+    const std::string path = Dir.file("slow.wmf");
+    testutil::WriteFile(path, hostile::SlowWmf(4000, 3000));
+    ComPtr<IExtractImage> extractor;
+    ASSERT_TRUE(GetExtractImageForFile(path, extractor));
+    SIZE size{2000, 2000}; // too large for the cache: drawn at this size
+    DWORD priority = 0, flags = IEIFLAG_ASYNC;
+    char16_t buffer[MAX_PATH + 1];
+    ASSERT_EQ(extractor->GetLocation(buffer, MAX_PATH + 1, &priority, &size, 32, &flags),
+              E_PENDING);
+    ComPtr<IRunnableTask> task;
+    ASSERT_EQ(extractor->QueryInterface(IID_IRunnableTask, task.PutVoid()), S_OK);
+    HRESULT result = S_OK;
+    HBITMAP bitmap = nullptr;
+    std::thread worker([&] { result = extractor->Extract(&bitmap); });
+    ASSERT_TRUE(testutil::WaitFor([&] { return task->IsRunning() == 1u; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // into the drawing
+    task->Kill(0);
+    worker.join();
+    EXPECT_EQ(result, E_ABORT);
+    EXPECT_EQ(bitmap, nullptr);
+    EXPECT_FALSE(testutil::FileExists(ThumbnailFailPath(path)));
 }
 
 // The pixel sizes MANIFEST.tsv gives the samples ("ImageSize=WxH" in their summary), by path.
