@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
 #include <QScreen>
 #include <QSplitter>
 #include <QTimer>
@@ -29,8 +30,26 @@ QCheckBox *MakeCheckBox(QWidget *parent, const char *caption, const char *hint, 
     return box;
 }
 
+// A status panel whose text never widens the window: a long text (a file name may have 255
+// bytes) is shortened with "..." in the middle to the width the layout gives it.
+class TElidingPanel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize sizeHint() const override { return {0, QLabel::sizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        drawFrame(&painter);
+        const QRect area = contentsRect();
+        painter.drawText(area, int(alignment()),
+                         fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width()));
+    }
+};
+
 QLabel *MakePanel(QWidget *parent) {
-    auto *panel = new QLabel(parent);
+    auto *panel = new TElidingPanel(parent);
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return panel;

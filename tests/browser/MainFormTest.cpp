@@ -37,6 +37,19 @@ TEST_F(BrowserTest, StateAfterStartUp) {
     EXPECT_FALSE(Main->Label1->isVisible());
 }
 
+TEST_F(BrowserTest, ALongFileNameNeverWidensTheWindow) {
+    Main->show();
+    const int before = Main->minimumSizeHint().width();
+    const std::string name = std::string(251, 'n') + ".JPG"; // the longest name a folder holds
+    Main->ShowCurrentFile(name);
+    Main->ShowStatus(name);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Main->minimumSizeHint().width(), before);
+    EXPECT_LT(Main->PnlCurFile->width(),
+              Main->PnlCurFile->fontMetrics().horizontalAdvance(Main->PnlCurFile->text()));
+    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + name); // shortened only when drawn
+}
+
 TEST_F(BrowserTest, PixelFormatBitsForEveryIndex) {
     const int expected[] = {4, 8, 16, 24, 32};
     for (int i = 0; i < 5; ++i) {
