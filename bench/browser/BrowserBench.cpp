@@ -4,8 +4,11 @@
 //  (b) the RAW pass per CR2 file with camera-like 5184 x 3456 previews of 2-3 MB: a first
 //      visit on one worker per core, a revisit, the first visit on one worker, and `exiv2 -ep`
 //      followed by `vipsthumbnail` to the same 150 x 100 box on the same files, in the same
-//      run, with the longest event-loop gap during the parallel pass and the load average.
-// Usage: bench_browser [jpegCount=2000] [cr2Count=60]
+//      run, with the longest event-loop gap during the parallel pass and the load average;
+//  (c) the time to Ready of a folder of ordinary pictures with hostile ones beside them (a
+//      4000 x 4000 WMF of a hundred filled rectangles, a CR2 and a JPG of two thousand empty
+//      scans) against the same folder without them.
+// Usage: bench_browser [jpegCount=2000] [cr2Count=60] [hostile=1]
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -31,6 +34,8 @@
 #include "Application.h"
 #include "Cr2Writer.h"
 #include "Dialogs.h"
+#include "HostileJpeg.h"
+#include "HostileWmf.h"
 #include "RawConverter.h"
 #include "Services.h"
 #include "Thread.h"
@@ -273,6 +278,55 @@ void RawPass(int count) {
                 one.CpuMs / n, LoadAverage().c_str());
 }
 
+// Time to Ready of a fresh scan of folder (an empty thumbnail cache each time).
+double TimeToReady(const std::string &folder, const std::string &cache) {
+    QDir(QString::fromStdString(cache)).removeRecursively();
+    TMainForm main;
+    TthumbForm1 creator;
+    thumbForm1 = &creator;
+    main.EdSelFolder->setText(QString::fromStdString(folder));
+    QElapsedTimer t;
+    t.start();
+    main.BtnRefreshClick();
+    RunUntilIdle(main);
+    const double ms = double(t.nsecsElapsed()) / 1e6;
+    thumbForm1 = nullptr;
+    return ms;
+}
+
+void HostileFolder() {
+    QTemporaryDir plain(QDir::tempPath() + "/pixavant-bench-XXXXXX");
+    QTemporaryDir hostile(QDir::tempPath() + "/pixavant-bench-XXXXXX");
+    for (const QTemporaryDir *dir : {&plain, &hostile}) {
+        const std::string folder = QFile::encodeName(dir->path()).toStdString();
+        for (int i = 0; i < 20; ++i)
+            QFile::copy(QString::fromStdString(Sample(Photos[i % std::size(Photos)])),
+                        QString::fromStdString(folder + "/photo_" + std::to_string(i) + ".jpg"));
+        cr2::Cr2Options options;
+        options.PreviewJpeg = cr2::ScaledJpeg(Sample(Photos[0]), 1920, 1280, 90);
+        cr2::WriteCr2(folder + "/IMG_0001.CR2", options);
+    }
+    const std::string folder = QFile::encodeName(hostile.path()).toStdString();
+    const auto write = [&](const std::string &name, const std::vector<std::uint8_t> &bytes) {
+        QFile file(QString::fromStdString(folder + "/" + name));
+        file.open(QIODevice::WriteOnly);
+        file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()));
+    };
+    write("slow.wmf", hostile::SlowWmf(4000, 100));
+    const auto scans = hostile::ManyScanJpeg(2048, 2048, 2000);
+    write("scans.jpg", scans);
+    cr2::Cr2Options options;
+    options.PreviewJpeg = scans;
+    cr2::WriteCr2(folder + "/IMG_0002.CR2", options);
+
+    const std::string cache = qEnvironmentVariable("XDG_CACHE_HOME").toStdString();
+    const double ordinary = TimeToReady(QFile::encodeName(plain.path()).toStdString(), cache);
+    const double withHostile = TimeToReady(folder, cache);
+    std::printf("Time to Ready: 20 JPEGs and a CR2 %.0f ms; the same with a slow WMF and a "
+                "scan-heavy CR2 and JPG %.0f ms; ratio %.2fx (1 would be no cost at all)\n",
+                ordinary, withHostile, withHostile / ordinary);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -295,6 +349,8 @@ int main(int argc, char **argv) {
         BlockedTime(jpegs);
     if (raws > 0)
         RawPass(raws);
+    if (argc <= 3 || std::atoi(argv[3]) != 0)
+        HostileFolder();
     TThread::WaitForAll();
     return 0;
 }
