@@ -212,8 +212,9 @@ TEST(RawConverterTest, StopEndsThePassAfterAtMostTheFilesInHand) {
             return;
         }
         if (++delivered == 2) {
-            writtenAtStop = written();
+            // Counted after Stop: a worker may take its next file between a count and Stop.
             converter.Stop();
+            writtenAtStop = written();
         }
     };
     converter.OnFinished = [&](bool s) {
