@@ -183,7 +183,7 @@ double ExtractorRun(const std::string &folder, const std::vector<std::string> &n
         std::ofstream("/proc/self/clear_refs") << "5";
     }
     const long before = StatusKb("VmRSS");
-    auto *thread = new TThumbnailExtractorThread(&notify, folder, &list, 120, 120, 32, 0);
+    auto *thread = new TThumbnailExtractorThread(notify, folder, &list, 120, 120, 32, 0);
     bool ended = false;
     thread->OnTerminate = [&](TThread *) { ended = true; };
     QElapsedTimer t;
