@@ -91,11 +91,7 @@ void TviewForm::FormCreate() {
     SetCaption(Application ? Application->Title() : std::string("Pixavant"));
     setFont(DefaultGuiFont());
     ComboBox1->setCurrentIndex(ComboBox1->count() - 1);
-    SetTag(CheckBox1, int(IEIFLAG_ASPECT));
-    SetTag(CheckBox2, int(IEIFLAG_OFFLINE));
-    SetTag(CheckBox3, int(IEIFLAG_SCREEN));
-    SetTag(CheckBox4, int(IEIFLAG_QUALITY));
-    SetTag(CheckBox5, int(IEIFLAG_ORIGSIZE));
+    TagOptionBoxes(CheckBox1, CheckBox2, CheckBox3, CheckBox4, CheckBox5);
 }
 
 // ---------------------------------------------------------------------------------------------

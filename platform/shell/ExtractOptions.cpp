@@ -5,6 +5,15 @@
 #include "Forms.h"
 #include "ShellApi.h"
 
+void TagOptionBoxes(QCheckBox *aspect, QCheckBox *offline, QCheckBox *screen, QCheckBox *quality,
+                    QCheckBox *origSize) {
+    SetTag(aspect, int(IEIFLAG_ASPECT));
+    SetTag(offline, int(IEIFLAG_OFFLINE));
+    SetTag(screen, int(IEIFLAG_SCREEN));
+    SetTag(quality, int(IEIFLAG_QUALITY));
+    SetTag(origSize, int(IEIFLAG_ORIGSIZE));
+}
+
 int ColorDepthBits(int index) {
     switch (index) {
     case 0:

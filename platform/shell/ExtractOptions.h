@@ -6,6 +6,10 @@
 
 class QCheckBox;
 
+// Tags the five option boxes, in the order both windows show them, with their flags.
+void TagOptionBoxes(QCheckBox *aspect, QCheckBox *offline, QCheckBox *screen, QCheckBox *quality,
+                    QCheckBox *origSize);
+
 // Bits per pixel of the colour-depth box's entries: 4, 8, 16, 24, then 32.
 int ColorDepthBits(int index);
 

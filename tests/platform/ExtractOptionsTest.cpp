@@ -15,10 +15,15 @@ TEST(ExtractOptions, ColourDepthEntriesAreFourToThirtyTwoBits) {
 }
 
 TEST(ExtractOptions, CheckedBoxesGiveTheirTagsAndAspectExcludesScreen) {
-    QCheckBox aspect, offline, screen;
-    SetTag(&aspect, int(IEIFLAG_ASPECT));
-    SetTag(&offline, int(IEIFLAG_OFFLINE));
-    SetTag(&screen, int(IEIFLAG_SCREEN));
+    QCheckBox aspect, offline, screen, quality, origSize;
+    TagOptionBoxes(&aspect, &offline, &screen, &quality, &origSize);
+    const struct {
+        QCheckBox *Box;
+        int Tag;
+    } tags[] = {
+        {&aspect, 0x4}, {&offline, 0x8}, {&screen, 0x20}, {&quality, 0x200}, {&origSize, 0x40}};
+    for (const auto &row : tags)
+        EXPECT_EQ(Tag(row.Box), row.Tag);
     EXPECT_EQ(CheckedFlags({&aspect, &offline, &screen}), 0u);
 
     aspect.setChecked(true);
