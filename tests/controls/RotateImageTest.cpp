@@ -176,13 +176,18 @@ TEST(RotateImage, ConvertedPicturesTakeTheControlColourInTheirCorners) {
     EXPECT_EQ(image.Rotated().TransparentColor(), TColor(0x04405060));
 }
 
-TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
-    QWidget parent;
+// A 200 x 200 parent that fills itself red, so whatever the control leaves undrawn shows red.
+static void PaintRed(QWidget &parent) {
     parent.resize(200, 200);
     parent.setAutoFillBackground(true);
     QPalette pal = parent.palette();
     pal.setColor(QPalette::Window, QColor(255, 0, 0));
     parent.setPalette(pal);
+}
+
+TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
+    QWidget parent;
+    PaintRed(parent);
     TRotateImage image(&parent);
     image.setGeometry(0, 0, 200, 200);
     image.SetUniqueSize(false);
@@ -218,11 +223,7 @@ TEST(RotateImage, TransparentDrawingLeavesTheParentShowingThrough) {
 
 TEST(RotateImage, AnOutlineWithoutAreaDrawsNothing) {
     QWidget parent;
-    parent.resize(200, 200);
-    parent.setAutoFillBackground(true);
-    QPalette pal = parent.palette();
-    pal.setColor(QPalette::Window, QColor(255, 0, 0));
-    parent.setPalette(pal);
+    PaintRed(parent);
     TRotateImage image(&parent);
     image.setGeometry(0, 0, 200, 200);
     image.SetCenter(true);
