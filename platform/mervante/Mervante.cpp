@@ -19,6 +19,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <time.h>
 
 namespace {
 
@@ -27,6 +28,12 @@ namespace {
 constexpr long long MaxPreviewPixels = 100'000'000;
 constexpr long long MaxPreviewBytes = 64LL << 20;
 constexpr int DefaultQuality = 90;
+// LibRaw can loop for ever on a crafted file (a box that does not advance its parser). Every
+// such loop goes through the stream, so the stream ends the call once it has used this much of
+// its thread's processor time; a real preview takes a small fraction of it. Processor time, not
+// wall time, so a slow disk or a busy machine never cuts a good file short.
+constexpr long long CpuBudgetNs = 5'000'000'000LL;
+constexpr unsigned CallsPerClockCheck = 256;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -152,11 +159,17 @@ public:
     void *make_jas_stream() override { return nullptr; }
 
     bool ShortRead() const { return FShortRead; }
+    bool OverBudget() const { return FOverBudget; }
     void ClearShortRead() { FShortRead = false; }
     std::exception_ptr Pending() const { return FPending; }
 
 private:
     template <typename F> void Call(F &&f) {
+        if (++FCalls % CallsPerClockCheck == 0 && ThreadCpuNs() - FStartCpu > CpuBudgetNs)
+            FOverBudget = true;
+        // Every later call fails too, so LibRaw cannot go on with a half-read structure.
+        if (FOverBudget)
+            throw LIBRAW_EXCEPTION_IO_CORRUPT;
         try {
             f();
         } catch (...) {
@@ -165,11 +178,20 @@ private:
         }
     }
 
+    static long long ThreadCpuNs() {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    }
+
     const MervanteIoTable &FTable;
     MervanteStream *FStream;
     INT64 FSize = -1;
     bool FShortRead = false;
     std::exception_ptr FPending;
+    const long long FStartCpu = ThreadCpuNs();
+    unsigned FCalls = 0;
+    bool FOverBudget = false;
 };
 
 // A picture in memory, 8 bits per sample, rows top-down.
@@ -530,6 +552,9 @@ extern "C" int ExtractThumbnail(const MervanteIoTable *table, const char *input,
             // failure inside LibRaw that it did not turn into a result code.
             code = MervanteDamagedPreview;
         }
+        // LibRaw may carry on after a refused call; what it read by then is not to be trusted.
+        if (stream.OverBudget())
+            code = MervanteDamagedPreview;
         if (std::exception_ptr pending = stream.Pending()) {
             try {
                 table->Close(in);

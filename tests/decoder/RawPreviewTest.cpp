@@ -288,6 +288,44 @@ TEST_F(RawPreviewTest, APreviewClaimingMoreThanAnyCameraWritesIsNoPreview) {
     EXPECT_TRUE(ExtractPreviewToTemp(sparse, TempPreview::Scan));
 }
 
+// A CR3 whose Canon box holds a box with a 64-bit size of zero: LibRaw's box walk never
+// advances past it. Built by hand from the ISO box layout: size, type, payload.
+cr2::Bytes CR3WithABoxThatNeverEnds() {
+    auto box = [](const char *type, const cr2::Bytes &payload) {
+        const std::uint32_t size = std::uint32_t(8 + payload.size());
+        cr2::Bytes out = {std::uint8_t(size >> 24), std::uint8_t(size >> 16),
+                          std::uint8_t(size >> 8), std::uint8_t(size)};
+        out.insert(out.end(), type, type + 4);
+        out.insert(out.end(), payload.begin(), payload.end());
+        return out;
+    };
+    auto bytes = [](const std::string &text) { return cr2::Bytes(text.begin(), text.end()); };
+    const cr2::Bytes canonUuid = {0x85, 0xc0, 0xb6, 0x87, 0x82, 0x0f, 0x11, 0xe0,
+                                  0x81, 0x11, 0xf4, 0xce, 0x46, 0x2b, 0x6a, 0x48};
+    // Size 1 says a 64-bit size follows; that size is 0.
+    const cr2::Bytes endless = {0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    cr2::Bytes inner = canonUuid;
+    const cr2::Bytes version = box("CNCV", bytes("CanonCR3_001/00.09.00/00.00.00"));
+    inner.insert(inner.end(), version.begin(), version.end());
+    inner.insert(inner.end(), endless.begin(), endless.end());
+    cr2::Bytes file = box("ftyp", bytes(std::string("crx \0\0\0\1crx isom", 16)));
+    const cr2::Bytes moov = box("moov", box("uuid", inner));
+    file.insert(file.end(), moov.begin(), moov.end());
+    return file;
+}
+
+TEST_F(RawPreviewTest, AFileThatKeepsTheLibraryBusyForeverFailsCleanly) {
+    // Without a bound this call never returns; ctest's time limit then fails the run.
+    const std::string raw = FFiles.file("endless.CR3");
+    testutil::WriteFile(raw, CR3WithABoxThatNeverEnds());
+    EXPECT_FALSE(ExtractPreviewToTemp(raw, TempPreview::Scan));
+    EXPECT_FALSE(testutil::FileExists(TempPreviewFile(TempPreview::Scan)));
+
+    // The bound is per call: a good file right after it still gives its preview.
+    const std::string good = Cr2("good.CR2", cr2::EncodeJpeg(cr2::QuarterPicture(64, 64)));
+    EXPECT_TRUE(ExtractPreviewToTemp(good, TempPreview::Scan));
+}
+
 TEST_F(RawPreviewTest, AFullTemporaryFolderIsSaidToBeFull) {
     testutil::SmallFileSystem runtime(256 << 10);
     if (!runtime.Mounted())
