@@ -1,22 +1,16 @@
-// The thumbnail creator window and the safe writing of thumbnail files.
+// The thumbnail creator window.
 #include "ThumbsMain.h"
 
 #include <QColorDialog>
-#include <QFile>
 #include <QFrame>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QStatusBar>
 #include <QToolButton>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,10 +35,6 @@ namespace {
 constexpr char MailLink[] = "mailto:?subject=Pixavant%20thumbnails";
 constexpr char WebLink[] = "https://libjpeg-turbo.org/";
 
-[[noreturn]] void RaiseCreate(const std::string &path, int error) {
-    throw EFCreateError("Cannot create file \"" + path + "\". " + std::strerror(error));
-}
-
 // True for a preview file in the scan's private temporary folder: ours to remove.
 bool IsScanPreview(const std::string &path) {
     try {
@@ -61,139 +51,6 @@ int PreselectFolder(HWND dialog, UINT message, LPARAM, LPARAM folder) {
 }
 
 } // namespace
-
-std::string RemoveAll(const std::string &part, const std::string &text) {
-    std::string result = text;
-    if (part.empty())
-        return result;
-    // A deletion can join two halves into a new occurrence, so the search starts over.
-    for (auto pos = result.find(part); pos != std::string::npos; pos = result.find(part))
-        result.erase(pos, part.size());
-    return result;
-}
-
-std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
-                          const std::string &rawFile) {
-    return IncludeTrailingPathDelimiter(folder) + prefix + ExtractFileName(rawFile) + ".JPG";
-}
-
-namespace {
-
-// A descriptor closed on every way out.
-class TDescriptor {
-public:
-    explicit TDescriptor(int fd) : FFd(fd) {}
-    TDescriptor(const TDescriptor &) = delete;
-    TDescriptor &operator=(const TDescriptor &) = delete;
-    ~TDescriptor() {
-        if (FFd >= 0)
-            ::close(FFd);
-    }
-    int Fd() const { return FFd; }
-    int Release() {
-        const int fd = FFd;
-        FFd = -1;
-        return fd;
-    }
-
-private:
-    int FFd;
-};
-
-bool SameFile(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// True when leaf in the folder is the file written through our descriptor, not a link or
-// another file put there under its name.
-bool HoldsOurFile(int dir, const std::string &leaf, const struct stat &ours) {
-    struct stat st {};
-    return ::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-           SameFile(st, ours);
-}
-
-[[noreturn]] void RaiseSwapped(const std::string &dest) {
-    throw Exception("Someone else swapped the temporary file of \"" + dest +
-                    "\" for another file while it was written; the thumbnail was not written");
-}
-
-} // namespace
-
-void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
-                        TColor fillColor) {
-    // Everything happens relative to the folder's descriptor, and the picture is written only
-    // through the descriptor that created the temporary file: a name swapped for a link by
-    // someone else who can write to the folder is never followed.
-    const std::string folderPath = ExtractFilePath(dest);
-    const std::string leaf = ExtractFileName(dest);
-    TDescriptor folder(
-        ::open(folderPath.empty() ? "." : folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.Fd() < 0)
-        RaiseCreate(dest, errno);
-    struct stat folderStat {};
-    if (::fstat(folder.Fd(), &folderStat) != 0)
-        RaiseCreate(dest, errno);
-    // Without the sticky bit any user may rename our temporary file between the last check and
-    // the rename, which no sequence of calls can rule out.
-    if ((folderStat.st_mode & S_IWOTH) && !(folderStat.st_mode & S_ISVTX))
-        throw Exception("The folder \"" + ExtractFileDir(dest) +
-                        "\" can be changed by every user; no thumbnail is written there, since "
-                        "another user could swap it for a link");
-
-    // A folder, pipe, device or link of that name is not a picture of ours to replace; an empty
-    // regular file holds nothing to protect.
-    struct stat existing {};
-    if (::fstatat(folder.Fd(), leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (!S_ISREG(existing.st_mode))
-            throw Exception("\"" + dest + "\" exists and is not a regular file; left as it is");
-        if (existing.st_size > 0 && !HasThumbnailComment(dest))
-            throw Exception("\"" + dest + "\" exists and was not made by Pixavant; left as it is");
-    }
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0;; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
-        temp = std::string(".pixavant-") + suffix + ".tmp";
-        fd = ::openat(folder.Fd(), temp.c_str(),
-                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-        if (fd >= 0)
-            break;
-        if (errno != EEXIST || attempt == 99)
-            RaiseCreate(dest, errno);
-    }
-    TDescriptor file(fd);
-    struct stat written {};
-    try {
-        MakeThumbnailToDescriptor(source, file.Fd(), dest, width, height, fillColor);
-        if (::fstat(file.Fd(), &written) != 0)
-            RaiseCreate(dest, errno);
-    } catch (...) {
-        // Only a name that still holds our file is ours to remove.
-        struct stat mine {};
-        if (::fstat(file.Fd(), &mine) == 0 && HoldsOurFile(folder.Fd(), temp, mine))
-            ::unlinkat(folder.Fd(), temp.c_str(), 0);
-        throw;
-    }
-    // The descriptor stays open until after the rename, so that our file's inode number cannot
-    // be given to another file in the meantime.
-    if (!HoldsOurFile(folder.Fd(), temp, written))
-        RaiseSwapped(dest);
-    if (::renameat(folder.Fd(), temp.c_str(), folder.Fd(), leaf.c_str()) != 0) {
-        const int error = errno;
-        if (HoldsOurFile(folder.Fd(), temp, written))
-            ::unlinkat(folder.Fd(), temp.c_str(), 0);
-        RaiseCreate(dest, error);
-    }
-    if (!HoldsOurFile(folder.Fd(), leaf, written))
-        RaiseSwapped(dest);
-    if (::close(file.Release()) != 0) {
-        const int error = errno;
-        ::unlinkat(folder.Fd(), leaf.c_str(), 0); // verified ours just above, and incomplete
-        throw EStreamError("Cannot write file \"" + dest + "\". " + std::strerror(error));
-    }
-}
 
 // ---------------------------------------------------------------------------------------------
 

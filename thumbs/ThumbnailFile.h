@@ -1,0 +1,26 @@
+// Where a RAW file's thumbnail file goes, and how it is written.
+#pragma once
+
+#include <string>
+
+#include "Graphics.h"
+
+// text with every occurrence of part removed, case-sensitively, until none is left.
+std::string RemoveAll(const std::string &part, const std::string &text);
+
+// The thumbnail file of a RAW file: folder + prefix + the RAW file's name + ".JPG"
+// (IMG_0001.CR2 -> IMG_0001.CR2.JPG), with one "/" between folder and name.
+std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
+                          const std::string &rawFile);
+
+// Makes the thumbnail of source as dest without ever leaving a half-written dest: the picture
+// goes to a temporary file beside dest, written only through the descriptor that created it and
+// renamed over dest only when complete and still ours. An existing dest that is not empty and
+// lacks our JPEG comment is someone's own picture: it is left as it is and Exception ""dest"
+// exists and was not made by Pixavant; left as it is" is raised; anything that is not a regular
+// file (a folder, pipe, device or link) is left alike, with ""dest" exists and is not a regular
+// file; left as it is". A folder that every user may change and that lacks the sticky bit is
+// refused, as is a temporary file swapped by someone else before the rename. Otherwise raises
+// as MakeThumbnailFile, naming dest (a failure keeps the previous dest).
+void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
+                        TColor fillColor);
