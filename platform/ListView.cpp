@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QItemSelection>
 #include <QMouseEvent>
+#include <QtMath>
+
+#include <algorithm>
 
 #include "Exceptions.h"
 #include "Text.h"
@@ -21,10 +24,10 @@ bool ListView_GetItemText(HWND listView, int index, std::string &caption) {
                         reinterpret_cast<LPARAM>(&caption)) != 0;
 }
 
-QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) const {
+QImage TImageList::Masked(const TBitmap &bitmap, TColor maskColor) const {
     const QImage &src = bitmap.Image();
     if (src.isNull())
-        return QPixmap();
+        return QImage();
     QImage img = src.convertToFormat(QImage::Format_ARGB32);
     const bool masked = maskColor != clNone;
     const QRgb key = ToQRgb(maskColor) & 0x00FFFFFFu;
@@ -35,33 +38,107 @@ QPixmap TImageList::Masked(const TBitmap &bitmap, TColor maskColor) const {
             line[x] = (masked && rgb == key) ? 0u : (rgb | 0xFF000000u);
         }
     }
-    if (FWidth > 0 && img.width() > FWidth)
-        img.setDevicePixelRatio(qreal(img.width()) / FWidth);
-    return QPixmap::fromImage(img);
+    return img;
 }
 
 int TImageList::AddMasked(const TBitmap &bitmap, TColor maskColor) {
-    QPixmap pixmap = Masked(bitmap, maskColor);
-    if (pixmap.isNull())
+    TCompactImage packed(Masked(bitmap, maskColor));
+    if (packed.IsEmpty())
         return -1;
-    FImages.push_back(std::move(pixmap));
+    FPackedBytes += packed.Bytes();
+    FImages.push_back(std::move(packed));
     return Count() - 1;
 }
 
 void TImageList::Replace(int index, const TBitmap &bitmap, TColor maskColor) {
-    QPixmap pixmap = Masked(bitmap, maskColor);
-    if (index < 0 || index >= Count() || pixmap.isNull())
+    TCompactImage packed(Masked(bitmap, maskColor));
+    if (index < 0 || index >= Count() || packed.IsEmpty())
         throw EInvalidOperation("Unable to Replace Image");
-    FImages[std::size_t(index)] = std::move(pixmap);
+    Forget(index);
+    TCompactImage &slot = FImages[std::size_t(index)];
+    FPackedBytes = FPackedBytes - slot.Bytes() + packed.Bytes();
+    slot = std::move(packed);
     if (OnChange)
         OnChange(index);
 }
 
 void TImageList::Clear() {
     FImages.clear();
+    FPackedBytes = 0;
+    FCache.clear();
+    FCacheIndex.clear();
+    FCachedBytes = 0;
     if (OnClear)
         OnClear();
 }
+
+namespace {
+std::size_t PixmapBytes(const QPixmap &pixmap) {
+    return std::size_t(pixmap.width()) * std::size_t(pixmap.height()) *
+           std::size_t(std::max(pixmap.depth(), 8) / 8);
+}
+} // namespace
+
+QPixmap TImageList::Image(int index) const {
+    if (index < 0 || index >= Count())
+        return QPixmap();
+    if (auto found = FCacheIndex.find(index); found != FCacheIndex.end()) {
+        FCache.splice(FCache.begin(), FCache, found->second);
+        return found->second->second;
+    }
+    QImage img = FImages[std::size_t(index)].ToImage();
+    if (img.isNull())
+        return QPixmap();
+    if (FWidth > 0 && img.width() > FWidth)
+        img.setDevicePixelRatio(qreal(img.width()) / FWidth);
+    QPixmap pixmap = QPixmap::fromImage(std::move(img));
+    FCache.emplace_front(index, pixmap);
+    FCacheIndex[index] = FCache.begin();
+    FCachedBytes += PixmapBytes(pixmap);
+    Trim();
+    return pixmap;
+}
+
+void TImageList::SetCacheLimit(std::size_t bytes) {
+    FCacheLimit = bytes;
+    Trim();
+}
+
+void TImageList::Forget(int index) {
+    if (auto found = FCacheIndex.find(index); found != FCacheIndex.end()) {
+        FCachedBytes -= PixmapBytes(found->second->second);
+        FCache.erase(found->second);
+        FCacheIndex.erase(found);
+    }
+}
+
+void TImageList::Trim() const {
+    // The most recent one stays even alone above the bound: it is being shown.
+    while (FCachedBytes > FCacheLimit && FCache.size() > 1) {
+        FCachedBytes -= PixmapBytes(FCache.back().second);
+        FCacheIndex.erase(FCache.back().first);
+        FCache.pop_back();
+    }
+}
+
+namespace {
+// Takes its picture from the list view's image list each time it is painted, so an item holds
+// only its image index and the image list decides which pixels stay unpacked.
+class TListItem : public QListWidgetItem {
+public:
+    using QListWidgetItem::QListWidgetItem;
+    QVariant data(int role) const override {
+        if (role == Qt::DecorationRole) {
+            const auto *view = qobject_cast<const TListView *>(listWidget());
+            if (const TImageList *images = view ? view->LargeImages() : nullptr) {
+                const QPixmap pixmap = images->Image(QListWidgetItem::data(ImageIndexRole).toInt());
+                return pixmap.isNull() ? QVariant() : QVariant(QIcon(pixmap));
+            }
+        }
+        return QListWidgetItem::data(role);
+    }
+};
+} // namespace
 
 TListView::TListView(QWidget *parent)
     : QListWidget(parent), FHandle(this, [this](TMessage &m) { WndProc(m); }) {
@@ -92,21 +169,32 @@ void TListView::SetLargeImages(TImageList *images) {
         const QSize size(images->Width(), images->Height());
         setIconSize(size);
         setGridSize(QSize(size.width() + 24, size.height() + fontMetrics().height() + 16));
-        images->OnChange = [this](int index) { ImageChanged(index); };
-        images->OnClear = [this] {
-            for (int i = 0; i < count(); ++i)
-                RefreshIcon(item(i));
-        };
+        images->OnChange = [this](int) { viewport()->update(); };
+        images->OnClear = [this] { viewport()->update(); };
+        FitCacheToView();
     }
 }
 
+void TListView::FitCacheToView() {
+    // Twice the cells a screenful shows stay unpacked, so scrolling back a page unpacks nothing.
+    if (!FImages || gridSize().isEmpty())
+        return;
+    const QSize area = viewport()->size();
+    const std::size_t cells = std::size_t(area.width() / gridSize().width() + 2) *
+                              std::size_t(area.height() / gridSize().height() + 2);
+    const qreal ratio = devicePixelRatioF();
+    const std::size_t cellBytes = std::size_t(qCeil(FImages->Width() * ratio)) *
+                                  std::size_t(qCeil(FImages->Height() * ratio)) * 4;
+    if (2 * cells * cellBytes > FImages->CacheLimit())
+        FImages->SetCacheLimit(2 * cells * cellBytes);
+}
+
 int TListView::AddItem(const std::string &caption, int imageIndex) {
-    auto *it = new QListWidgetItem(PathToText(caption));
+    auto *it = new TListItem(PathToText(caption));
     it->setData(RawCaptionRole, QByteArray::fromStdString(caption));
     it->setData(ImageIndexRole, imageIndex);
     it->setSizeHint(gridSize());
     addItem(it);
-    RefreshIcon(it);
     return count() - 1;
 }
 
@@ -121,10 +209,8 @@ int TListView::ImageIndex(int index) const {
 }
 
 void TListView::SetImageIndex(int index, int imageIndex) {
-    if (QListWidgetItem *it = item(index)) {
-        it->setData(ImageIndexRole, imageIndex);
-        RefreshIcon(it);
-    }
+    if (QListWidgetItem *it = item(index))
+        it->setData(ImageIndexRole, imageIndex); // repaints the item if it is in view
 }
 
 void TListView::Clear() {
@@ -169,6 +255,7 @@ void TListView::resizeEvent(QResizeEvent *event) {
     QListWidget::resizeEvent(event);
     if (FCover)
         FCover->setGeometry(viewport()->rect());
+    FitCacheToView();
 }
 
 void TListView::mouseDoubleClickEvent(QMouseEvent *event) {
@@ -193,21 +280,5 @@ void TListView::WndProc(TMessage &message) {
     }
     default:
         break;
-    }
-}
-
-void TListView::RefreshIcon(QListWidgetItem *it) {
-    const int index = it->data(ImageIndexRole).toInt();
-    if (FImages && index >= 0 && index < FImages->Count())
-        it->setIcon(QIcon(FImages->Image(index)));
-    else
-        it->setIcon(QIcon());
-}
-
-void TListView::ImageChanged(int imageIndex) {
-    for (int i = 0; i < count(); ++i) {
-        QListWidgetItem *it = item(i);
-        if (it->data(ImageIndexRole).toInt() == imageIndex)
-            RefreshIcon(it);
     }
 }

@@ -6,10 +6,15 @@
 #include <QListWidget>
 #include <QPixmap>
 
+#include <cstddef>
 #include <functional>
+#include <list>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "CompactImage.h"
 #include "Graphics.h"
 #include "Messages.h"
 
@@ -20,6 +25,9 @@ constexpr UINT LVM_GETITEMTEXTA = 0x102D; // wParam: index; lParam: std::string*
 int ListView_GetItemCount(HWND listView);
 bool ListView_GetItemText(HWND listView, int index, std::string &caption);
 
+// Images are kept packed (TCompactImage) and unpacked on demand: only the recently shown ones
+// are held as pixmaps, within a byte bound, so a folder of 100,000 pictures costs little more
+// than its packed thumbnails.
 class TImageList {
 public:
     TImageList(int width, int height) : FWidth(width), FHeight(height) {}
@@ -34,18 +42,41 @@ public:
     // cannot.
     void Replace(int index, const TBitmap &bitmap, TColor maskColor);
     void Clear();
-    const QPixmap &Image(int index) const { return FImages.at(std::size_t(index)); }
+    // Image index, unpacked when it is not among the recently used; the same pixels every
+    // time. A null pixmap for an index out of range. A bitmap larger than a cell was rendered
+    // for a screen with more device pixels per logical one: its pixmap says so, and is shown at
+    // the cell's logical size.
+    QPixmap Image(int index) const;
+
+    // Bound on the bytes of unpacked pixmaps kept for reuse; the least recently used go first.
+    std::size_t CacheLimit() const { return FCacheLimit; }
+    void SetCacheLimit(std::size_t bytes);
+    std::size_t CachedBytes() const { return FCachedBytes; }
+    bool IsCached(int index) const { return FCacheIndex.count(index) != 0; }
+    // Bytes of every image's packed form.
+    std::size_t PackedBytes() const { return FPackedBytes; }
 
     std::function<void(int index)> OnChange; // after Replace
     std::function<void()> OnClear;
 
+    // About 280 cells of 120 x 120; a list view raises it to two of its screens when they need
+    // more.
+    static constexpr std::size_t DefaultCacheLimit = 16u << 20;
+
 private:
-    // A bitmap larger than a cell was rendered for a screen with more device pixels per
-    // logical one: its pixmap says so, and is shown at the cell's logical size.
-    QPixmap Masked(const TBitmap &bitmap, TColor maskColor) const;
+    // The bitmap as ARGB32: pixels of maskColor transparent, every other one opaque.
+    QImage Masked(const TBitmap &bitmap, TColor maskColor) const;
+    void Forget(int index);
+    void Trim() const;
     int FWidth;
     int FHeight;
-    std::vector<QPixmap> FImages;
+    std::vector<TCompactImage> FImages;
+    std::size_t FPackedBytes = 0;
+    std::size_t FCacheLimit = DefaultCacheLimit;
+    // Most recently used first.
+    mutable std::list<std::pair<int, QPixmap>> FCache;
+    mutable std::unordered_map<int, std::list<std::pair<int, QPixmap>>::iterator> FCacheIndex;
+    mutable std::size_t FCachedBytes = 0;
 };
 
 class TListView : public QListWidget {
@@ -83,8 +114,7 @@ protected:
 
 private:
     void WndProc(TMessage &message);
-    void RefreshIcon(QListWidgetItem *item);
-    void ImageChanged(int imageIndex);
+    void FitCacheToView();
 
     TImageList *FImages = nullptr;
     int FUpdateCount = 0;
