@@ -3,19 +3,25 @@
 //   (a) cold 120 x 120 extraction per 24-megapixel JPEG vs vipsthumbnail on the same files in
 //       one process;
 //   (b) a whole extractor-thread run with a warm cache vs its pauses alone (2 x n x 10 ms);
-//   (c) peak memory of a run at 500 and 5,000 items, and bytes per item.
+//   (c) peak memory of a run at 500 and 5,000 items, and bytes per item;
+//   (d) resident memory of the thumbnail list holding 1,000 to 100,000 thumbnails (crops of
+//       real photos) after it was filled and scrolled through, against the former storage of
+//       one 32-bit pixmap per image.
 // Test data is generated under /tmp and removed afterwards. Options: --count N (files for a
 // and b, default 500), --distinct N (distinct pictures behind them, default 20), --big N
 // (items for c, default 5000), --skip-memory, --camera-thumbnails (4:3 pictures with the
-// 160 x 120 EXIF thumbnail cameras embed).
+// 160 x 120 EXIF thumbnail cameras embed), --list-memory (only d), --skip-list-memory,
+// --list-sizes "1000,5000" (item counts for d).
 #include <QApplication>
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <cstdio>
@@ -226,6 +232,164 @@ int MemoryChild(const std::string &folder) {
     return 0;
 }
 
+// (d) The thumbnail list's storage. Thumbnails are crops of real photos (the larger JPEGs of
+// the samples, decoded at two sizes), placed as the extractor places a landscape or portrait
+// picture: centred on the window colour, framed.
+std::vector<QImage> PhotoSources() {
+    const char *env = std::getenv("PIXAVANT_SAMPLES");
+    const std::string samples = env ? env : PIXAVANT_SAMPLES;
+    std::vector<QImage> sources;
+    for (const auto &entry : fs::directory_iterator(samples + "/jpg")) {
+        QImageReader reader(QString::fromStdString(entry.path().string()));
+        reader.setAutoTransform(true);
+        const QSize size = reader.size();
+        if (size.width() < 1200 || size.height() < 1000)
+            continue;
+        for (int width : {640, 400}) {
+            reader.setFileName(reader.fileName()); // rewinds
+            reader.setScaledSize(size.scaled(width, width, Qt::KeepAspectRatio));
+            const QImage image = reader.read();
+            if (!image.isNull())
+                sources.push_back(image.convertToFormat(QImage::Format_RGB32));
+        }
+    }
+    return sources;
+}
+
+QImage ListThumbnail(const std::vector<QImage> &sources, int n) {
+    const QImage &src = sources[std::size_t(n) % sources.size()];
+    const int k = n / int(sources.size());
+    const QSize size = n % 5 == 4 ? QSize(78, 116) : QSize(116, 78);
+    const QRect crop((k * 37) % (src.width() - size.width()),
+                     (k * 23) % (src.height() - size.height()), size.width(), size.height());
+    QImage cell(120, 120, QImage::Format_RGB32);
+    cell.fill(ToQRgb(clWindow));
+    QPainter p(&cell);
+    p.drawImage((120 - size.width()) / 2, (120 - size.height()) / 2, src, crop.x(), crop.y(),
+                crop.width(), crop.height());
+    p.setPen(QColor::fromRgb(ToQRgb(clBtnFace)));
+    p.drawRect(0, 0, 119, 119);
+    return cell;
+}
+
+// The former storage: every image a 32-bit pixmap, every item an icon of it.
+QPixmap FormerMasked(const QImage &src, TColor maskColor) {
+    QImage img = src.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = ToQRgb(maskColor) & 0x00FFFFFFu;
+    for (int y = 0; y < img.height(); ++y) {
+        QRgb *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x) {
+            const QRgb rgb = line[x] & 0x00FFFFFFu;
+            line[x] = (maskColor != clNone && rgb == key) ? 0u : (rgb | 0xFF000000u);
+        }
+    }
+    return QPixmap::fromImage(img);
+}
+
+// Child process for (d): fills a list of count items as the main window does during a run
+// (one shared icon, then a thumbnail per item, the last one replacing the icon), scrolls
+// through it, and prints "RSS before the list, RSS filled, RSS scrolled, peak, packed bytes".
+int ListMemoryChild(int count, bool former) {
+    const std::vector<QImage> sources = PhotoSources();
+    if (sources.empty()) {
+        std::printf("0 0 0 0 0\n");
+        return 1;
+    }
+    QApplication::processEvents();
+    const long base = StatusKb("VmRSS");
+    TListView list;
+    TImageList images(120, 120);
+    list.SetLargeImages(&images);
+    std::vector<QPixmap> pixmaps; // the former storage
+    if (former)
+        list.SetLargeImages(nullptr); // the items carry their icons themselves
+    list.resize(900, 700);
+    list.show();
+    QImage icon(120, 120, QImage::Format_RGB32);
+    icon.fill(ToQRgb(clWindow));
+    {
+        QPainter p(&icon);
+        p.setBrush(QColor(60, 110, 190));
+        p.drawRoundedRect(36, 28, 48, 64, 6, 6);
+    }
+
+    list.BeginUpdate();
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%06d.JPG", i);
+        list.AddItem(name);
+    }
+    auto show = [&](int item, int index) {
+        list.SetImageIndex(item, index);
+        if (former)
+            list.item(item)->setIcon(QIcon(pixmaps[std::size_t(index)]));
+    };
+    for (int i = 0; i < count; ++i) { // icon pass
+        if (i == 0) {
+            if (former)
+                pixmaps.push_back(FormerMasked(icon, clWindow));
+            show(0, former ? 0 : images.AddMasked(TBitmap(icon), clWindow));
+        } else {
+            show(i, 0);
+        }
+    }
+    list.EndUpdate();
+    for (int i = 0; i < count; ++i) { // thumbnail pass
+        const QImage thumb = ListThumbnail(sources, i);
+        if (i + 1 < count) {
+            if (former)
+                pixmaps.push_back(FormerMasked(thumb, clNone));
+            show(i, former ? int(pixmaps.size()) - 1 : images.AddMasked(TBitmap(thumb), clNone));
+        } else if (former) {
+            pixmaps[0] = FormerMasked(thumb, clNone);
+            show(i, 0);
+        } else {
+            images.Replace(0, TBitmap(thumb), clNone);
+        }
+        if (i % 256 == 0)
+            QApplication::processEvents();
+    }
+    QApplication::processEvents();
+    const long filled = StatusKb("VmRSS");
+    QScrollBar *bar = list.verticalScrollBar();
+    for (int step = 0; step <= 200; ++step) {
+        bar->setValue(int(std::int64_t(bar->maximum()) * step / 200));
+        list.viewport()->repaint();
+    }
+    bar->setValue(0);
+    list.viewport()->repaint();
+    QApplication::processEvents();
+    std::printf("%ld %ld %ld %ld %zu\n", base, filled, StatusKb("VmRSS"), StatusKb("VmHWM"),
+                images.PackedBytes());
+    return 0;
+}
+
+void ListMemory(const char *self, const std::vector<int> &sizes) {
+    std::printf("(d) thumbnail list, resident memory in MiB (VmRSS; peak VmHWM), former = one "
+                "32-bit pixmap per image:\n");
+    std::printf("  %7s | %-6s | %-30s | %-30s | %s\n", "items", "base",
+                "former: filled, scrolled, peak", "packed: filled, scrolled, peak",
+                "ratio former/packed (scrolled; over base)");
+    for (int n : sizes) {
+        long v[2][5] = {};
+        for (int k = 0; k < 2; ++k) {
+            QProcess child;
+            child.start(QString::fromLocal8Bit(self),
+                        {"--list-memory-child", QString::number(n), k == 0 ? "former" : "packed"});
+            child.waitForFinished(-1);
+            std::sscanf(child.readAllStandardOutput().constData(), "%ld %ld %ld %ld %ld", &v[k][0],
+                        &v[k][1], &v[k][2], &v[k][3], &v[k][4]);
+        }
+        auto mib = [](long kb) { return kb / 1024.0; };
+        std::printf("  %7d | %6.1f | %8.1f %8.1f %8.1f     | %8.1f %8.1f %8.1f     | %.2f; %.2f "
+                    "(packed thumbnails %.1f KB each)\n",
+                    n, mib(v[1][0]), mib(v[0][1]), mib(v[0][2]), mib(v[0][3]), mib(v[1][1]),
+                    mib(v[1][2]), mib(v[1][3]), double(v[0][2]) / double(std::max(v[1][2], 1L)),
+                    double(v[0][2] - v[0][0]) / double(std::max(v[1][2] - v[1][0], 1L)),
+                    v[1][4] / 1000.0 / n);
+    }
+}
+
 // Pauses alone, as the extractor makes them, on a thread of their own.
 double PausesAlone(int count) {
     QElapsedTimer t;
@@ -248,12 +412,30 @@ int main(int argc, char **argv) {
     const std::string root = ::mkdtemp(tmpl);
     setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
 
+    if (argc == 4 && std::string(argv[1]) == "--list-memory-child") {
+        const int rc = ListMemoryChild(std::atoi(argv[2]), std::string(argv[3]) == "former");
+        fs::remove_all(root);
+        return rc;
+    }
     if (argc == 3 && std::string(argv[1]) == "--memory-child") {
         const int rc = MemoryChild(argv[2]);
         fs::remove_all(root);
         return rc;
     }
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    std::vector<int> listSizes{1000, 5000, 20000, 100000};
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--list-sizes") {
+            listSizes.clear();
+            for (const QString &n : QString(argv[i + 1]).split(','))
+                listSizes.push_back(n.toInt());
+        }
+    if (Flag(argc, argv, "--list-memory")) {
+        ListMemory(argv[0], listSizes);
+        fs::remove_all(root);
+        return 0;
+    }
 
     const int count = Arg(argc, argv, "--count", 500);
     const int distinct = Arg(argc, argv, "--distinct", 20);
@@ -319,6 +501,8 @@ int main(int argc, char **argv) {
                     (growth[1] - growth[0]) * 1024.0 / double(items[1] - items[0]),
                     (peak[1] - peak[0]) * 1024.0 / double(items[1] - items[0]));
     }
+    if (!Flag(argc, argv, "--skip-list-memory"))
+        ListMemory(argv[0], listSizes);
     fs::remove_all(root);
     return 0;
 }
