@@ -45,7 +45,24 @@ std::vector<std::string> SubFolders(const std::string &path) {
     return names;
 }
 
+// Counts the model's own row changes for as long as it lives.
+class TChanging {
+public:
+    explicit TChanging(int &depth) : FDepth(depth) { ++FDepth; }
+    ~TChanging() { --FDepth; }
+    TChanging(const TChanging &) = delete;
+    TChanging &operator=(const TChanging &) = delete;
+
+private:
+    int &FDepth;
+};
+
 } // namespace
+
+bool IsFolder(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 TFolderTreeModel::TFolderTreeModel(QObject *parent)
     : QAbstractItemModel(parent), FRoot(std::make_unique<TNode>()) {
@@ -133,6 +150,7 @@ void TFolderTreeModel::Load(TNode *node) {
         emit dataChanged(index, index);
         return;
     }
+    TChanging changing(FChanging);
     beginInsertRows(IndexOfNode(node), 0, int(names.size()) - 1);
     for (const std::string &name : names) {
         auto child = std::make_unique<TNode>();
@@ -148,8 +166,7 @@ void TFolderTreeModel::Load(TNode *node) {
 QModelIndex TFolderTreeModel::IndexOf(const std::string &path) {
     if (path.empty() || path[0] != '/')
         return {};
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (!IsFolder(path))
         return {};
     TNode *node = FRoot->Children.front().get();
     std::size_t pos = 1;
@@ -170,25 +187,85 @@ QModelIndex TFolderTreeModel::IndexOf(const std::string &path) {
             // A hidden folder, or one made after its parent was read: added where it sorts.
             if (name == "..")
                 return {};
-            auto child = std::make_unique<TNode>();
-            child->Name = name;
-            child->Path = IncludeTrailingPathDelimiter(node->Path) + name;
-            child->Parent = node;
-            auto at = std::lower_bound(node->Children.begin(), node->Children.end(), name,
-                                       [](const std::unique_ptr<TNode> &n, const std::string &s) {
-                                           return SearchOrderLess(n->Name, s);
-                                       });
-            const int row = int(at - node->Children.begin());
-            beginInsertRows(IndexOfNode(node), row, row);
-            next = child.get();
-            node->Children.insert(at, std::move(child));
-            for (std::size_t i = std::size_t(row); i < node->Children.size(); ++i)
-                node->Children[i]->Row = int(i);
-            endInsertRows();
+            next = InsertChild(node, name);
         }
         node = next;
     }
     return IndexOfNode(node);
+}
+
+TFolderTreeModel::TNode *TFolderTreeModel::InsertChild(TNode *node, const std::string &name) {
+    auto child = std::make_unique<TNode>();
+    child->Name = name;
+    child->Path = IncludeTrailingPathDelimiter(node->Path) + name;
+    child->Parent = node;
+    auto at = std::lower_bound(node->Children.begin(), node->Children.end(), name,
+                               [](const std::unique_ptr<TNode> &n, const std::string &s) {
+                                   return SearchOrderLess(n->Name, s);
+                               });
+    const int row = int(at - node->Children.begin());
+    TChanging changing(FChanging);
+    beginInsertRows(IndexOfNode(node), row, row);
+    TNode *added = child.get();
+    node->Children.insert(at, std::move(child));
+    for (std::size_t i = std::size_t(row); i < node->Children.size(); ++i)
+        node->Children[i]->Row = int(i);
+    endInsertRows();
+    return added;
+}
+
+void TFolderTreeModel::Refresh(const std::string &path) {
+    if (path.empty() || path[0] != '/')
+        return;
+    TNode *deepest = nullptr;
+    TNode *node = FRoot->Children.front().get();
+    std::size_t pos = 1;
+    while (node && node->Loaded && IsFolder(node->Path)) {
+        deepest = node;
+        std::string name;
+        while (pos < path.size() && (name.empty() || name == ".")) {
+            std::size_t end = path.find('/', pos);
+            if (end == std::string::npos)
+                end = path.size();
+            name = path.substr(pos, end - pos);
+            pos = end + 1;
+        }
+        if (name.empty() || name == ".")
+            break;
+        TNode *next = nullptr;
+        for (const auto &child : node->Children)
+            if (child->Name == name)
+                next = child.get();
+        node = next;
+    }
+    if (deepest)
+        Reread(deepest);
+}
+
+void TFolderTreeModel::Reread(TNode *node) {
+    const QModelIndex parent = IndexOfNode(node);
+    const bool had = !node->Children.empty();
+    // A child goes only when its folder is gone: hidden folders that IndexOf added are not in
+    // the listing, yet stay.
+    for (int row = int(node->Children.size()) - 1; row >= 0; --row) {
+        if (IsFolder(node->Children[std::size_t(row)]->Path))
+            continue;
+        TChanging changing(FChanging);
+        beginRemoveRows(parent, row, row);
+        node->Children.erase(node->Children.begin() + row);
+        for (std::size_t i = std::size_t(row); i < node->Children.size(); ++i)
+            node->Children[i]->Row = int(i);
+        endRemoveRows();
+    }
+    for (const std::string &name : SubFolders(node->Path)) {
+        const bool known =
+            std::any_of(node->Children.begin(), node->Children.end(),
+                        [&](const std::unique_ptr<TNode> &n) { return n->Name == name; });
+        if (!known)
+            InsertChild(node, name);
+    }
+    if (had && node->Children.empty())
+        emit dataChanged(parent, parent); // the expand button goes
 }
 
 std::string TFolderTreeModel::PathOf(const QModelIndex &index) const {
