@@ -144,7 +144,7 @@ void TMainForm::BuildLayout() {
     // Middle: the folder tree and the thumbnail list.
     auto *splitter = new QSplitter(Qt::Horizontal, this);
     explorModel = new TFolderTreeModel(this);
-    explor = new QTreeView(splitter);
+    explor = new TFolderTreeView(splitter);
     explor->setModel(explorModel);
     explor->header()->hide();
     explor->setIndentation(19);
@@ -152,10 +152,8 @@ void TMainForm::BuildLayout() {
     explor->setContextMenuPolicy(Qt::PreventContextMenu);
     explor->setMinimumWidth(100);
     explor->expand(explorModel->index(0, 0)); // the root has no button, so it stays open
-    // The scan starts from a later turn of the event loop, never inside the tree's own
-    // handler: the tree shows the new selection first, and a scan in progress sees the change.
     connect(explor->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            [this] { QTimer::singleShot(0, this, [this] { explorChange(); }); });
+            [this](const QModelIndex &current) { TreeCurrentChanged(current); });
 
     ImageList1 = std::make_unique<TImageList>(120, 120);
     ListView = new TListView(splitter);

@@ -137,10 +137,10 @@ void TMainForm::SetTreePath(const std::string &path) {
         throw Exception("Error setting path: \"" + path + "\"");
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
         explor->expand(p);
-    if (explor->currentIndex() == index)
-        QTimer::singleShot(0, this, [this] { explorChange(); }); // the same folder rescans too
-    else
-        explor->setCurrentIndex(index);
+    // Setting the row is not the user's click, so the scan is started here, for the same
+    // folder too; from a later turn, so the tree shows the row first.
+    explor->setCurrentIndex(index);
+    QTimer::singleShot(0, this, [this] { explorChange(); });
     // Once the expanded levels are laid out, so the folder is really brought into view.
     QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(index)] {
         if (index.isValid())
@@ -148,8 +148,25 @@ void TMainForm::SetTreePath(const std::string &path) {
     });
 }
 
+void TMainForm::TreeCurrentChanged(const QModelIndex &current) {
+    // The view moves its current row by itself when that row goes (a folder deleted or renamed
+    // outside) or the model changes: scanning that neighbour would write thumbnail files into a
+    // folder nobody chose.
+    if (!explor->UserInput() || explorModel->Changing())
+        return;
+    // The scan starts from a later turn of the event loop, never inside the tree's own
+    // handler: the tree shows the new selection first, and a scan in progress sees the change.
+    QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(current)] {
+        if (index.isValid() && explor->currentIndex() == index)
+            explorChange();
+    });
+}
+
 void TMainForm::explorChange() {
-    SetSelFolder(TreePath());
+    const std::string path = TreePath();
+    if (path.empty())
+        return; // no folder chosen; "" would read as the root
+    SetSelFolder(path);
     BtnRefreshClick();
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ExtractImageThread.h"
+#include "FolderTreeView.h"
 #include "Forms.h"
 #include "ListView.h"
 #include "RawFailureLog.h"
@@ -47,7 +48,7 @@ public:
     QLabel *PnlStatus;
     QLabel *PnlCurFile;
     QProgressBar *ProgressBar1;
-    QTreeView *explor;
+    TFolderTreeView *explor;
     TFolderTreeModel *explorModel;
     TListView *ListView;
     QFrame *PnlTop;
@@ -80,8 +81,8 @@ public:
     int PixelFormatBits() const;
     unsigned ExtractFlags() const;
     void ShowStartFolder();
-    // Selects the start folder in the tree (documents, else home), which scans it. Called
-    // once every window exists.
+    // Selects the start folder in the tree (documents, else home) and scans it. Called once
+    // every window exists.
     void OpenStartFolder();
 
     // The folder of the scans, as bytes; EdSelFolder shows it readably.
@@ -106,7 +107,8 @@ public:
     void ListViewDblClick();
     void Button1Click();
 
-    // The tree's path for a folder, and setting it (raises "Error setting path: "%s"").
+    // The tree's path for a folder, and setting it (raises "Error setting path: "%s""), which
+    // scans it from a later turn of the event loop.
     std::string TreePath() const;
     void SetTreePath(const std::string &path);
 
@@ -146,6 +148,8 @@ protected:
 private:
     void BuildLayout();
     void ClearList();
+    // The tree's current row changed: a scan only when the user's own click or key moved it.
+    void TreeCurrentChanged(const QModelIndex &current);
     void ReportRawFailures();
 
     // The scan's side of the window.

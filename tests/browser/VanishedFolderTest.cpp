@@ -1,19 +1,151 @@
-// Folders deleted or renamed outside: the tree reads them again.
+// Folders deleted or renamed outside: the tree reads them again, and no folder the user did
+// not choose is scanned or gets thumbnail files written into it.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QTest>
 
 #include <cstdio>
+#include <dirent.h>
+#include <set>
 #include <sys/stat.h>
 
+#include "BrowserFixture.h"
+#include "Cr2Writer.h"
 #include "FileSystem.h"
 #include "FolderTreeModel.h"
-#include "TestUtil.h"
+#include "main.h"
 
 namespace {
 
+std::set<std::string> Thumbnails(const std::string &folder) {
+    std::set<std::string> names;
+    if (DIR *dir = ::opendir(folder.c_str())) {
+        while (dirent *e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name.size() > 8 && name.compare(name.size() - 8, 8, ".CR2.JPG") == 0)
+                names.insert(name);
+        }
+        ::closedir(dir);
+    }
+    return names;
+}
+
 void RemoveTree(const std::string &path) {
     QDir(QString::fromStdString(path)).removeRecursively();
+}
+
+class VanishedFolderTest : public BrowserTest {
+protected:
+    void SetUp() override {
+        BrowserTest::SetUp();
+        Main->show();
+        Siblings(Root.path());
+    }
+
+    // Three sibling folders A, B and C in parent, each with one RAW file of its own.
+    static void Siblings(const std::string &parent) {
+        for (const char *name : {"A", "B", "C"}) {
+            const std::string folder = parent + "/" + name;
+            ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+            cr2::Cr2Options options;
+            options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(300, 200));
+            cr2::WriteCr2(folder + "/" + name + ".CR2", options);
+        }
+    }
+
+    void ClickFolder(const std::string &path) {
+        const QModelIndex index = Main->explorModel->IndexOf(path);
+        ASSERT_TRUE(index.isValid()) << path;
+        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+            Main->explor->expand(p);
+        Main->explor->scrollTo(index);
+        QCoreApplication::processEvents();
+        const QRect rect = Main->explor->visualRect(index);
+        ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect.center())) << path;
+        QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    void ClickAndWait(const std::string &path) {
+        const int scans = Main->ScanCount();
+        ClickFolder(path);
+        ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+        QCoreApplication::processEvents();
+    }
+
+    // The names of the folders the tree lists under parent.
+    std::set<std::string> TreeRows(const std::string &folder) const {
+        std::set<std::string> rows;
+        const QModelIndex parent = Main->explorModel->IndexOf(folder);
+        if (Main->explorModel->canFetchMore(parent))
+            Main->explorModel->fetchMore(parent); // as expanding it does
+        for (int row = 0; row < Main->explorModel->rowCount(parent); ++row)
+            rows.insert(ExtractFileName(
+                Main->explorModel->PathOf(Main->explorModel->index(row, 0, parent))));
+        return rows;
+    }
+
+    // Lets whatever the change queued run: a scan it started would have begun by then.
+    static void Settle() {
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    testutil::TempDir Root;
+};
+
+TEST_F(VanishedFolderTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
+    ClickAndWait(Root.file("B"));
+    const int scans = Main->ScanCount();
+    // Before the window's watch reports B gone, the tree reads its folders again with no user
+    // action: the current row goes, and the view moves to the neighbour by itself.
+    RemoveTree(Root.file("B"));
+    Main->explorModel->Refresh(Root.file("B"));
+    // A new folder joins where it sorts; that moves rows too.
+    ASSERT_EQ(::mkdir(Root.file("0").c_str(), 0755), 0);
+    Main->explorModel->Refresh(Root.file("0"));
+    Settle();
+    EXPECT_EQ(TreeRows(Root.path()), (std::set<std::string>{"0", "A", "C"}));
+    EXPECT_EQ(Main->ScanCount(), scans);
+    EXPECT_TRUE(Thumbnails(Root.file("A")).empty());
+    EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
+    EXPECT_EQ(Main->SelFolder(), Root.file("B"));
+}
+
+TEST_F(VanishedFolderTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
+    // B shown; C has a subfolder, so the tree offers to expand it.
+    ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
+    ClickAndWait(Root.file("B"));
+    const int scans = Main->ScanCount();
+    // The user's click on C's expand button; inside it the tree reads its folders again and B
+    // is gone by then. The view moves off B during the user's own click, yet nobody chose C.
+    QObject::connect(Main->explor, &QTreeView::expanded, Main.get(), [this] {
+        RemoveTree(Root.file("B"));
+        Main->explorModel->Refresh(Root.file("B"));
+    });
+    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
+    Main->explor->scrollTo(c);
+    QCoreApplication::processEvents();
+    const QRect rect = Main->explor->visualRect(c);
+    ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect));
+    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() - Main->explor->indentation() / 2, rect.center().y()));
+    ASSERT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    Settle();
+    EXPECT_EQ(Main->ScanCount(), scans);
+    EXPECT_TRUE(Thumbnails(Root.file("A")).empty());
+    EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
+}
+
+TEST_F(VanishedFolderTest, UserKeysInTheTreeStillScan) {
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    Main->explor->setFocus();
+    QTest::keyClick(Main->explor, Qt::Key_Down);
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    EXPECT_EQ(Main->SelFolder(), Root.file("B"));
+    EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
 }
 
 TEST(FolderTreeModelRefresh, GoneFoldersLeaveNewOnesJoinAndTheRestKeepTheirRows) {
