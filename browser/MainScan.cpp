@@ -11,6 +11,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
+#include "FolderTreeModel.h"
 #include "RawConverter.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
@@ -109,7 +110,8 @@ void TMainForm::Queue(std::function<void()> call) {
     QTimer::singleShot(0, this, std::move(call));
 }
 
-void TMainForm::ScanStarted(const std::string &) {
+void TMainForm::ScanStarted(const std::string &folder) {
+    WatchFolder(folder);
     SetProgressPosition(0);
     FThumbnailPass = false;
     BtnStop->setEnabled(true);
@@ -251,6 +253,9 @@ void TMainForm::ScanEnded() {
     SetProgressPosition(0);
     ShowStatus("Ready");
     BtnStop->setEnabled(false);
+    // Gone before the scan began (a row of the tree not read again), or stopped by its going.
+    if (!FScanFolder.empty() && !IsFolder(FScanFolder))
+        FolderGone(FScanFolder);
 }
 
 void TMainForm::ReportRawFailures() {

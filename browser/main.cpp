@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QTreeView>
 
@@ -42,6 +43,8 @@ TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
     if (!MainForm)
         MainForm = this;
     BuildLayout();
+    FFolderWatch = new QFileSystemWatcher(this);
+    connect(FFolderWatch, &QFileSystemWatcher::directoryChanged, this, [this] { FolderChanged(); });
     FormCreate();
     SetUpKeyboard(*this);
 }
@@ -168,6 +171,58 @@ void TMainForm::explorChange() {
         return; // no folder chosen; "" would read as the root
     SetSelFolder(path);
     BtnRefreshClick();
+}
+
+void TMainForm::WatchFolder(const std::string &folder) {
+    FScanFolder = folder;
+    UnwatchFolder();
+    // The folder and every folder above it: renaming a parent takes the folder away too. A
+    // folder gone already is the scan's end to report.
+    QStringList paths;
+    if (IsFolder(folder))
+        for (std::string path = folder; path.size() > 1 && path[0] == '/';
+             path = ExtractFileDir(path))
+            paths << Decode(path);
+    if (!paths.isEmpty())
+        FFolderWatch->addPaths(paths);
+}
+
+void TMainForm::UnwatchFolder() {
+    if (!FFolderWatch->directories().isEmpty())
+        FFolderWatch->removePaths(FFolderWatch->directories());
+}
+
+void TMainForm::FolderChanged() {
+    // Any change in the watched folders comes here; only the folder's going matters.
+    if (!FScanFolder.empty() && !IsFolder(FScanFolder))
+        FolderGone(FScanFolder);
+}
+
+void TMainForm::FolderGone(const std::string &folder) {
+    UnwatchFolder();
+    // The tree drops the folder; the row it moves to by itself is not chosen, so it is cleared
+    // and a click on any folder, the neighbour included, is a change again.
+    const QPersistentModelIndex before = explor->currentIndex();
+    explorModel->Refresh(folder);
+    if (before != explor->currentIndex()) {
+        explor->selectionModel()->clearSelection();
+        explor->selectionModel()->clearCurrentIndex();
+    }
+    // Once the user has chosen another folder, its scan is on its way.
+    if (folder != FSelFolder)
+        return;
+    if (FScan.State() != TScanState::Idle) {
+        FScan.Stop(); // its end shows the folder gone
+        return;
+    }
+    ShowFolderGone(folder);
+}
+
+void TMainForm::ShowFolderGone(const std::string &folder) {
+    ClearList();
+    SetProgressPosition(0);
+    ShowStatus("Folder no longer exists");
+    ShowCurrentFile(folder);
 }
 
 void TMainForm::FormClose() {

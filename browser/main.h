@@ -28,6 +28,7 @@
 class TFolderTreeModel;
 class QFrame;
 class QAction;
+class QFileSystemWatcher;
 
 constexpr UINT WM_THUMB_ADDIMAGE = WM_USER + 102;     // 1126
 constexpr UINT WM_THUMB_ICONSDONE = WM_USER + 104;    // 1128
@@ -150,6 +151,13 @@ private:
     void ClearList();
     // The tree's current row changed: a scan only when the user's own click or key moved it.
     void TreeCurrentChanged(const QModelIndex &current);
+    void WatchFolder(const std::string &folder);
+    void UnwatchFolder();
+    void FolderChanged();
+    // The folder shown is gone (deleted or renamed outside): the tree drops it, a scan of it
+    // stops, and the list is empty with a status that says so. No other folder is scanned.
+    void FolderGone(const std::string &folder);
+    void ShowFolderGone(const std::string &folder);
     void ReportRawFailures();
 
     // The scan's side of the window.
@@ -172,6 +180,9 @@ private:
     TThumbnailExtractorThread *FExtractor = nullptr;
     TScanController FScan{*this};
     std::string FSelFolder;
+    // The folder of the latest scan, watched so that its going is noticed.
+    std::string FScanFolder;
+    QFileSystemWatcher *FFolderWatch = nullptr;
     std::string FSelectedPicture;
     // Set while the window clears its list: that deselection is no user's.
     bool FClearing = false;

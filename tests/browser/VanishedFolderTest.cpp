@@ -1,5 +1,5 @@
-// Folders deleted or renamed outside: the tree reads them again, and no folder the user did
-// not choose is scanned or gets thumbnail files written into it.
+// A folder deleted or renamed outside while it is shown: the list empties and says so, and no
+// folder the user did not choose is scanned or gets thumbnail files written into it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -19,6 +19,8 @@
 
 namespace {
 
+const char *const GoneStatus = " Folder no longer exists";
+
 std::set<std::string> Thumbnails(const std::string &folder) {
     std::set<std::string> names;
     if (DIR *dir = ::opendir(folder.c_str())) {
@@ -30,6 +32,11 @@ std::set<std::string> Thumbnails(const std::string &folder) {
         ::closedir(dir);
     }
     return names;
+}
+
+bool Exists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
 }
 
 void RemoveTree(const std::string &path) {
@@ -95,6 +102,65 @@ protected:
     testutil::TempDir Root;
 };
 
+TEST_F(VanishedFolderTest, AShownFolderDeletedOrRenamedOutsideEmptiesTheListAndScansNoNeighbour) {
+    enum class Change { Deleted, Renamed, ParentRenamed };
+    struct Row {
+        const char *what;
+        Change change;
+        // The folders left where the siblings were, and where the siblings are now.
+        std::set<std::string> rowsLeft;
+        const char *siblingsIn;
+    } rows[] = {
+        {"deleted", Change::Deleted, {"A", "C"}, "deleted"},
+        {"renamed", Change::Renamed, {"A", "B2", "C"}, "renamed"},
+        {"parent", Change::ParentRenamed, {"A", "B", "C"}, "parent2"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string parent = Root.file(row.what);
+        ASSERT_EQ(::mkdir(parent.c_str(), 0755), 0);
+        Siblings(parent);
+        const std::string b = parent + "/B";
+        const std::string now = Root.file(row.siblingsIn);
+        const std::string a = now + "/A", c = now + "/C";
+        ClickAndWait(b);
+        ASSERT_EQ(Captions(), std::vector<std::string>{"B.CR2.JPG"});
+        const int scans = Main->ScanCount();
+
+        switch (row.change) {
+        case Change::Deleted:
+            RemoveTree(b);
+            break;
+        case Change::Renamed:
+            ASSERT_EQ(std::rename(b.c_str(), (parent + "/B2").c_str()), 0);
+            break;
+        case Change::ParentRenamed:
+            ASSERT_EQ(std::rename(parent.c_str(), now.c_str()), 0);
+            break;
+        }
+        ASSERT_TRUE(testutil::WaitFor([&] { return Status() == GoneStatus; })) << Status();
+        Settle();
+
+        EXPECT_EQ(Main->ScanCount(), scans);
+        EXPECT_EQ(Main->ListView->Count(), 0);
+        EXPECT_EQ(Status(), GoneStatus);
+        EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + b);
+        // The field keeps the folder the user chose; the tree drops it and marks no other.
+        EXPECT_EQ(Main->SelFolder(), b);
+        EXPECT_FALSE(Main->explor->currentIndex().isValid());
+        EXPECT_FALSE(Exists(b));
+        EXPECT_TRUE(Thumbnails(a).empty());
+        EXPECT_TRUE(Thumbnails(c).empty());
+        EXPECT_EQ(TreeRows(now), row.rowsLeft);
+
+        // The user's click on the neighbour the tree would have moved to scans it.
+        ClickAndWait(c);
+        EXPECT_EQ(Captions(), std::vector<std::string>{"C.CR2.JPG"});
+        EXPECT_EQ(Thumbnails(c), std::set<std::string>{"C.CR2.JPG"});
+        EXPECT_TRUE(Thumbnails(a).empty());
+    }
+}
+
 TEST_F(VanishedFolderTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
     ClickAndWait(Root.file("B"));
     const int scans = Main->ScanCount();
@@ -146,6 +212,43 @@ TEST_F(VanishedFolderTest, UserKeysInTheTreeStillScan) {
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     EXPECT_EQ(Main->SelFolder(), Root.file("B"));
     EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
+}
+
+TEST_F(VanishedFolderTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
+    const std::string gone = Root.file("gone");
+    Main->SetSelFolder(gone);
+    Main->BtnRefreshClick();
+    ASSERT_TRUE(testutil::WaitFor([&] { return Status() == GoneStatus; })) << Status();
+    EXPECT_EQ(Main->ListView->Count(), 0);
+    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + gone);
+    EXPECT_FALSE(Main->BtnStop->isEnabled());
+    EXPECT_FALSE(Exists(gone));
+}
+
+TEST_F(VanishedFolderTest, ARawPassInAFolderRenamedOutsideStopsAndWritesNowhereElse) {
+    // RAW files whose previews take the workers a while, so that the pass is caught running.
+    const std::string b = Root.file("B"), b2 = Root.file("B2");
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(2400, 1600));
+    const int raws = 40;
+    for (int i = 0; i < raws; ++i)
+        cr2::WriteCr2(b + "/IMG_" + std::to_string(1000 + i) + ".CR2", options);
+
+    ClickFolder(b);
+    ASSERT_TRUE(testutil::WaitFor([&] { return !Thumbnails(b).empty(); }));
+    ASSERT_EQ(std::rename(b.c_str(), b2.c_str()), 0);
+    ASSERT_TRUE(testutil::WaitFor([&] { return Status() == GoneStatus; })) << Status();
+    Settle();
+
+    // Stopped after the files in hand, none of them written anywhere but beside its RAW file;
+    // the folder is not made again, and a stopped pass pops no list of failures.
+    EXPECT_LT(Thumbnails(b2).size(), std::size_t(raws));
+    EXPECT_FALSE(Exists(b));
+    EXPECT_TRUE(Thumbnails(Root.file("A")).empty());
+    EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
+    EXPECT_EQ(Main->ScanCount(), 1);
+    EXPECT_EQ(Main->ListView->Count(), 0);
+    EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0]);
 }
 
 TEST(FolderTreeModelRefresh, GoneFoldersLeaveNewOnesJoinAndTheRestKeepTheirRows) {
