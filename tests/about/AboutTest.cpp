@@ -239,6 +239,51 @@ TEST(About, ControlsSitWhereTheLayoutPutsThem) {
     }
 }
 
+// A frame grown for a wide text leaves as much room right of its widest control as left of it,
+// and the window keeps the designed outer margins: 377 - 8 - 353 = 16 right of the box and
+// 371 - 8 - 321 = 42 below it.
+TEST(About, GrownFramesKeepTheirMarginsOnBothSides) {
+    const struct {
+        const char *Owner;
+        int Pixels; // font size
+    } rows[] = {
+        {"", 40},                                              // the web address is widest
+        {"Ada Lovelace of the Analytical Engine Company", 20}, // the owner is widest
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Owner);
+        FakeRegistry registry;
+        registry.values = {{"RegisteredOwner", row.Owner}, {"RegisteredOrganization", ""}};
+        TAboutform about;
+        about.Show();
+        QFont font = about.font();
+        font.setPixelSize(row.Pixels);
+        // The link keeps a style of its own; a large system font reaches it as well.
+        about.Label8->setFont(font);
+        about.setFont(font);
+        for (QGroupBox *frame : {about.GroupBox3, about.GroupBox4}) {
+            int right = 0;
+            for (QLabel *label : {about.Label8, about.Label9, about.Label10})
+                right =
+                    std::max(right, label->mapTo(about.GroupBox2, QPoint(label->width(), 0)).x());
+            // Both frames share the width that the widest text of either needs.
+            EXPECT_EQ(frame->geometry().right() + 1, right + 16) << frame->title().toStdString();
+        }
+        int inner = 0;
+        for (QObject *o : about.GroupBox2->children())
+            if (auto *w = qobject_cast<QWidget *>(o))
+                inner = std::max(inner, w->geometry().right() + 1);
+        if (inner + 8 > 353) {
+            EXPECT_EQ(about.GroupBox2->width(), inner + 8);
+        }
+        EXPECT_GT(about.GroupBox3->width(), 329); // the rows do grow the frames
+        const QLabel *widest = row.Owner[0] ? about.Label9 : about.Label8;
+        EXPECT_EQ(about.GroupBox3->width(), widest->geometry().right() + 1 + 16);
+        EXPECT_EQ(about.width(), about.GroupBox2->geometry().right() + 1 + 16);
+        EXPECT_EQ(about.height(), about.GroupBox2->geometry().bottom() + 1 + 42);
+    }
+}
+
 TEST(About, TitleAndVersionAreBoldAndLargerThanTheText) {
     TAboutform about;
     about.Show();
