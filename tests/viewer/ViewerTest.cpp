@@ -3,8 +3,12 @@
 // wrap-around, turns and the slideshow.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <QThread>
@@ -17,6 +21,7 @@
 
 #include "Cr2Writer.h"
 #include "Dialogs.h"
+#include "Forms.h"
 #include "ShellExtract.h"
 #include "TempFolder.h"
 #include "TestUtil.h"
@@ -582,6 +587,141 @@ TEST_F(ViewerTest, KeysStepTurnStartTheShowAndCloseAndTheButtonsNameThem) {
         EXPECT_EQ(b.Button->accessibleName().toStdString(), b.Name);
         EXPECT_EQ(b.Button->toolTip().toStdString(), b.Hint);
     }
+}
+
+TEST_F(ViewerTest, WindowsAndControlsAreLaidOutAsDesigned) {
+    View->resize(764, 523);
+    View->show();
+    QCoreApplication::processEvents();
+    // The top bar holds the five speed buttons at their designed places.
+    EXPECT_EQ(View->Panel1->height(), 40);
+    const struct {
+        const char *Name;
+        QToolButton *Button;
+        int Left;
+    } buttons[] = {
+        {"SpeedButton5", View->SpeedButton5, 248}, {"SpeedButton4", View->SpeedButton4, 304},
+        {"SpeedButton2", View->SpeedButton2, 360}, {"SpeedButton1", View->SpeedButton1, 408},
+        {"SpeedButton3", View->SpeedButton3, 464},
+    };
+    for (const auto &b : buttons) {
+        SCOPED_TRACE(b.Name);
+        EXPECT_EQ(b.Button->parentWidget(), View->Panel1);
+        EXPECT_EQ(b.Button->geometry(), QRect(b.Left, 8, 30, 20));
+        EXPECT_EQ(b.Button->iconSize(), QSize(17, 17));
+    }
+    // White margins of 20 on the left, right and bottom; the picture fills what is left.
+    const QRect window = View->rect();
+    const QRect panel(View->Panel2->mapTo(View.get(), QPoint(0, 0)), View->Panel2->size());
+    EXPECT_EQ(panel, QRect(20, 40, window.width() - 40, window.height() - 60));
+    EXPECT_EQ(View->RImage1->geometry(), View->Panel2->rect());
+    const QImage shot = View->grab().toImage();
+    for (const QPoint margin : {QPoint(10, 100), QPoint(window.width() - 10, 100),
+                                QPoint(window.width() / 2, window.height() - 10)})
+        EXPECT_EQ(shot.pixelColor(margin), ToQColor(clWindow)) << margin.x() << "," << margin.y();
+
+    const struct {
+        const char *Name;
+        TRotateImage *Image;
+        bool Center, Proportional, Transparent, Stretch, UniqueSize;
+        TColor Color;
+    } images[] = {
+        {"RImage1", View->RImage1, true, true, true, false, false, clBtnFace},
+        {"RImage2", Full->RImage2, true, true, false, false, false, clBlack},
+    };
+    for (const auto &i : images) {
+        SCOPED_TRACE(i.Name);
+        EXPECT_EQ(i.Image->Center(), i.Center);
+        EXPECT_EQ(i.Image->Proportional(), i.Proportional);
+        EXPECT_EQ(i.Image->Transparent(), i.Transparent);
+        EXPECT_EQ(i.Image->Stretch(), i.Stretch);
+        EXPECT_EQ(i.Image->UniqueSize(), i.UniqueSize);
+        EXPECT_EQ(i.Image->Color(), i.Color);
+    }
+    EXPECT_EQ(Full->font(), DefaultGuiFont());
+    EXPECT_EQ(Full->windowTitle(), "fullform");
+}
+
+TEST_F(ViewerTest, FullScreenShowsThePictureOnBlack) {
+    List({"a.png"});
+    FScript.Fill = Qt::white;
+    Open(0);
+    View->Button4Click();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(Full->isVisible());
+    // The picture has the viewer's picture size, smaller than the screen: black around it.
+    const QImage shot = Full->grab().toImage();
+    ASSERT_GT(shot.width(), View->RImage1->width());
+    EXPECT_EQ(shot.pixelColor(2, 2), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(shot.width() - 3, shot.height() - 3), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(shot.width() / 2, shot.height() / 2), QColor(Qt::white));
+}
+
+// The buttons take their glyphs from the icon theme; each name is a standard icon name.
+TEST_F(ViewerTest, SpeedButtonsShowTheIconThemesGlyphsOrDrawnTurns) {
+    testutil::TempDir themes;
+    const std::string dir = themes.file("pixtest/16x16");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir)));
+    testutil::WriteFile(themes.file("pixtest/index.theme"),
+                        std::string("[Icon Theme]\nName=pixtest\nDirectories=16x16\n\n"
+                                    "[16x16]\nSize=16\nType=Fixed\n"));
+    const struct {
+        const char *Name; // a standard freedesktop icon name
+        QColor Colour;
+        QToolButton *TviewForm::*Button;
+    } glyphs[] = {
+        {"object-rotate-left", Qt::red, &TviewForm::SpeedButton5},
+        {"object-rotate-right", Qt::green, &TviewForm::SpeedButton4},
+        {"go-previous", Qt::blue, &TviewForm::SpeedButton2},
+        {"go-next", Qt::cyan, &TviewForm::SpeedButton1},
+        {"media-playback-start", Qt::magenta, &TviewForm::SpeedButton3},
+    };
+    for (const auto &g : glyphs) {
+        QImage icon(16, 16, QImage::Format_ARGB32);
+        icon.fill(g.Colour);
+        ASSERT_TRUE(icon.save(QString::fromStdString(dir + "/" + g.Name + ".png")));
+    }
+    const QStringList oldPaths = QIcon::themeSearchPaths();
+    const QString oldTheme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({QString::fromStdString(themes.path())});
+    QIcon::setThemeName("pixtest");
+    {
+        TviewForm themed;
+        for (const auto &g : glyphs) {
+            SCOPED_TRACE(g.Name);
+            const QImage shown = (themed.*g.Button)->icon().pixmap(16, 16).toImage();
+            EXPECT_EQ(shown.pixelColor(8, 8), g.Colour);
+        }
+    }
+    // A theme without them: the turn buttons draw their arrows, smoothly, in the text colour.
+    QIcon::setThemeName("hicolor-none");
+    const QPalette oldPalette = QApplication::palette();
+    QPalette inked = oldPalette;
+    inked.setColor(QPalette::ButtonText, QColor(160, 0, 0));
+    QApplication::setPalette(inked);
+    {
+        TviewForm plain;
+        for (QToolButton *button : {plain.SpeedButton5, plain.SpeedButton4}) {
+            const QImage glyph = button->icon().pixmap(17, 17).toImage();
+            ASSERT_FALSE(glyph.isNull());
+            int solid = 0, partial = 0, otherColour = 0;
+            for (int y = 0; y < glyph.height(); ++y)
+                for (int x = 0; x < glyph.width(); ++x) {
+                    const QColor c = glyph.pixelColor(x, y);
+                    solid += c.alpha() == 255;
+                    partial += c.alpha() > 0 && c.alpha() < 255;
+                    // Edge pixels too: their colour is the ink's, only fainter.
+                    otherColour += c.alpha() >= 64 &&
+                                   (std::abs(c.red() - 160) > 8 || c.green() > 8 || c.blue() > 8);
+                }
+            EXPECT_GT(solid, 0);
+            EXPECT_GT(partial, 0); // antialiased edges
+            EXPECT_EQ(otherColour, 0);
+        }
+    }
+    QApplication::setPalette(oldPalette);
+    QIcon::setThemeSearchPaths(oldPaths);
+    QIcon::setThemeName(oldTheme);
 }
 
 TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
