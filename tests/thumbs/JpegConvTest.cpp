@@ -347,6 +347,49 @@ TEST(ThumbnailFile, ReadsTheSourceFromItsPositionAndWritesTheResultInOneWrite) {
     EXPECT_EQ(ReadFacts({bytes.begin(), bytes.end()}).width, 32);
 }
 
+// A source may claim a size it does not hold (a file cut short or grown while read, a device):
+// the picture is read for what it holds, and no buffer is set aside for the claim.
+TEST(ThumbnailFile, SourcesThatMisstateTheirSizeAreReadForWhatTheyHold) {
+    const auto jpeg = MakeJpeg(64, 48);
+    const struct {
+        const char *Name;
+        std::streamoff ClaimedEnd;
+    } rows[] = {
+        {"a terabyte", std::streamoff(1) << 40},
+        {"an end before the start", 5},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Name);
+        struct ClaimingBuf : std::stringbuf {
+            using std::stringbuf::stringbuf;
+            std::streamoff Claimed = 0;
+            bool AtEnd = false; // the position reported is the claimed end
+            pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                             std::ios_base::openmode which) override {
+                if (off == 0 &&
+                    (dir == std::ios_base::end || (dir == std::ios_base::cur && AtEnd))) {
+                    std::stringbuf::seekoff(0, std::ios_base::end, which);
+                    AtEnd = true;
+                    return pos_type(Claimed);
+                }
+                AtEnd = false;
+                return std::stringbuf::seekoff(off, dir, which);
+            }
+            pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
+                AtEnd = false;
+                return std::stringbuf::seekpos(pos, which);
+            }
+        } buf("not a picture" + std::string(jpeg.begin(), jpeg.end()), std::ios::in);
+        buf.Claimed = row.ClaimedEnd;
+        std::istream in(&buf);
+        in.seekg(13);
+        std::ostringstream out;
+        ASSERT_NO_THROW(MakeThumbnail(in, out, 32, 32, clWhite));
+        const std::string bytes = out.str();
+        EXPECT_EQ(ReadFacts({bytes.begin(), bytes.end()}).width, 32);
+    }
+}
+
 TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource) {
     PIXAVANT_REQUIRE_SAMPLES();
     const auto jpeg = MakeJpeg(16, 16);
@@ -366,6 +409,8 @@ TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource) {
     // Bigger than a JPEG file can be, or than we are willing to hold.
     EXPECT_EQ(MessageOf<EJPEG>([&] { Thumb(jpeg, 65501, 10); }), JpegMessage(JERR_IMAGE_TOO_BIG));
     EXPECT_EQ(MessageOf<EOutOfMemory>([&] { Thumb(jpeg, 32767, 32767); }), "Out of memory");
+    // A hundred million pixels is the most held: one row more is refused before any work.
+    EXPECT_EQ(MessageOf<EOutOfMemory>([&] { Thumb(jpeg, 10000, 10001); }), "Out of memory");
 }
 
 TEST(ThumbnailErrors, FilesThatCannotBeOpenedOrCreatedAreNamed) {

@@ -15,6 +15,7 @@
 
 #include "Cr2Writer.h"
 #include "JpegConv.h"
+#include "JpegTestUtil.h"
 #include "RawConverter.h"
 #include "TestUtil.h"
 
@@ -110,6 +111,19 @@ TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenOursNonEmptyAndNotOlder) {
         EXPECT_EQ(ThumbnailIsCurrent(raw, row.Thumb), row.Current);
     }
     EXPECT_FALSE(ThumbnailIsCurrent(dir.file("no.CR2"), ours)); // the RAW file is gone
+}
+
+TEST(RawConverterTest, WithoutTheCreatorWindowThumbnailsAreTheCreatorsDefault150By100) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 1);
+    TRawConverter converter(1);
+    const PassLog log = RunPass(converter, dir.path(), names);
+    ASSERT_EQ(log.Results.size(), 1u);
+    EXPECT_EQ(log.Results[0].Outcome, TRawOutcome::Converted);
+    const jpegtest::JpegFacts facts =
+        jpegtest::ReadFacts(testutil::ReadFile(dir.file(names[0] + ".JPG")));
+    EXPECT_EQ(facts.width, 150);
+    EXPECT_EQ(facts.height, 100);
 }
 
 TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) {
