@@ -159,6 +159,13 @@ TEST_F(ExtractorRun, ThreeItemsWithOneIconShareItAndTheLastOverwritesIt) {
         for (int x = 44; x < 76; ++x)
             drawn = drawn || icon.pixel(x, y) != ToQRgb(clWindow);
     EXPECT_TRUE(drawn) << "no icon drawn in the middle";
+    // Centred: the 32-pixel icon stays within (120 - 32) / 2 = 44 of every side.
+    int outside = 0;
+    for (int y = 1; y < 119; ++y)
+        for (int x = 1; x < 119; ++x)
+            if ((x < 44 || x >= 76 || y < 44 || y >= 76) && icon.pixel(x, y) != ToQRgb(clWindow))
+                ++outside;
+    EXPECT_EQ(outside, 0);
 }
 
 TEST_F(ExtractorRun, FailedThumbnailKeepsItsIconAndCountsAsShowing) {
@@ -203,6 +210,7 @@ TEST_F(ExtractorRun, AsksEveryExtractorForItsSizeDepthAndFlags) {
         EXPECT_EQ(asked.Depth, 24u);
         // The asynchronous flag is the thread's own addition.
         EXPECT_EQ(asked.Flags, DWORD(IEIFLAG_QUALITY | IEIFLAG_SCREEN | IEIFLAG_ASYNC));
+        EXPECT_EQ(asked.Capacity, 261u); // MAX_PATH characters and the terminator
     }
 }
 
@@ -329,24 +337,43 @@ TEST_F(ExtractorRun, KeepsItsOwnCopyOfTheNotifyRecord) {
     EXPECT_EQ(Messages, want) << Show(Messages);
 }
 
-TEST_F(ExtractorRun, MissingSystemImageListEndsTheRunWithAnErrorBox) {
-    std::vector<std::string> boxes;
-    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
-        s.MessageBox = [&](HWND owner, const std::string &text, const std::string &caption,
-                           UINT type) {
-            EXPECT_EQ(owner, FNotify.Window);
-            EXPECT_EQ(type, MB_ICONERROR);
-            boxes.push_back(caption + ": " + text);
-            return IDOK;
-        };
-        s.SystemImageListAvailable = false;
-    });
-    Items({"a.jpg"});
-    Run();
-    scope.reset();
-    EXPECT_TRUE(Messages.empty()) << Show(Messages);
-    EXPECT_EQ(boxes, std::vector<std::string>{
-                         "EThumbnailExtractorThreadError: Cannot obtain System ImageList handle"});
+// A failure that ends the run is reported in one error box, captioned with its class.
+TEST_F(ExtractorRun, AFailureThatEndsTheRunShowsOneErrorBox) {
+    const struct {
+        const char *Name;
+        bool ImageList, OutOfMemory;
+        bool IconsDone; // the icon pass ran first
+        const char *Box;
+    } rows[] = {
+        {"no system image list", false, false, false,
+         "EThumbnailExtractorThreadError: Cannot obtain System ImageList handle"},
+        {"out of memory", true, true, true, "EOutOfMemory: Out of memory"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Name);
+        Messages.clear();
+        Ended = false;
+        std::vector<std::string> boxes;
+        auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+            s.MessageBox = [&](HWND owner, const std::string &text, const std::string &caption,
+                               UINT type) {
+                EXPECT_EQ(owner, FNotify.Window);
+                EXPECT_EQ(type, MB_ICONERROR);
+                boxes.push_back(caption + ": " + text);
+                return IDOK;
+            };
+            s.SystemImageListAvailable = row.ImageList;
+        });
+        Fakes.Default.OutOfMemory = row.OutOfMemory;
+        if (List.Count() == 0)
+            Items({"a.jpg"});
+        Run();
+        scope.reset();
+        if (!row.IconsDone) {
+            EXPECT_TRUE(Messages.empty()) << Show(Messages);
+        }
+        EXPECT_EQ(boxes, std::vector<std::string>{row.Box});
+    }
 }
 
 TEST_F(ExtractorRun, ItemsRemovedDuringTheRunGetNoMessages) {

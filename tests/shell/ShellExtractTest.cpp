@@ -1,6 +1,8 @@
 // The picture extractors, the shared thumbnail cache, the shell helpers and file icons.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
@@ -564,6 +566,30 @@ TEST(ShellHelpers, OnlyAPlainYesCountsAndFailuresRaise) {
     void *out = reinterpret_cast<void *>(1);
     EXPECT_FALSE(GetItemUIObject(folder.Get(), 0, nullptr, IID_IExtractImage, &out));
     EXPECT_EQ(out, nullptr);
+    // Without a folder each helper fails and leaves nothing stale in its out parameter.
+    const struct {
+        const char *Name;
+        std::function<bool(void **)> Call; // false when it reports failure by its result
+    } noFolder[] = {
+        {"GetItemUIObject",
+         [](void **o) { return GetItemUIObject(nullptr, 0, nullptr, IID_IExtractImage, o); }},
+        {"BindFolderObject",
+         [](void **o) {
+             EXPECT_THROW(BindFolderObject(nullptr, nullptr, IID_IShellFolder, o), EOleSysError);
+             return false;
+         }},
+        {"ParseItemName",
+         [](void **o) {
+             EXPECT_THROW(ParseItemName(nullptr, "x.png", *reinterpret_cast<LPITEMIDLIST *>(o)),
+                          EOleSysError);
+             return false;
+         }},
+    };
+    for (const auto &row : noFolder) {
+        void *stale = reinterpret_cast<void *>(1);
+        EXPECT_FALSE(row.Call(&stale)) << row.Name;
+        EXPECT_EQ(stale, nullptr) << row.Name;
+    }
 
     IMalloc *malloc = nullptr;
     ASSERT_EQ(SHGetMalloc(&malloc), S_OK);

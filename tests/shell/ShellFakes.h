@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct FakeBehaviour {
     DWORD ReturnFlags = 0; // added to the flags by GetLocation
     bool OfferTask = true; // answers IRunnableTask
     bool BlockUntilKilled = false;
+    bool OutOfMemory = false; // Extract runs out of memory
 };
 
 class FakeExtractor final : public TComObject<IExtractImage, IRunnableTask> {
@@ -46,10 +48,15 @@ public:
         AddRef();
         return S_OK;
     }
-    HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *size, DWORD depth,
+    HRESULT GetLocation(char16_t *path, DWORD capacity, DWORD *, const SIZE *size, DWORD depth,
                         DWORD *flags) override {
+        // The whole buffer as the caller states it: a stated size beyond the real one overruns.
+        for (DWORD i = 0; i < capacity; ++i)
+            path[i] = u'x';
+        path[capacity - 1] = 0;
         {
             std::lock_guard lock(FMutex);
+            AskedCapacity = capacity;
             AskedSize = size ? QSize(int(size->cx), int(size->cy)) : QSize();
             AskedDepth = depth;
             AskedFlags = *flags;
@@ -66,6 +73,8 @@ public:
             FKilledCv.wait_for(lock, std::chrono::seconds(20), [&] { return Killed.load(); });
             // Hands a picture back anyway, as a slow extractor might.
         }
+        if (FB.OutOfMemory)
+            throw std::bad_alloc();
         if (FB.Fail)
             return E_FAIL;
         if (!FB.Picture.isNull()) {
@@ -92,11 +101,11 @@ public:
     // What the thread asked for: size, colour depth and flags.
     struct TAsked {
         QSize Size;
-        DWORD Depth, Flags;
+        DWORD Depth, Flags, Capacity; // Capacity: the path buffer's stated characters
     };
     TAsked Asked() {
         std::lock_guard lock(FMutex);
-        return {AskedSize, AskedDepth, AskedFlags};
+        return {AskedSize, AskedDepth, AskedFlags, AskedCapacity};
     }
 
     std::atomic<bool> Killed{false};
@@ -105,7 +114,7 @@ public:
 private:
     FakeBehaviour FB;
     QSize AskedSize;
-    DWORD AskedDepth = 0, AskedFlags = 0;
+    DWORD AskedDepth = 0, AskedFlags = 0, AskedCapacity = 0;
     std::mutex FMutex;
     std::condition_variable FKilledCv;
 };
