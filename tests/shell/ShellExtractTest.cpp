@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -97,6 +98,28 @@ TEST_F(Extraction, PictureFitsTheBoxKeepingItsAspectAndIsNeverEnlarged) {
     // Cropped to cover the box when asked to keep the approximate size.
     EXPECT_EQ(Thumb(Dir.file("wide.png"), 300, 300, IEIFLAG_ORIGSIZE).Image.size(),
               QSize(300, 200));
+}
+
+TEST_F(Extraction, SixteenColourPicturesUseTheStandardVgaColours) {
+    // The 16 colours of a 4-bit Windows display, in their usual order.
+    const QRgb vga[16] = {
+        qRgb(0, 0, 0),       qRgb(128, 0, 0),   qRgb(0, 128, 0),   qRgb(128, 128, 0),
+        qRgb(0, 0, 128),     qRgb(128, 0, 128), qRgb(0, 128, 128), qRgb(192, 192, 192),
+        qRgb(128, 128, 128), qRgb(255, 0, 0),   qRgb(0, 255, 0),   qRgb(255, 255, 0),
+        qRgb(0, 0, 255),     qRgb(255, 0, 255), qRgb(0, 255, 255), qRgb(255, 255, 255)};
+    for (const QRgb colour : vga) {
+        SCOPED_TRACE(QColor(colour).name().toStdString());
+        const std::string path =
+            Picture("vga" + std::to_string(colour & 0xFFFFFF) + ".png", 40, 40, QColor(colour));
+        const Result r = Thumb(path, 40, 40, 0, 4);
+        ASSERT_TRUE(r.Made);
+        EXPECT_EQ(r.Image.pixel(20, 20) & 0xFFFFFF, colour & 0xFFFFFF);
+    }
+    // A colour outside the set becomes one of them.
+    const Result r = Thumb(Picture("orange.png", 40, 40, QColor(250, 130, 20)), 40, 40, 0, 4);
+    ASSERT_TRUE(r.Made);
+    const QRgb got = r.Image.pixel(20, 20) | 0xFF000000;
+    EXPECT_NE(std::find(std::begin(vga), std::end(vga), got), std::end(vga));
 }
 
 TEST_F(Extraction, TypeComesFromTheContentNotTheName) {
