@@ -156,12 +156,14 @@ private:
             }
             return result == TDecodeResult::TimedOut ? E_EXTRACTION_TIMEOUT : E_FAIL;
         }
-        if (cacheable)
-            WriteThumbnailEntry(ThumbnailCachePath(FPath, large),
-                                image.hasAlphaChannel()
-                                    ? image.convertToFormat(QImage::Format_ARGB32)
-                                    : image.convertToFormat(QImage::Format_RGB32),
-                                uri, mtime);
+        if (cacheable) {
+            // Boxed from what the entry holds, so that this visit shows what later ones,
+            // reading the entry, will: greyscale and palette pictures scale a little
+            // differently in their own formats.
+            image = image.hasAlphaChannel() ? image.convertToFormat(QImage::Format_ARGB32)
+                                            : image.convertToFormat(QImage::Format_RGB32);
+            WriteThumbnailEntry(ThumbnailCachePath(FPath, large), image, uri, mtime);
+        }
         out = Boxed(image, FBox, Cover());
         return S_OK;
     }

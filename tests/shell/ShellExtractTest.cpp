@@ -307,6 +307,37 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
 }
 
+TEST_F(Extraction, AFirstVisitShowsWhatLaterVisitsReadFromTheCache) {
+    QImage photo(500, 333, QImage::Format_RGB32);
+    for (int y = 0; y < photo.height(); ++y)
+        for (int x = 0; x < photo.width(); ++x)
+            photo.setPixel(x, y, qRgb(x % 256, (x * y) % 253, (3 * x + y) % 256));
+    QImage alpha = photo.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < alpha.height(); ++y)
+        alpha.setPixel(y, y, qRgba(255, 0, 0, y % 256));
+    const struct {
+        const char *Name;
+        QImage Picture;
+        const char *Format;
+    } pictures[] = {
+        {"photo.jpg", photo, "jpeg"},
+        {"grey.jpg", photo.convertToFormat(QImage::Format_Grayscale8), "jpeg"},
+        {"palette.bmp", photo.convertToFormat(QImage::Format_Indexed8), "bmp"},
+        {"alpha.png", alpha, "png"},
+    };
+    for (const auto &p : pictures) {
+        const std::string path = Dir.file(p.Name);
+        ASSERT_TRUE(p.Picture.save(QString::fromStdString(path), p.Format)) << p.Name;
+        const std::string entry = ThumbnailCachePath(path, false);
+        const Result first = Thumb(path);
+        ASSERT_TRUE(first.Made) << p.Name;
+        ASSERT_TRUE(testutil::FileExists(entry)) << p.Name;
+        const Result later = Thumb(path);
+        ASSERT_TRUE(later.Made) << p.Name;
+        EXPECT_TRUE(later.Image == first.Image) << p.Name;
+    }
+}
+
 // Each extraction's budget, for one test.
 class Budget {
 public:
