@@ -23,6 +23,10 @@ struct TPlatformServices {
         BrowseForFolder;
     // As CreateExtractImage: the extractor a folder hands out for a file.
     std::function<HRESULT(const std::string &path, void **out)> CreateExtractImage;
+    // As CreateThumbnailPrefetch: a task that fills the thumbnail cache for a file ahead of its
+    // extraction. While CreateExtractImage stands in for the real extractors and this does not,
+    // there is no cache to fill and nothing is done ahead.
+    std::function<HRESULT(const std::string &path, void **out)> CreateThumbnailPrefetch;
     // False: the shell has no system image list (SHGetFileInfoA answers 0 for it).
     bool SystemImageListAvailable = true;
 };

@@ -85,6 +85,23 @@ public:
         }
     }
 
+    // Produces the thumbnail without handing it out: what is left is the cache entry.
+    HRESULT Fill() {
+        if (FKilled)
+            return E_ABORT;
+        FRunning = true;
+        HRESULT hr = E_FAIL;
+        try {
+            QImage image;
+            hr = Produce(image);
+        } catch (const std::bad_alloc &) {
+            hr = E_OUTOFMEMORY;
+        } catch (...) {
+        }
+        FRunning = false;
+        return hr;
+    }
+
     HRESULT Run() override { return E_NOTIMPL; }
     HRESULT Kill(BOOL) override {
         FKilled = true;
@@ -176,6 +193,32 @@ private:
     std::atomic<bool> FRunning{false};
 };
 
+// Fills the cache through an extractor of its own, told the size and flags beforehand.
+class TThumbnailPrefetch final : public TComObject<IRunnableTask> {
+public:
+    explicit TThumbnailPrefetch(ComPtr<TPictureExtractor> extractor)
+        : FExtractor(std::move(extractor)) {}
+
+    HRESULT QueryInterface(REFIID iid, void **out) override {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (!(iid == IID_IUnknown || iid == IID_IRunnableTask))
+            return E_NOINTERFACE;
+        AddRef();
+        *out = static_cast<IRunnableTask *>(this);
+        return S_OK;
+    }
+    HRESULT Run() override { return FExtractor->Fill(); }
+    HRESULT Kill(BOOL wait) override { return FExtractor->Kill(wait); }
+    HRESULT Suspend() override { return E_NOTIMPL; }
+    HRESULT Resume() override { return E_NOTIMPL; }
+    ULONG IsRunning() override { return FExtractor->IsRunning(); }
+
+private:
+    ComPtr<TPictureExtractor> FExtractor;
+};
+
 } // namespace
 
 void SetExtractionBudget(std::chrono::milliseconds budget) {
@@ -198,5 +241,33 @@ HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (kind == TPictureKind::None)
         return E_NOINTERFACE;
     *out = static_cast<IExtractImage *>(new TPictureExtractor(path));
+    return S_OK;
+}
+
+HRESULT CreateThumbnailPrefetch(const std::string &path, const SIZE &size, DWORD colorDepth,
+                                DWORD flags, void **out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    const TPlatformServices services = CurrentServices();
+    if (services.CreateThumbnailPrefetch)
+        return services.CreateThumbnailPrefetch(path, out);
+    if (services.CreateExtractImage || (flags & IEIFLAG_QUALITY))
+        return E_NOINTERFACE;
+
+    struct stat st;
+    const int fd = OpenRegular(path, st);
+    if (fd < 0)
+        return E_NOINTERFACE;
+    const TPictureKind kind = SniffFile(fd);
+    ::close(fd);
+    if (kind == TPictureKind::None)
+        return E_NOINTERFACE;
+    ComPtr<TPictureExtractor> extractor(new TPictureExtractor(path));
+    DWORD answer = flags;
+    extractor->GetLocation(nullptr, 0, nullptr, &size, colorDepth, &answer);
+    if (answer & IEIFLAG_CACHE)
+        return E_NOINTERFACE;
+    *out = static_cast<IRunnableTask *>(new TThumbnailPrefetch(std::move(extractor)));
     return S_OK;
 }

@@ -307,7 +307,7 @@ TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     EXPECT_EQ(lines[0].rfind("EOleSysError: ", 0), 0u) << lines[0];
 }
 
-TEST_F(Extraction, AFirstVisitShowsWhatLaterVisitsReadFromTheCache) {
+TEST_F(Extraction, AFirstVisitShowsWhatLaterVisitsReadFromTheCacheFilledAhead) {
     QImage photo(500, 333, QImage::Format_RGB32);
     for (int y = 0; y < photo.height(); ++y)
         for (int x = 0; x < photo.width(); ++x)
@@ -331,11 +331,67 @@ TEST_F(Extraction, AFirstVisitShowsWhatLaterVisitsReadFromTheCache) {
         const std::string entry = ThumbnailCachePath(path, false);
         const Result first = Thumb(path);
         ASSERT_TRUE(first.Made) << p.Name;
+        ASSERT_TRUE(std::filesystem::remove(entry)) << p.Name;
+
+        ComPtr<IRunnableTask> task;
+        ASSERT_EQ(CreateThumbnailPrefetch(path, SIZE{120, 120}, 32, IEIFLAG_ASYNC, task.PutVoid()),
+                  S_OK)
+            << p.Name;
+        EXPECT_EQ(task->Run(), S_OK) << p.Name;
         ASSERT_TRUE(testutil::FileExists(entry)) << p.Name;
         const Result later = Thumb(path);
         ASSERT_TRUE(later.Made) << p.Name;
         EXPECT_TRUE(later.Image == first.Image) << p.Name;
     }
+}
+
+TEST_F(Extraction, APrefetchIsRefusedWhereItWouldFillNothingAndAKilledOneMarksNothing) {
+    const std::string picture = Picture("p.png", 300, 200);
+    testutil::WriteFile(Dir.file("notes.txt"), std::string("not a picture"));
+    const struct {
+        const char *Case;
+        std::string Path;
+        SIZE Size;
+        DWORD Flags;
+        bool StandIns;
+    } refused[] = {
+        {"no picture", Dir.file("notes.txt"), {120, 120}, IEIFLAG_ASYNC, false},
+        {"no file", Dir.file("gone.png"), {120, 120}, IEIFLAG_ASYNC, false},
+        {"beyond the cache", picture, {800, 600}, IEIFLAG_ASYNC, false},
+        {"decoded again anyway", picture, {120, 120}, IEIFLAG_ASYNC | IEIFLAG_QUALITY, false},
+        {"stand-in extractors", picture, {120, 120}, IEIFLAG_ASYNC, true},
+    };
+    for (const auto &r : refused) {
+        std::unique_ptr<TServicesScope> scope;
+        if (r.StandIns)
+            scope = testutil::ChangeServices([](TPlatformServices &s) {
+                s.CreateExtractImage = [](const std::string &, void **) { return E_NOINTERFACE; };
+            });
+        void *out = reinterpret_cast<void *>(1);
+        EXPECT_EQ(CreateThumbnailPrefetch(r.Path, r.Size, 32, r.Flags, &out), E_NOINTERFACE)
+            << r.Case;
+        EXPECT_EQ(out, nullptr) << r.Case;
+    }
+    EXPECT_FALSE(std::filesystem::exists(Cache.path() + "/thumbnails"));
+
+    // Killed before it ran: nothing stored, and the file is not marked broken.
+    ComPtr<IRunnableTask> task;
+    ASSERT_EQ(CreateThumbnailPrefetch(picture, SIZE{120, 120}, 32, IEIFLAG_ASYNC, task.PutVoid()),
+              S_OK);
+    task->Kill(0);
+    EXPECT_EQ(task->Run(), E_ABORT);
+    EXPECT_FALSE(testutil::FileExists(ThumbnailCachePath(picture, false)));
+    EXPECT_FALSE(testutil::FileExists(ThumbnailFailPath(picture)));
+
+    // A damaged picture is marked, so that its extraction does not decode it again.
+    const std::string broken = Dir.file("broken.png");
+    auto bytes = testutil::ReadFile(picture);
+    bytes.resize(bytes.size() / 2);
+    testutil::WriteFile(broken, bytes);
+    ASSERT_EQ(CreateThumbnailPrefetch(broken, SIZE{120, 120}, 32, IEIFLAG_ASYNC, task.PutVoid()),
+              S_OK);
+    EXPECT_EQ(task->Run(), E_FAIL);
+    EXPECT_TRUE(testutil::FileExists(ThumbnailFailPath(broken)));
 }
 
 // Each extraction's budget, for one test.
