@@ -1,12 +1,159 @@
 #include "ExtractImageThread.h"
 
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
 
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "Messages.h"
+#include "ShellExtract.h"
 #include "ShellObjHelper.h"
+
+namespace {
+
+std::atomic<int> decodeAheadWorkers{-1};
+
+} // namespace
+
+// Decodes the listed pictures into the thumbnail cache on worker threads while the extractor
+// thread walks the list at its paced rate, so that decoding overlaps the pauses instead of
+// adding to them. It holds names only: what it decodes goes to the cache, which the thumbnail
+// pass's own extractions then read, so the pass posts exactly what it would without it.
+class TDecodeAhead {
+public:
+    TDecodeAhead(int workers, SIZE size, DWORD colorDepth, DWORD flags)
+        : FWorkerCount(workers), FSize(size), FColorDepth(colorDepth), FFlags(flags),
+          FWorkers(std::size_t(std::max(workers, 0))) {}
+    ~TDecodeAhead() { Stop(); }
+    TDecodeAhead(const TDecodeAhead &) = delete;
+    TDecodeAhead &operator=(const TDecodeAhead &) = delete;
+
+    // Queues a picture; the first one starts the workers.
+    void Add(std::string path) {
+        if (FWorkerCount <= 0)
+            return;
+        std::lock_guard lock(FMutex);
+        if (FKilled)
+            return;
+        FQueue.push_back(std::move(path));
+        if (!FStarted) {
+            FStarted = true;
+            try {
+                for (int k = 0; k < FWorkerCount; ++k)
+                    FThreads.emplace_back(&TDecodeAhead::Work, this, std::size_t(k));
+            } catch (const std::system_error &) {
+                // Fewer workers, or none: the pass decodes what is left in its turn.
+            }
+        }
+        FChanged.notify_one();
+    }
+
+    // Before the pass extracts path itself: a picture no worker has begun leaves the queue
+    // (with any left behind the pass), one under way is waited for, so none is decoded twice.
+    void Claim(const std::string &path) {
+        std::unique_lock lock(FMutex);
+        const auto it = std::find(FQueue.begin(), FQueue.end(), path);
+        if (it != FQueue.end())
+            FQueue.erase(FQueue.begin(), it + 1);
+        FChanged.wait(lock, [&] {
+            return std::none_of(FWorkers.begin(), FWorkers.end(),
+                                [&](const TWorker &w) { return w.Busy && w.Path == path; });
+        });
+    }
+
+    // From any thread: drops the queue and kills the decodes under way; returns at once.
+    void Kill() {
+        std::vector<ComPtr<IRunnableTask>> tasks;
+        {
+            std::lock_guard lock(FMutex);
+            FKilled = true;
+            FQueue.clear();
+            for (const TWorker &w : FWorkers)
+                if (w.Task)
+                    tasks.push_back(w.Task);
+        }
+        FChanged.notify_all();
+        for (const ComPtr<IRunnableTask> &task : tasks)
+            task->Kill(0);
+    }
+
+    // Kills, then waits for the workers to end.
+    void Stop() {
+        Kill();
+        for (std::thread &t : FThreads)
+            t.join();
+        FThreads.clear();
+    }
+
+private:
+    struct TWorker {
+        bool Busy = false;
+        std::string Path;
+        ComPtr<IRunnableTask> Task;
+    };
+
+    void Work(std::size_t index) {
+        for (;;) {
+            std::string path;
+            {
+                std::unique_lock lock(FMutex);
+                FChanged.wait(lock, [&] { return FKilled || !FQueue.empty(); });
+                if (FKilled)
+                    return;
+                path = std::move(FQueue.front());
+                FQueue.pop_front();
+                FWorkers[index].Busy = true;
+                FWorkers[index].Path = path;
+            }
+            try {
+                ComPtr<IRunnableTask> task;
+                if (SUCCEEDED(CreateThumbnailPrefetch(path, FSize, FColorDepth, FFlags,
+                                                      task.PutVoid())) &&
+                    task) {
+                    bool run = false;
+                    {
+                        std::lock_guard lock(FMutex);
+                        run = !FKilled;
+                        if (run)
+                            FWorkers[index].Task = task;
+                    }
+                    if (run)
+                        task->Run();
+                }
+            } catch (...) {
+                // Nothing was cached: the pass decodes the picture in its turn.
+            }
+            {
+                std::lock_guard lock(FMutex);
+                FWorkers[index] = TWorker();
+            }
+            FChanged.notify_all();
+        }
+    }
+
+    const int FWorkerCount;
+    const SIZE FSize;
+    const DWORD FColorDepth;
+    const DWORD FFlags;
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    std::deque<std::string> FQueue;
+    std::vector<TWorker> FWorkers;
+    std::vector<std::thread> FThreads;
+    bool FStarted = false;
+    bool FKilled = false;
+};
+
+void TThumbnailExtractorThread::SetDecodeAheadWorkers(int workers) {
+    decodeAheadWorkers = workers;
+}
 
 TThumbnailExtractorThread::TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify,
                                                      const std::string &Folder, TListView *ListView,
@@ -16,6 +163,11 @@ TThumbnailExtractorThread::TThumbnailExtractorThread(const TThumbnailExtractorNo
       FColorDepth(ColorDepth), FFlags(Flags), FListViewHandle(ListView ? ListView->Handle() : 0) {
     if (!FFolder.empty() && FFolder.back() == '/')
         FFolder.pop_back();
+    const int workers = decodeAheadWorkers;
+    // The extraction asks with IEIFLAG_ASYNC added, so the decode ahead does too.
+    FDecodeAhead = std::make_unique<TDecodeAhead>(
+        workers < 0 ? std::max(1, QThread::idealThreadCount()) : workers, SIZE{FWidth, FHeight},
+        FColorDepth, FFlags | IEIFLAG_ASYNC);
     FreeOnTerminate = true;
 }
 
@@ -28,6 +180,7 @@ TThumbnailExtractorThread::~TThumbnailExtractorThread() {
 void TThumbnailExtractorThread::Abort() {
     Terminate();
     FRunnableTask.Kill();
+    FDecodeAhead->Kill();
 }
 
 bool TThumbnailExtractorThread::AbortAndWait(int timeoutMs) {
@@ -59,9 +212,12 @@ void TThumbnailExtractorThread::Execute() {
                 if (!Terminated())
                     ThumbnailPass();
             } catch (...) {
+                FDecodeAhead->Stop();
                 FSystemImages.reset();
                 throw;
             }
+            // No decode outlives the run.
+            FDecodeAhead->Stop();
             FSystemImages.reset();
         } catch (...) {
             CoUninitialize();
@@ -99,6 +255,7 @@ void TThumbnailExtractorThread::IconPass() {
         // Items removed since the count was read get no messages.
         if (!ReadCaption(i, caption))
             break;
+        FDecodeAhead->Add(FFolder + "/" + caption);
         PostMessageA(FNotify.Window, FNotify.MsgItemStarted, WPARAM(i), 0);
         const int iconIndex = GetSysIconIndex(FFolder + "/" + caption);
 
@@ -177,6 +334,8 @@ void TThumbnailExtractorThread::ThumbnailPass() {
         if (!ReadCaption(i, caption))
             break;
         PostMessageA(FNotify.Window, FNotify.MsgItemStarted, WPARAM(i), 0);
+        // A picture decoded ahead is in the cache now; one under way is finished first.
+        FDecodeAhead->Claim(FFolder + "/" + caption);
 
         bool haveExtractor = false;
         try {

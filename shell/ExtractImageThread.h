@@ -34,8 +34,15 @@ struct TThumbnailData {
     std::vector<std::int32_t> ItemIndexes; // ascending
 };
 
+class TDecodeAhead;
+
 class TThumbnailExtractorThread : public TThread {
 public:
+    // Worker threads that decode pictures ahead of the thumbnail pass into the thumbnail
+    // cache, for threads created from now on: negative for one per core (the default), 0 for
+    // none (every picture decoded in its turn).
+    static void SetDecodeAheadWorkers(int workers);
+
     // Created suspended, freeing itself after OnTerminate. Call on the GUI thread. Only the list
     // view's handle is kept: its items are read by messages, which fail once it is gone.
     TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify, const std::string &Folder,
@@ -43,7 +50,7 @@ public:
                               unsigned Flags);
     ~TThumbnailExtractorThread() override;
 
-    // Asks the run to stop and kills an extraction under way; returns at once.
+    // Asks the run to stop and kills every extraction and decode under way; returns at once.
     void Abort();
     // For an owner that is going away, on the GUI thread: OnTerminate is dropped, the run is
     // aborted and waited for (see WaitFor). True when it has ended; the object is gone then.
@@ -82,4 +89,6 @@ private:
     HWND FListViewHandle;
     std::unique_ptr<TSystemImages> FSystemImages;
     TRunnableTaskSlot FRunnableTask;
+    // Its workers run only inside Execute.
+    std::unique_ptr<TDecodeAhead> FDecodeAhead;
 };

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <chrono>
+#include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Dialogs.h"
@@ -13,6 +16,7 @@
 #include "ShellFakes.h"
 #include "ShellObjHelper.h"
 #include "TestUtil.h"
+#include "ThumbnailCache.h"
 
 using namespace shelltest;
 
@@ -418,6 +422,202 @@ TEST_F(ExtractorRun, FileDeletedBetweenThePassesKeepsItsIconAndTheRunGoesOn) {
     // Item 0 still shows the shared icon, so item 1's picture is appended.
     EXPECT_EQ(AfterIconsDone(), (std::vector<Msg>{Started(0), Started(1), Add(1)}))
         << Show(Messages);
+}
+
+// The decode-ahead workers of the threads one test makes.
+class DecodeAheadWorkers {
+public:
+    explicit DecodeAheadWorkers(int n) { TThumbnailExtractorThread::SetDecodeAheadWorkers(n); }
+    ~DecodeAheadWorkers() { TThumbnailExtractorThread::SetDecodeAheadWorkers(-1); }
+};
+
+// Pictures of several kinds, a file that is no picture and a damaged JPEG, with real decoding.
+class DecodeAhead : public ExtractorRun {
+protected:
+    DecodeAhead()
+        : FReal(testutil::ChangeServices([](TPlatformServices &s) {
+              s.CreateExtractImage = nullptr;
+              s.DebugOutput = [](const std::string &) {};
+          })) {
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(Cache.path()));
+    }
+    ~DecodeAhead() override { qunsetenv("XDG_CACHE_HOME"); }
+
+    // 0 photo.jpg, 1 alpha.png, 2 notes.txt, 3 broken.jpg, 4 palette.bmp, 5 grey.jpg and 6
+    // scan.pdf, which holds a PNG.
+    void MixedFolder() {
+        QImage photo(640, 427, QImage::Format_RGB32);
+        for (int y = 0; y < photo.height(); ++y)
+            for (int x = 0; x < photo.width(); ++x)
+                photo.setPixel(x, y, qRgb(x * 255 / 640, (x * y) % 251, (x ^ y) & 0xFF));
+        Save(photo, "photo.jpg", "jpeg");
+        QImage alpha(300, 200, QImage::Format_ARGB32);
+        for (int y = 0; y < alpha.height(); ++y)
+            for (int x = 0; x < alpha.width(); ++x)
+                alpha.setPixel(x, y, qRgba(200, x % 256, 40, (x + y) % 256));
+        Save(alpha, "alpha.png", "png");
+        testutil::WriteFile(Dir.file("notes.txt"), std::string("not a picture"));
+        testutil::WriteFile(Dir.file("broken.jpg"), std::string("\xFF\xD8\xFF\xE0 damaged", 13));
+        Save(photo.scaled(200, 300).convertToFormat(QImage::Format_Indexed8), "palette.bmp", "bmp");
+        Save(photo.convertToFormat(QImage::Format_Grayscale8), "grey.jpg", "jpeg");
+        Save(photo.copy(0, 0, 90, 150), "scan.pdf", "png");
+        for (const char *name : {"photo.jpg", "alpha.png", "notes.txt", "broken.jpg", "palette.bmp",
+                                 "grey.jpg", "scan.pdf"})
+            List.AddItem(name);
+    }
+
+    void Save(const QImage &image, const std::string &name, const char *format) {
+        ASSERT_TRUE(image.save(QString::fromStdString(Dir.file(name)), format));
+    }
+
+    // Whether every picture has its cache entry, the damaged one its failure entry.
+    bool AllDecoded() const {
+        for (const char *name : {"photo.jpg", "alpha.png", "palette.bmp", "grey.jpg", "scan.pdf"})
+            if (!testutil::FileExists(ThumbnailCachePath(Dir.file(name), false)))
+                return false;
+        return testutil::FileExists(ThumbnailFailPath(Dir.file("broken.jpg")));
+    }
+
+    // A cold run: empty cache, messages and pictures of the run in order.
+    std::vector<Msg> ColdRun() {
+        std::filesystem::remove_all(Cache.path() + "/thumbnails");
+        Messages.clear();
+        Ended = false;
+        Run();
+        return Messages;
+    }
+
+    testutil::TempDir Cache;
+    std::unique_ptr<TServicesScope> FReal;
+};
+
+TEST_F(DecodeAhead, DecodingAheadLeavesTheMessagesTheirOrderAndThePicturesAsTheyWere) {
+    MixedFolder();
+    const int picture = GetSysIconIndex(Dir.file("photo.jpg"));
+    for (const char *name : {"alpha.png", "broken.jpg", "palette.bmp", "grey.jpg"})
+        ASSERT_EQ(GetSysIconIndex(Dir.file(name)), picture) << name;
+    const std::set<int> icons = {picture, GetSysIconIndex(Dir.file("notes.txt")),
+                                 GetSysIconIndex(Dir.file("scan.pdf"))};
+    ASSERT_EQ(icons.size(), 3u);
+
+    std::vector<Msg> oneAtATime;
+    {
+        DecodeAheadWorkers none(0);
+        oneAtATime = ColdRun();
+    }
+    // The pictures share an icon, which the damaged JPEG keeps showing, so each of their
+    // thumbnails is added; the PDF's own icon is overwritten by its thumbnail.
+    const std::vector<Msg> want = {
+        Started(0), Add(0),     Started(1), Use(1, 0),  Started(2), Add(2),     Started(3),
+        Use(3, 0),  Started(4), Use(4, 0),  Started(5), Use(5, 0),  Started(6), Add(6),
+        Done(),     Started(0), Add(0),     Started(1), Add(1),     Started(2), Started(3),
+        Started(4), Add(4),     Started(5), Add(5),     Started(6), Replace(6)};
+    ASSERT_EQ(oneAtATime, want) << Show(oneAtATime);
+
+    // Decoding ahead: the pass is held at its start until the workers have decoded every
+    // picture (and failed on the damaged one), so it reads them all from the cache.
+    DecodeAheadWorkers two(2);
+    bool decodedAhead = false;
+    OnMessage = [&](const Msg &m) {
+        if (m.Id != IconsDone)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!(decodedAhead = AllDecoded()) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    };
+    const std::vector<Msg> ahead = ColdRun();
+    EXPECT_TRUE(decodedAhead);
+    ASSERT_EQ(ahead, want) << Show(ahead);
+    for (std::size_t k = 0; k < want.size(); ++k) {
+        if (!oneAtATime[k].Bitmap)
+            continue;
+        const QImage &a = oneAtATime[k].Bitmap->Image();
+        const QImage &b = ahead[k].Bitmap->Image();
+        EXPECT_TRUE(a.convertToFormat(QImage::Format_RGB32) ==
+                    b.convertToFormat(QImage::Format_RGB32))
+            << "picture of message " << k << ", " << Show({want[k]});
+    }
+}
+
+TEST_F(ExtractorRun, AbortKillsEveryDecodeAheadAtOnceAndNoneOutlivesTheRun) {
+    DecodeAheadWorkers two(2);
+    FakePrefetches ahead;
+    std::vector<std::string> names;
+    for (int i = 0; i < 8; ++i)
+        names.push_back("p" + std::to_string(i) + ".jpg");
+    Items(names);
+    bool killedAtOnce = false;
+    OnMessage = [&](const Msg &m) {
+        // Item 3 of the icon pass: the two workers are in decodes that end only when killed.
+        if (m.Id == ItemStarted && m.Item == 3 && Thread && AfterIconsDone().empty()) {
+            ASSERT_TRUE(ahead.WaitStarted(2));
+            Thread->Abort();
+            killedAtOnce = ahead.AllKilled();
+        }
+    };
+    int runningAtTheEnd = -1;
+    Make()->OnTerminate = [&](TThread *) {
+        runningAtTheEnd = ahead.Running();
+        Ended = true;
+        Thread = nullptr;
+    };
+    Thread->Resume();
+    Wait();
+    EXPECT_TRUE(killedAtOnce);
+    EXPECT_EQ(runningAtTheEnd, 0);
+    // One decode per worker, and none begun after the abort.
+    EXPECT_EQ(ahead.Started(), 2);
+    EXPECT_EQ(ahead.MostAtOnce(), 2);
+    EXPECT_EQ(Messages.back(), Done()) << Show(Messages);
+    EXPECT_TRUE(Fakes.Extractors().empty());
+}
+
+TEST_F(ExtractorRun, ThePassWaitsForADecodeAheadOfItsItemAndAbortAndWaitEndsBoth) {
+    DecodeAheadWorkers one(1);
+    FakePrefetches ahead;
+    std::size_t extractorsWhenTheDecodeEnded = 99;
+    ahead.OnEnd = [&](const std::string &) {
+        extractorsWhenTheDecodeEnded = Fakes.Extractors().size();
+    };
+    Items({"a.jpg", "b.jpg"});
+    Make()->Resume();
+    // The pass has begun item 0, whose decode ahead never ends by itself.
+    ASSERT_TRUE(testutil::WaitFor([&] { return !AfterIconsDone().empty(); }));
+    EXPECT_TRUE(Thread->AbortAndWait());
+    Thread = nullptr;
+    EXPECT_EQ(ahead.Started(), 1);
+    EXPECT_TRUE(ahead.AllKilled());
+    EXPECT_EQ(ahead.Running(), 0);
+    // a.jpg was not extracted while its decode ahead ran, nor b.jpg at all.
+    EXPECT_EQ(extractorsWhenTheDecodeEnded, 0u);
+    EXPECT_LE(Fakes.Extractors().size(), 1u);
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(AfterIconsDone(), std::vector<Msg>{Started(0)}) << Show(Messages);
+}
+
+TEST_F(ExtractorRun, ADecodeAheadThePassNeverClaimsIsStoppedBeforeTheRunEnds) {
+    DecodeAheadWorkers two(2);
+    FakePrefetches ahead;
+    ahead.Quick = {"a.jpg"};
+    Items({"a.jpg", "b.jpg"});
+    OnMessage = [&](const Msg &m) {
+        // b.jpg leaves the list while its decode ahead runs: the pass does not come to it.
+        if (m.Id == IconsDone) {
+            ASSERT_TRUE(ahead.WaitStarted(2));
+            delete List.takeItem(1);
+        }
+    };
+    int runningAtTheEnd = -1;
+    Make()->OnTerminate = [&](TThread *) {
+        runningAtTheEnd = ahead.Running();
+        Ended = true;
+        Thread = nullptr;
+    };
+    Thread->Resume();
+    Wait();
+    EXPECT_EQ(runningAtTheEnd, 0);
+    // The shared icon counts b.jpg still, so a.jpg's thumbnail is added.
+    EXPECT_EQ(AfterIconsDone(), (std::vector<Msg>{Started(0), Add(0)})) << Show(Messages);
 }
 
 } // namespace

@@ -3,13 +3,16 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -159,6 +162,94 @@ private:
     std::mutex FMutex;
     std::vector<ComPtr<FakeExtractor>> Made;
     std::unique_ptr<TServicesScope> FScope; // last: dropped first
+};
+
+// Decodes ahead that run until they are killed (or at once, for the Quick names), installed for the
+// lifetime of the object. Counts how many begin and how many run at once, and calls OnEnd (on the
+// worker) as each one returns.
+class FakePrefetches {
+public:
+    FakePrefetches()
+        : FScope(testutil::ChangeServices([this](TPlatformServices &s) {
+              s.CreateThumbnailPrefetch = [this](const std::string &path, void **out) {
+                  *out = static_cast<IRunnableTask *>(new Task(*this, path));
+                  return S_OK;
+              };
+          })) {}
+    FakePrefetches(const FakePrefetches &) = delete;
+    FakePrefetches &operator=(const FakePrefetches &) = delete;
+
+    // Waits, without running the event loop, until n have begun.
+    bool WaitStarted(int n) {
+        std::unique_lock lock(FMutex);
+        return FChanged.wait_for(lock, std::chrono::seconds(20), [&] { return FStarted >= n; });
+    }
+    int Started() {
+        std::lock_guard lock(FMutex);
+        return FStarted;
+    }
+    int Running() {
+        std::lock_guard lock(FMutex);
+        return FRunning;
+    }
+    int MostAtOnce() {
+        std::lock_guard lock(FMutex);
+        return FMost;
+    }
+    // Whether every one that began has been killed.
+    bool AllKilled() {
+        std::lock_guard lock(FMutex);
+        return FKilled == FStarted;
+    }
+
+    std::function<void(const std::string &path)> OnEnd;
+    // File names whose decode ends at once.
+    std::set<std::string> Quick;
+
+private:
+    class Task final : public TComObject<IRunnableTask> {
+    public:
+        Task(FakePrefetches &owner, std::string path) : FOwner(owner), FPath(std::move(path)) {}
+        HRESULT QueryInterface(REFIID, void **out) override {
+            *out = nullptr;
+            return E_NOINTERFACE;
+        }
+        HRESULT Run() override {
+            std::unique_lock lock(FOwner.FMutex);
+            ++FOwner.FStarted;
+            FOwner.FMost = std::max(FOwner.FMost, ++FOwner.FRunning);
+            FOwner.FChanged.notify_all();
+            const bool quick = FOwner.Quick.count(FPath.substr(FPath.rfind('/') + 1)) > 0;
+            FOwner.FChanged.wait_for(lock, std::chrono::seconds(20),
+                                     [&] { return quick || FKilled; });
+            --FOwner.FRunning;
+            lock.unlock();
+            if (FOwner.OnEnd)
+                FOwner.OnEnd(FPath);
+            return E_ABORT;
+        }
+        HRESULT Kill(BOOL) override {
+            std::lock_guard lock(FOwner.FMutex);
+            if (!FKilled)
+                ++FOwner.FKilled;
+            FKilled = true;
+            FOwner.FChanged.notify_all();
+            return S_OK;
+        }
+        HRESULT Suspend() override { return E_NOTIMPL; }
+        HRESULT Resume() override { return E_NOTIMPL; }
+        ULONG IsRunning() override { return 0; }
+
+    private:
+        FakePrefetches &FOwner;
+        std::string FPath;
+        bool FKilled = false; // guarded by the owner's mutex
+    };
+
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    int FStarted = 0, FRunning = 0, FMost = 0, FKilled = 0;
+    std::unique_ptr<TServicesScope> FScope;
 };
 
 } // namespace shelltest
