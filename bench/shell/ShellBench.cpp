@@ -196,7 +196,7 @@ double ExtractorRun(const std::string &folder, const std::vector<std::string> &n
     t.start();
     thread->Resume();
     while (!ended)
-        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double ms = t.nsecsElapsed() / 1e6;
     QApplication::processEvents();
     if (peakGrowthKb)
