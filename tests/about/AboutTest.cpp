@@ -73,6 +73,7 @@ TEST(About, LabelsComeFromTheRegistryOnEveryShow) {
                        {"RegisteredOrganization", "Analytical"}};
     TAboutform about;
     EXPECT_EQ(about.Caption(), "About");
+    EXPECT_EQ(about.windowTitle(), "About"); // what the title bar shows
     about.Show();
     EXPECT_EQ(about.Label9->text(), "Ada Lovelace");
     EXPECT_EQ(about.Label10->text(), "Analytical");
