@@ -278,3 +278,22 @@ TEST_F(ListViewStorageTest, BoundCoversTwoScreensOfCells) {
     const qreal ratio = List.devicePixelRatioF();
     EXPECT_GE(Images.CacheLimit(), std::size_t(2 * cells * CellBytes * ratio * ratio));
 }
+
+// Updates nest: the items stay hidden until the last one ends, then show as before.
+TEST_F(ListViewStorageTest, NestedUpdatesShowTheItemsOnlyWhenTheLastEnds) {
+    ASSERT_EQ(Images.AddMasked(TBitmap(Icon()), 0xFFFFFF), 0);
+    for (int i = 0; i < 6; ++i)
+        List.AddItem("IMG_" + std::to_string(i) + ".png", 0);
+    Shot();
+    const QImage shown = Shot();
+    List.BeginUpdate();
+    EXPECT_FALSE(Same(Shot(), shown));
+    List.BeginUpdate();
+    List.EndUpdate();
+    EXPECT_FALSE(Same(Shot(), shown)) << "an inner update ended the outer one";
+    List.EndUpdate();
+    EXPECT_TRUE(Same(Shot(), shown));
+    List.EndUpdate(); // one too many changes nothing
+    EXPECT_EQ(List.UpdateCount(), 0);
+    EXPECT_TRUE(Same(Shot(), shown));
+}
