@@ -2,11 +2,15 @@
 // read from a file's markers for decoders without a monitor.
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImage>
+
 #include <csetjmp>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include "HostileJpeg.h"
+#include "JpegCodec.h"
 #include "JpegWork.h"
 #include "TestUtil.h"
 
@@ -117,4 +121,24 @@ TEST(JpegWork, FilesThatAreNoJpegCountNothingAndCutFilesWhatTheyHave) {
     const std::int64_t whole = FileCount(jpeg, MaxJpegWork);
     for (std::size_t cut = 1; cut < jpeg.size(); cut += 97)
         EXPECT_LE(FileCount({jpeg.begin(), jpeg.begin() + long(cut)}, MaxJpegWork), whole);
+}
+
+TEST(JpegDecode, ScalesByTheDenominatorsLibjpegOffersAndIgnoresOthers) {
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&buffer, "JPG"));
+    const auto *data = reinterpret_cast<const std::uint8_t *>(jpeg.constData());
+    struct Row {
+        int Denom;
+        QSize Size;
+    };
+    for (const Row row :
+         {Row{1, {64, 48}}, Row{2, {32, 24}}, Row{4, {16, 12}}, Row{8, {8, 6}}, Row{3, {64, 48}},
+          Row{16, {64, 48}}, Row{0, {64, 48}}, Row{-2, {64, 48}}}) {
+        SCOPED_TRACE(row.Denom);
+        EXPECT_EQ(DecodeJpeg(data, std::size_t(jpeg.size()), row.Denom).size(), row.Size);
+    }
 }
