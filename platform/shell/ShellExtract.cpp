@@ -225,6 +225,17 @@ void SetExtractionBudget(std::chrono::milliseconds budget) {
     budgetMs = budget.count();
 }
 
+// A regular file whose content is a picture kind we read, whatever its name.
+static bool IsPictureFile(const std::string &path) {
+    struct stat st;
+    const int fd = OpenRegular(path, st);
+    if (fd < 0)
+        return false;
+    const TPictureKind kind = SniffFile(fd);
+    ::close(fd);
+    return kind != TPictureKind::None;
+}
+
 HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (!out)
         return E_POINTER;
@@ -232,13 +243,7 @@ HRESULT CreateExtractImage(const std::string &path, void **out) {
     if (const auto create = CurrentServices().CreateExtractImage)
         return create(path, out);
 
-    struct stat st;
-    const int fd = OpenRegular(path, st);
-    if (fd < 0)
-        return E_NOINTERFACE;
-    const TPictureKind kind = SniffFile(fd);
-    ::close(fd);
-    if (kind == TPictureKind::None)
+    if (!IsPictureFile(path))
         return E_NOINTERFACE;
     *out = static_cast<IExtractImage *>(new TPictureExtractor(path));
     return S_OK;
@@ -255,13 +260,7 @@ HRESULT CreateThumbnailPrefetch(const std::string &path, const SIZE &size, DWORD
     if (services.CreateExtractImage || (flags & IEIFLAG_QUALITY))
         return E_NOINTERFACE;
 
-    struct stat st;
-    const int fd = OpenRegular(path, st);
-    if (fd < 0)
-        return E_NOINTERFACE;
-    const TPictureKind kind = SniffFile(fd);
-    ::close(fd);
-    if (kind == TPictureKind::None)
+    if (!IsPictureFile(path))
         return E_NOINTERFACE;
     ComPtr<TPictureExtractor> extractor(new TPictureExtractor(path));
     DWORD answer = flags;
