@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QInputMethodEvent>
+#include <QProxyStyle>
 #include <QTest>
 
 #include <cstdio>
@@ -212,6 +214,86 @@ TEST_F(VanishedFolderTest, UserKeysInTheTreeStillScan) {
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     EXPECT_EQ(Main->SelFolder(), Root.file("B"));
     EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
+}
+
+TEST_F(VanishedFolderTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    // Text composed in an input method (accents, other scripts) arrives committed, not as keys.
+    QInputMethodEvent typed;
+    typed.setCommitString(QStringLiteral("C"));
+    QCoreApplication::sendEvent(Main->explor, &typed);
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+    EXPECT_EQ(Thumbnails(Root.file("C")), std::set<std::string>{"C.CR2.JPG"});
+}
+
+TEST_F(VanishedFolderTest, DoubleClickingAFolderOpensItAndScansItOnce) {
+    ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
+    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
+    Main->explor->scrollTo(c);
+    QCoreApplication::processEvents();
+    const QPoint centre = Main->explor->visualRect(c).center();
+    const int scans = Main->ScanCount();
+    // As a real double click arrives: a click, then the second press as a double click.
+    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(Main->explor->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    Settle();
+    EXPECT_EQ(Main->ScanCount(), scans + 1);
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+}
+
+TEST_F(VanishedFolderTest, TheTreeHasNoHeaderAndIndentsEachLevelBy19) {
+    ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
+    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
+    Main->explor->expand(c);
+    const QModelIndex sub = Main->explorModel->IndexOf(Root.file("C/sub"));
+    ASSERT_TRUE(sub.isValid());
+    Main->explor->scrollTo(sub);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Main->explor->visualRect(sub).left() - Main->explor->visualRect(c).left(), 19);
+    // The rows start right under the tree's frame, with no column title above them.
+    EXPECT_EQ(Main->explor->viewport()->geometry().top(), Main->explor->frameWidth());
+}
+
+TEST_F(VanishedFolderTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFolder) {
+    // Some desktop styles open a branch when the button comes up, not when it goes down.
+    class TOpenOnRelease : public QProxyStyle {
+    public:
+        int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                      QStyleHintReturn *data) const override {
+            if (hint == SH_ListViewExpand_SelectMouseType)
+                return QEvent::MouseButtonRelease;
+            return QProxyStyle::styleHint(hint, option, widget, data);
+        }
+    };
+    ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
+    TOpenOnRelease style;
+    Main->explor->setStyle(&style); // taken back below; no assertion may leave in between
+    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
+    Main->explor->scrollTo(c);
+    QCoreApplication::processEvents();
+    const QRect rect = Main->explor->visualRect(c);
+    const int scans = Main->ScanCount();
+    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() - Main->explor->indentation() / 2, rect.center().y()));
+    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    Settle();
+    EXPECT_EQ(Main->ScanCount(), scans);
+    Main->explor->setStyle(nullptr);
+}
+
+TEST_F(VanishedFolderTest, AFolderChosenOutsideTheTreeIsScannedOnce) {
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    // Browse and the command line set the tree's row from code; that is one scan, not two.
+    Main->SetTreePath(Root.file("C"));
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    Settle();
+    EXPECT_EQ(Main->ScanCount(), scans + 1);
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
 }
 
 TEST_F(VanishedFolderTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
