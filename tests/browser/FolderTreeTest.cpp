@@ -1,5 +1,6 @@
-// A folder deleted or renamed outside while it is shown: the list empties and says so, and no
-// folder the user did not choose is scanned or gets thumbnail files written into it.
+// The folder tree: only the user's own clicks, keys and typing choose a folder to scan. A folder
+// deleted or renamed outside while it is shown empties the list and says so, and no folder the
+// user did not choose is scanned or gets thumbnail files written into it.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -45,7 +46,7 @@ void RemoveTree(const std::string &path) {
     QDir(QString::fromStdString(path)).removeRecursively();
 }
 
-class VanishedFolderTest : public BrowserTest {
+class FolderTreeTest : public BrowserTest {
 protected:
     void SetUp() override {
         BrowserTest::SetUp();
@@ -104,7 +105,7 @@ protected:
     testutil::TempDir Root;
 };
 
-TEST_F(VanishedFolderTest, AShownFolderDeletedOrRenamedOutsideEmptiesTheListAndScansNoNeighbour) {
+TEST_F(FolderTreeTest, AShownFolderDeletedOrRenamedOutsideEmptiesTheListAndScansNoNeighbour) {
     enum class Change { Deleted, Renamed, ParentRenamed };
     struct Row {
         const char *what;
@@ -163,7 +164,7 @@ TEST_F(VanishedFolderTest, AShownFolderDeletedOrRenamedOutsideEmptiesTheListAndS
     }
 }
 
-TEST_F(VanishedFolderTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
+TEST_F(FolderTreeTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
     ClickAndWait(Root.file("B"));
     const int scans = Main->ScanCount();
     // Before the window's watch reports B gone, the tree reads its folders again with no user
@@ -181,7 +182,7 @@ TEST_F(VanishedFolderTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
     EXPECT_EQ(Main->SelFolder(), Root.file("B"));
 }
 
-TEST_F(VanishedFolderTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
+TEST_F(FolderTreeTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
     // B shown; C has a subfolder, so the tree offers to expand it.
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
     ClickAndWait(Root.file("B"));
@@ -206,7 +207,7 @@ TEST_F(VanishedFolderTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
     EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
 }
 
-TEST_F(VanishedFolderTest, UserKeysInTheTreeStillScan) {
+TEST_F(FolderTreeTest, UserKeysInTheTreeStillScan) {
     ClickAndWait(Root.file("A"));
     const int scans = Main->ScanCount();
     Main->explor->setFocus();
@@ -216,7 +217,7 @@ TEST_F(VanishedFolderTest, UserKeysInTheTreeStillScan) {
     EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
 }
 
-TEST_F(VanishedFolderTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
+TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
     ClickAndWait(Root.file("A"));
     const int scans = Main->ScanCount();
     // Text composed in an input method (accents, other scripts) arrives committed, not as keys.
@@ -228,7 +229,7 @@ TEST_F(VanishedFolderTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) 
     EXPECT_EQ(Thumbnails(Root.file("C")), std::set<std::string>{"C.CR2.JPG"});
 }
 
-TEST_F(VanishedFolderTest, DoubleClickingAFolderOpensItAndScansItOnce) {
+TEST_F(FolderTreeTest, DoubleClickingAFolderOpensItAndScansItOnce) {
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
     const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
     Main->explor->scrollTo(c);
@@ -245,7 +246,7 @@ TEST_F(VanishedFolderTest, DoubleClickingAFolderOpensItAndScansItOnce) {
     EXPECT_EQ(Main->SelFolder(), Root.file("C"));
 }
 
-TEST_F(VanishedFolderTest, TheTreeHasNoHeaderAndIndentsEachLevelBy19) {
+TEST_F(FolderTreeTest, TheTreeHasNoHeaderAndIndentsEachLevelBy19) {
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
     const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
     Main->explor->expand(c);
@@ -258,7 +259,7 @@ TEST_F(VanishedFolderTest, TheTreeHasNoHeaderAndIndentsEachLevelBy19) {
     EXPECT_EQ(Main->explor->viewport()->geometry().top(), Main->explor->frameWidth());
 }
 
-TEST_F(VanishedFolderTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFolder) {
+TEST_F(FolderTreeTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFolder) {
     // Some desktop styles open a branch when the button comes up, not when it goes down.
     class TOpenOnRelease : public QProxyStyle {
     public:
@@ -285,7 +286,7 @@ TEST_F(VanishedFolderTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFo
     Main->explor->setStyle(nullptr);
 }
 
-TEST_F(VanishedFolderTest, AFolderChosenOutsideTheTreeIsScannedOnce) {
+TEST_F(FolderTreeTest, AFolderChosenOutsideTheTreeIsScannedOnce) {
     ClickAndWait(Root.file("A"));
     const int scans = Main->ScanCount();
     // Browse and the command line set the tree's row from code; that is one scan, not two.
@@ -296,7 +297,7 @@ TEST_F(VanishedFolderTest, AFolderChosenOutsideTheTreeIsScannedOnce) {
     EXPECT_EQ(Main->SelFolder(), Root.file("C"));
 }
 
-TEST_F(VanishedFolderTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
+TEST_F(FolderTreeTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
     const std::string gone = Root.file("gone");
     Main->SetSelFolder(gone);
     Main->BtnRefreshClick();
@@ -307,7 +308,7 @@ TEST_F(VanishedFolderTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
     EXPECT_FALSE(Exists(gone));
 }
 
-TEST_F(VanishedFolderTest, ARawPassInAFolderRenamedOutsideStopsAndWritesNowhereElse) {
+TEST_F(FolderTreeTest, ARawPassInAFolderRenamedOutsideStopsAndWritesNowhereElse) {
     // RAW files whose previews take the workers a while, so that the pass is caught running.
     const std::string b = Root.file("B"), b2 = Root.file("B2");
     cr2::Cr2Options options;
