@@ -14,17 +14,9 @@ const char *const CurrentVersionPath = "SOFTWARE\\Microsoft\\Windows NT\\Current
 
 std::optional<std::string> SystemValue(const std::string &name) {
     if (name == "RegisteredOwner") {
-        if (const passwd *pw = ::getpwuid(::getuid())) {
-            std::string gecos = pw->pw_gecos ? pw->pw_gecos : "";
-            gecos = gecos.substr(0, gecos.find(','));
-            if (!gecos.empty())
-                return gecos;
-            if (pw->pw_name && *pw->pw_name)
-                return std::string(pw->pw_name);
-        }
-        if (const char *user = std::getenv("USER"))
-            return std::string(user);
-        return std::nullopt;
+        const passwd *pw = ::getpwuid(::getuid());
+        return OwnerName(pw ? pw->pw_gecos : nullptr, pw ? pw->pw_name : nullptr,
+                         std::getenv("USER"));
     }
     if (name == "RegisteredOrganization") {
         if (const char *org = std::getenv("ORGANIZATION"))
@@ -35,6 +27,18 @@ std::optional<std::string> SystemValue(const std::string &name) {
 }
 
 } // namespace
+
+std::optional<std::string> OwnerName(const char *gecos, const char *login, const char *user) {
+    std::string fullName = gecos ? gecos : "";
+    fullName = fullName.substr(0, fullName.find(','));
+    if (!fullName.empty())
+        return fullName;
+    if (login && *login)
+        return std::string(login);
+    if (user)
+        return std::string(user);
+    return std::nullopt;
+}
 
 LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result) {
     if (key != HKEY_LOCAL_MACHINE || !subKey || !result ||

@@ -4,6 +4,7 @@
 // $ORGANIZATION when set.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "WinTypes.h"
@@ -21,3 +22,7 @@ LONG RegOpenKeyA(HKEY key, const char *subKey, HKEY *result);
 LONG RegQueryValueExA(HKEY key, const char *valueName, DWORD *reserved, DWORD *type,
                       unsigned char *data, DWORD *size);
 LONG RegCloseKey(HKEY key);
+
+// "RegisteredOwner" from an account entry: the GECOS field up to its first comma, else the login
+// name, else user ($USER); any of them may be null.
+std::optional<std::string> OwnerName(const char *gecos, const char *login, const char *user);
