@@ -89,8 +89,8 @@ std::int64_t JpegWorkOfFile(int fd, std::int64_t limit) {
         for (;;) {
             while (c != 0xFF && c >= 0)
                 c = in.Next();
-            if (c < 0)
-                return work;
+            if (c != 0xFF)
+                return work; // the data ended before the next marker
             do
                 c = in.Next();
             while (c == 0xFF);
