@@ -411,6 +411,14 @@ TEST_F(Extraction, AMetafileIsDrawnOnlyAsLargeAsItsThumbnail) {
     EXPECT_EQ(r.Image.pixelColor(60, 60), hostile::LastRectangleColour(100));
 }
 
+TEST_F(Extraction, TheSmallestMetafileIsStillAPicture) {
+    const std::string path = Dir.file("dot.wmf");
+    testutil::WriteFile(path, hostile::SlowWmf(1, 1));
+    const Result r = Thumb(path);
+    ASSERT_TRUE(r.Made);
+    EXPECT_EQ(r.Image.size(), QSize(1, 1)) << r.Image.width() << "x" << r.Image.height();
+}
+
 TEST_F(Extraction, APictureOverItsTimeBudgetIsStoppedAndNotTriedAgain) {
     std::vector<std::string> lines;
     auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
