@@ -227,7 +227,7 @@ bool TMainForm::StartListing(const std::string &folder) {
     const qreal ratio = ListView->devicePixelRatioF();
     auto *extractor = new TThumbnailExtractorThread(
         FNotify, folder, ListView, qRound(ImageList1->Width() * ratio),
-        qRound(ImageList1->Height() * ratio), unsigned(PixelFormatBits()), ExtractFlags());
+        qRound(ImageList1->Height() * ratio), unsigned(PixelFormatBits()), ExtractFlags(), ratio);
     FExtractor = extractor;
     extractor->SetOnTerminate(this, [this](TThread *) { ExtractorDone(); });
     extractor->Resume();

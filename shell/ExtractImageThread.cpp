@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -158,9 +159,10 @@ void TThumbnailExtractorThread::SetDecodeAheadWorkers(int workers) {
 TThumbnailExtractorThread::TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify,
                                                      const std::string &Folder, TListView *ListView,
                                                      int Width, int Height, unsigned ColorDepth,
-                                                     unsigned Flags)
+                                                     unsigned Flags, double IconScale)
     : TThread(true), FNotify(Notify), FFolder(Folder), FWidth(Width), FHeight(Height),
-      FColorDepth(ColorDepth), FFlags(Flags), FListViewHandle(ListView ? ListView->Handle() : 0) {
+      FIconScale(IconScale > 0 ? IconScale : 1.0), FColorDepth(ColorDepth), FFlags(Flags),
+      FListViewHandle(ListView ? ListView->Handle() : 0) {
     if (!FFolder.empty() && FFolder.back() == '/')
         FFolder.pop_back();
     const int workers = decodeAheadWorkers;
@@ -291,9 +293,16 @@ void TThumbnailExtractorThread::IconPass() {
 std::unique_ptr<TBitmap> TThumbnailExtractorThread::IconBitmap(int iconIndex) {
     auto bitmap = std::make_unique<TBitmap>(FWidth, FHeight);
     bitmap->Fill(clWindow);
-    ImageList_Draw(FSystemImages->Handle, iconIndex, *bitmap,
-                   (bitmap->Width() - FSystemImages->Width) / 2,
-                   (bitmap->Height() - FSystemImages->Height) / 2, ILD_NORMAL);
+    if (FIconScale == 1.0) {
+        ImageList_Draw(FSystemImages->Handle, iconIndex, *bitmap,
+                       (bitmap->Width() - FSystemImages->Width) / 2,
+                       (bitmap->Height() - FSystemImages->Height) / 2, ILD_NORMAL);
+    } else {
+        const int w = int(std::lround(FSystemImages->Width * FIconScale));
+        const int h = int(std::lround(FSystemImages->Height * FIconScale));
+        ImageList_DrawEx(FSystemImages->Handle, iconIndex, *bitmap, (bitmap->Width() - w) / 2,
+                         (bitmap->Height() - h) / 2, w, h, ILD_NORMAL | ILD_SCALE);
+    }
     DrawBorder(*bitmap);
     return bitmap;
 }

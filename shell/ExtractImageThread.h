@@ -45,9 +45,11 @@ public:
 
     // Created suspended, freeing itself after OnTerminate. Call on the GUI thread. Only the list
     // view's handle is kept: its items are read by messages, which fail once it is gone.
+    // Width and Height are in the screen's device pixels; IconScale is the device pixels per
+    // pixel the cells are shown at, so the file-type icons keep their size on screen.
     TThumbnailExtractorThread(const TThumbnailExtractorNotify &Notify, const std::string &Folder,
                               TListView *ListView, int Width, int Height, unsigned ColorDepth,
-                              unsigned Flags);
+                              unsigned Flags, double IconScale = 1.0);
     ~TThumbnailExtractorThread() override;
 
     // Asks the run to stop and kills every extraction and decode under way; returns at once.
@@ -84,6 +86,7 @@ private:
     std::string FFolder;
     int FWidth;
     int FHeight;
+    double FIconScale;
     unsigned FColorDepth;
     unsigned FFlags;
     HWND FListViewHandle;

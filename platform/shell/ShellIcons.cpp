@@ -39,6 +39,8 @@ public:
     // Index of the icon for a MIME type; resolves (on the GUI thread) at first sight.
     int IndexForMime(const QString &mimeName);
     QImage Image(int index, bool small);
+    // The icon at size x size pixels: drawn afresh at that size where it can be, else scaled.
+    QImage Image(int index, bool small, int size);
     QIcon Icon(int index); // GUI thread
 
 private:
@@ -82,22 +84,27 @@ QIcon AdwaitaIcon(const QString &name) {
     return icon;
 }
 
-QImage Rendered(const QIcon &icon, int size) {
-    QImage image = icon.pixmap(QSize(size, size), 1.0).toImage();
+// The picture on a transparent square of side size: centred, scaled down when larger and, with
+// enlarge, scaled up when smaller.
+QImage OnSquare(QImage image, int size, bool enlarge) {
     if (image.isNull())
         return image;
     image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
     if (image.width() == size && image.height() == size)
         return image;
-    // Centre a smaller (or scale down a larger) picture on a transparent square.
     QImage square(size, size, QImage::Format_ARGB32_Premultiplied);
     square.fill(Qt::transparent);
     const bool larger = image.width() > size || image.height() > size;
     const QImage fitted =
-        larger ? image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation) : image;
+        larger || enlarge ? image.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+                          : image;
     QPainter p(&square);
     p.drawImage((size - fitted.width()) / 2, (size - fitted.height()) / 2, fitted);
     return square;
+}
+
+QImage Rendered(const QIcon &icon, int size) {
+    return OnSquare(icon.pixmap(QSize(size, size), 1.0).toImage(), size, false);
 }
 
 // A plain page (or folder) in a colour of its kind, for systems without an icon theme.
@@ -221,6 +228,28 @@ QImage IconRegistry::Image(int index, bool small) {
     return small ? FEntries[std::size_t(index)].Small : FEntries[std::size_t(index)].Large;
 }
 
+QImage IconRegistry::Image(int index, bool small, int size) {
+    std::string key;
+    QImage listed;
+    {
+        std::lock_guard lock(FMutex);
+        if (index < 0 || index >= int(FEntries.size()))
+            return QImage();
+        const IconEntry &entry = FEntries[std::size_t(index)];
+        key = entry.Key;
+        listed = small ? entry.Small : entry.Large;
+    }
+    if (listed.width() == size || size <= 0)
+        return listed;
+    const std::string fallback = "fallback:";
+    if (key.compare(0, fallback.size(), fallback) == 0)
+        return DrawnIcon(key.substr(fallback.size()), size);
+    // A theme that has the icon only smaller gives that; it is scaled up to keep its place.
+    QImage image;
+    CallOnGuiThread([&] { image = Icon(index).pixmap(QSize(size, size), 1.0).toImage(); });
+    return OnSquare(image.isNull() ? listed : image, size, true);
+}
+
 QIcon IconRegistry::Icon(int index) {
     std::lock_guard lock(FMutex);
     if (index < 0 || index >= int(FEntries.size()))
@@ -339,10 +368,17 @@ BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy) {
     return 1;
 }
 
-BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT) {
+BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT style) {
+    return list ? ImageList_DrawEx(list, index, dest, x, y, list->Size(), list->Size(), style) : 0;
+}
+
+BOOL ImageList_DrawEx(HIMAGELIST list, int index, TBitmap &dest, int x, int y, int dx, int dy,
+                      UINT style) {
     if (!list)
         return 0;
-    const QImage icon = Registry().Image(index, list->Small());
+    const bool scaled = (style & ILD_SCALE) && dx > 0 && dx == dy && dx != list->Size();
+    const QImage icon = scaled ? Registry().Image(index, list->Small(), dx)
+                               : Registry().Image(index, list->Small());
     if (icon.isNull() || dest.Image().isNull())
         return 0;
     {

@@ -162,4 +162,30 @@ TEST_F(KeyboardTest, GridThumbnailsAreRenderedAndDrawnAtTheScreensDevicePixels) 
     EXPECT_GE(longest, cell * 3 / 4);
 }
 
+TEST_F(KeyboardTest, FileTypeIconsKeepTheirSizeAtTheScreensDevicePixels) {
+    const qreal ratio = Main->ListView->devicePixelRatioF();
+    // Not a picture: its cell keeps the icon of the icon pass.
+    testutil::WriteFile(Folder.file("broken.jpg"), std::string("not a picture at all"));
+    ScanAndWait(Folder.path());
+    ASSERT_EQ(Main->ListView->Count(), 1);
+    const QImage cell = Main->ImageList1->Image(Main->ListView->ImageIndex(0)).toImage();
+    ASSERT_EQ(cell.width(), qRound(120 * ratio));
+    // The icon's extent inside the one-pixel border, against the cell's own background.
+    const QRgb background = cell.pixel(cell.width() / 2, 2);
+    int left = cell.width(), right = -1, top = cell.height(), bottom = -1;
+    for (int y = 1; y < cell.height() - 1; ++y)
+        for (int x = 1; x < cell.width() - 1; ++x)
+            if (cell.pixel(x, y) != background) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+    // A 32-pixel icon on screen: 32 x ratio device pixels, less any margin of the icon's own.
+    const int extent = std::max(right - left, bottom - top) + 1;
+    EXPECT_LE(extent, qRound(32 * ratio));
+    EXPECT_GE(extent, qRound(32 * ratio * 0.6));
+    // Centred in the cell.
+    EXPECT_NEAR(left + right, cell.width() - 1, 2 * ratio);
+    EXPECT_NEAR(top + bottom, cell.height() - 1, 2 * ratio);
+}
+
 } // namespace
