@@ -37,6 +37,43 @@ TEST_F(BrowserTest, StateAfterStartUp) {
     EXPECT_FALSE(Main->Label1->isVisible());
 }
 
+TEST_F(BrowserTest, TheWindowsPanelsSitWhereTheyAreDesigned) {
+    Main->show();
+    QCoreApplication::processEvents();
+    // Geometry in the window's own coordinates.
+    const auto at = [&](const QWidget *w) {
+        return QRect(w->mapTo(Main.get(), QPoint()), w->size());
+    };
+    const QRect client = Main->rect();
+    const QRect top = at(Main->PnlTop), bottom = at(Main->PnlBtm);
+    const QRect status = at(Main->PnlStatus), file = at(Main->PnlCurFile);
+    const QRect bar = at(Main->ProgressBar1), tree = at(Main->explor), list = at(Main->ListView);
+
+    EXPECT_EQ(top.topLeft(), QPoint(0, 0));
+    EXPECT_EQ(top.height(), 65);
+    EXPECT_EQ(top.width(), client.width());
+    EXPECT_EQ(bottom.height(), 20);
+    EXPECT_EQ(bottom.bottom(), client.bottom());
+    EXPECT_EQ(bottom.width(), client.width());
+    // The status line: a border of one pixel, the status on the left, the bar on the right and
+    // the current file between them.
+    EXPECT_EQ(status.topLeft(), bottom.topLeft() + QPoint(1, 1));
+    EXPECT_EQ(status.width(), 184);
+    EXPECT_EQ(status.bottom(), bottom.bottom() - 1);
+    EXPECT_EQ(bar.width(), 235);
+    EXPECT_EQ(bar.right(), bottom.right() - 1);
+    EXPECT_GT(file.left(), status.right());
+    EXPECT_LE(file.left(), status.right() + 2);
+    EXPECT_LT(file.right(), bar.left());
+    EXPECT_GE(file.right(), bar.left() - 2);
+    // Between the panels: the tree on the left, 185 wide, and the list filling the rest.
+    EXPECT_EQ(tree.left(), 0);
+    EXPECT_EQ(tree.width(), 185);
+    EXPECT_EQ(tree.top(), top.bottom() + 1);
+    EXPECT_EQ(list.right(), client.right());
+    EXPECT_EQ(list.bottom(), bottom.top() - 1);
+}
+
 TEST_F(BrowserTest, ALongFileNameNeverWidensTheWindow) {
     Main->show();
     const int before = Main->minimumSizeHint().width();
