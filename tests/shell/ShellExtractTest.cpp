@@ -252,6 +252,31 @@ TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges) {
     EXPECT_TRUE(Thumb(path, 800, 600).Flags & IEIFLAG_CACHE);
 }
 
+TEST_F(Extraction, CacheEntriesHaveTheSizesOfTheSharedThumbnailStandard) {
+    // Normal entries fit 128 x 128 and large ones 256 x 256; a box beyond that is not cached.
+    struct Row {
+        int Box;
+        bool Large;
+        QSize Entry;
+    } rows[] = {
+        {120, false, QSize(128, 64)}, {128, false, QSize(128, 64)}, {129, true, QSize(256, 128)},
+        {256, true, QSize(256, 128)}, {257, false, QSize()},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.Box);
+        const std::string path = Picture("wide" + std::to_string(row.Box) + ".png", 1000, 500);
+        const Result r = Thumb(path, row.Box, row.Box);
+        ASSERT_TRUE(r.Made);
+        if (row.Entry.isEmpty()) {
+            EXPECT_FALSE(testutil::FileExists(ThumbnailCachePath(path, false)));
+            EXPECT_FALSE(testutil::FileExists(ThumbnailCachePath(path, true)));
+        } else {
+            const QImage entry(QString::fromStdString(ThumbnailCachePath(path, row.Large)));
+            EXPECT_EQ(entry.size(), row.Entry);
+        }
+    }
+}
+
 TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges) {
     const std::string path = Dir.file("broken.png");
     const std::string good = Picture("good.png", 40, 40, Qt::blue);
@@ -409,6 +434,16 @@ TEST_F(Extraction, AMetafileIsDrawnOnlyAsLargeAsItsThumbnail) {
     ASSERT_TRUE(r.Made);
     EXPECT_EQ(r.Image.size(), QSize(120, 120));
     EXPECT_EQ(r.Image.pixelColor(60, 60), hostile::LastRectangleColour(100));
+}
+
+TEST_F(Extraction, AMetafileOverThePixelLimitIsRefusedAndOneUnderItDrawn) {
+    // 120 million pixels: 10954 x 10954 is just under, 10955 x 10955 just over.
+    for (const int side : {10954, 10955}) {
+        SCOPED_TRACE(side);
+        const std::string path = Dir.file("side" + std::to_string(side) + ".wmf");
+        testutil::WriteFile(path, hostile::SlowWmf(side, 1));
+        EXPECT_EQ(Thumb(path).Made, side == 10954);
+    }
 }
 
 TEST_F(Extraction, TheSmallestMetafileIsStillAPicture) {
