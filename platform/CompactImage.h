@@ -20,8 +20,6 @@ public:
 
     bool IsEmpty() const { return FKind == TKind::Empty; }
     TKind Kind() const { return FKind; }
-    int Width() const { return FWidth; }
-    int Height() const { return FHeight; }
     // Heap bytes held.
     std::size_t Bytes() const { return std::size_t(FData.capacity()); }
 
