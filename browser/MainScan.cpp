@@ -192,7 +192,9 @@ bool TMainForm::convertraw() {
 
 void TMainForm::RawPassEnded(const std::string &folder, bool complete) {
     // A pass cut short knows only part of the folder's failures; the next full one reports.
-    if (!complete || FRawFailures.empty()) {
+    // A folder taken away under the pass fails every file left: the folder has gone, which the
+    // window reports, and the files have not failed.
+    if (!complete || FRawFailures.empty() || !IsFolder(folder)) {
         FRawFailures.clear();
         if (!complete)
             ClearList(); // the pass's stand-in items; nothing is listed
