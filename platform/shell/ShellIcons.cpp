@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -376,9 +377,10 @@ BOOL ImageList_DrawEx(HIMAGELIST list, int index, TBitmap &dest, int x, int y, i
                       UINT style) {
     if (!list)
         return 0;
-    const bool scaled = (style & ILD_SCALE) && dx > 0 && dx == dy && dx != list->Size();
-    const QImage icon = scaled ? Registry().Image(index, list->Small(), dx)
-                               : Registry().Image(index, list->Small());
+    // At the list's own size this is the listed picture itself.
+    const QImage icon = (style & ILD_SCALE)
+                            ? Registry().Image(index, list->Small(), std::min(dx, dy))
+                            : Registry().Image(index, list->Small());
     if (icon.isNull() || dest.Image().isNull())
         return 0;
     {

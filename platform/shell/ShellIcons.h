@@ -58,8 +58,8 @@ constexpr UINT ILD_TRANSPARENT = 0x0001;
 BOOL ImageList_GetIconSize(HIMAGELIST list, int *cx, int *cy);
 // Draws image index at (x, y), blending through the icon's own mask.
 BOOL ImageList_Draw(HIMAGELIST list, int index, TBitmap &dest, int x, int y, UINT style);
-// As ImageList_Draw; with ILD_SCALE a square dx x dy draws the icon at that size (for screens
-// with more device pixels than logical ones), drawn afresh from its theme where it can be.
+// As ImageList_Draw; with ILD_SCALE the icon is drawn dx x dy (square: the smaller of the two)
+// for screens with more device pixels than logical ones, afresh from its theme where it can be.
 constexpr UINT ILD_SCALE = 0x2000;
 BOOL ImageList_DrawEx(HIMAGELIST list, int index, TBitmap &dest, int x, int y, int dx, int dy,
                       UINT style);

@@ -101,9 +101,9 @@ protected:
     }
 
     TThumbnailExtractorThread *Make(unsigned flags = 0, int width = 120, int height = 120,
-                                    unsigned depth = 32) {
+                                    unsigned depth = 32, double iconScale = 1.0) {
         Thread = new TThumbnailExtractorThread(FNotify, Dir.path() + "/", &List, width, height,
-                                               depth, flags);
+                                               depth, flags, iconScale);
         Thread->OnTerminate = [this](TThread *) {
             Ended = true;
             Thread = nullptr;
@@ -170,6 +170,32 @@ TEST_F(ExtractorRun, ThreeItemsWithOneIconShareItAndTheLastOverwritesIt) {
             if ((x < 44 || x >= 76 || y < 44 || y >= 76) && icon.pixel(x, y) != ToQRgb(clWindow))
                 ++outside;
     EXPECT_EQ(outside, 0);
+}
+
+TEST_F(ExtractorRun, IconsAreDrawnLargerOnScreensWithMoreDevicePixels) {
+    Items({"notes.txt"});
+    // Cells of 120 x 120 on screen at 1, 1.5 and 2 device pixels per pixel: the 32-pixel icon
+    // must cover 32, 48 and 64 device pixels, less its own margin, centred in the cell.
+    for (const double scale : {1.0, 1.5, 2.0}) {
+        SCOPED_TRACE(scale);
+        Messages.clear();
+        Ended = false;
+        const int cell = int(120 * scale), side = int(32 * scale);
+        Make(0, cell, cell, 32, scale)->Resume();
+        Wait();
+        ASSERT_FALSE(Messages.size() < 2 || !Messages[1].Bitmap) << Show(Messages);
+        const QImage &image = Messages[1].Bitmap->Image();
+        ASSERT_EQ(image.size(), QSize(cell, cell));
+        QRect drawn;
+        for (int y = 1; y < cell - 1; ++y)
+            for (int x = 1; x < cell - 1; ++x)
+                if (image.pixel(x, y) != ToQRgb(clWindow))
+                    drawn |= QRect(x, y, 1, 1);
+        const QRect square((cell - side) / 2, (cell - side) / 2, side, side);
+        EXPECT_TRUE(square.contains(drawn))
+            << drawn.x() << "," << drawn.y() << " " << drawn.width() << "x" << drawn.height();
+        EXPECT_GE(std::max(drawn.width(), drawn.height()), side * 6 / 10);
+    }
 }
 
 TEST_F(ExtractorRun, FailedThumbnailKeepsItsIconAndCountsAsShowing) {
