@@ -8,8 +8,6 @@
 
 constexpr std::uint32_t faReadOnly = 0x01;
 constexpr std::uint32_t faHidden = 0x02;
-constexpr std::uint32_t faSysFile = 0x04;
-constexpr std::uint32_t faDirectory = 0x10;
 constexpr std::uint32_t faArchive = 0x20;
 
 struct TSearchRec {

@@ -25,15 +25,10 @@ constexpr TColor SystemColor(int index) {
 
 constexpr TColor clBlack = 0x000000;
 constexpr TColor clWhite = 0xFFFFFF;
-constexpr TColor clBlue = 0xFF0000;
 constexpr TColor clRed = 0x0000FF;
 constexpr TColor clNone = 0x1FFFFFFF;
-constexpr TColor clDefault = 0x20000000;
 constexpr TColor clWindow = SystemColor(5);
-constexpr TColor clWindowText = SystemColor(8);
 constexpr TColor clBtnFace = SystemColor(15);
-constexpr TColor clBtnText = SystemColor(18);
-constexpr TColor clHighlight = SystemColor(13);
 
 constexpr std::uint32_t PaletteRelativeFlag = 0x02000000u;
 
