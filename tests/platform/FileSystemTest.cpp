@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -49,6 +50,18 @@ TEST(FileSearch, FindsRegularFilesOnlyWhateverTheirAttributes) {
     EXPECT_EQ(Find(dir.file("*.*")), (std::set<std::string>{"plain.jpg", "readonly.png",
                                                             ".hidden.gif", "noext", "link.jpg"}));
     ::close(sock);
+
+    // Every file found is marked archive; a dot file hidden; one nobody may write read-only.
+    std::map<std::string, std::uint32_t> attributes;
+    TFileSearch search;
+    ASSERT_TRUE(search.FindFirst(dir.file("*.*"), faHidden | faArchive));
+    do
+        attributes[search.Current().Name] = search.Current().Attr;
+    while (search.FindNext());
+    // The system's attribute bits: read-only 0x01, hidden 0x02, archive 0x20.
+    EXPECT_EQ(attributes["plain.jpg"], 0x20u);
+    EXPECT_EQ(attributes["readonly.png"], 0x21u);
+    EXPECT_EQ(attributes[".hidden.gif"], 0x22u);
 }
 
 TEST(FileSearch, PatternIgnoresCaseAndHiddenNeedsTheMask) {
