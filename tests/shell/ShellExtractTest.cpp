@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QIcon>
 #include <QImageReader>
 
 #include <algorithm>
@@ -830,6 +831,44 @@ TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
     ASSERT_TRUE(testutil::WaitFor([&] { return fromWorker >= 0; }));
     worker.join();
     EXPECT_NE(fromWorker, jpg);
+}
+
+TEST(ShellIcons, WithoutAnyIconThemeEachKindGetsADrawnPageOfItsOwnColour) {
+    const QStringList paths = QIcon::themeSearchPaths();
+    const QString theme = QIcon::themeName(), fallback = QIcon::fallbackThemeName();
+    testutil::TempDir empty, dir;
+    QIcon::setThemeSearchPaths({QString::fromStdString(empty.path())});
+    QIcon::setThemeName(QStringLiteral("none"));
+    QIcon::setFallbackThemeName(QString());
+    // Kinds no other test asked for, so the lookup really runs.
+    const int text = GetSysIconIndex(dir.file("a.odt"));
+    const int sheet = GetSysIconIndex(dir.file("b.ods"));
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(theme);
+    QIcon::setFallbackThemeName(fallback);
+    ASSERT_NE(text, sheet);
+
+    SHFILEINFOA info{};
+    const auto list = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoA("", 0, &info, sizeof(info), SHGFI_SYSICONINDEX));
+    const TColor green = 0x00FF00;
+    std::vector<QRgb> bands;
+    for (const int index : {text, sheet}) {
+        TBitmap bitmap(32, 32);
+        bitmap.Fill(green);
+        ASSERT_TRUE(ImageList_Draw(list, index, bitmap, 0, 0, ILD_NORMAL));
+        const QImage &image = bitmap.Image();
+        // A white page from near the left edge to near the right, top to bottom, over the
+        // background: its corners are square but the top right one, which is folded.
+        for (const QPoint inside : {QPoint(8, 4), QPoint(8, 28), QPoint(25, 28), QPoint(25, 12)})
+            EXPECT_EQ(image.pixel(inside), qRgb(255, 255, 255)) << inside.x() << "," << inside.y();
+        for (const QPoint outside : {QPoint(3, 16), QPoint(29, 16), QPoint(16, 0), QPoint(26, 3)})
+            EXPECT_EQ(image.pixel(outside), ToQRgb(green)) << outside.x() << "," << outside.y();
+        bands.push_back(image.pixel(16, 20));
+    }
+    // A coloured band across the page tells the kinds apart.
+    EXPECT_NE(bands[0], bands[1]);
+    EXPECT_NE(bands[0], qRgb(255, 255, 255));
 }
 
 TEST(ShellIcons, LookingUpIconsLeavesTheProgramsIconThemeAlone) {
