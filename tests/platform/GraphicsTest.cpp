@@ -24,8 +24,12 @@ TEST(Graphics, OnlyTopByteFFMarksASystemColour) {
     const QPalette saved = QApplication::palette();
     QPalette pal = saved;
     pal.setColor(QPalette::Base, QColor(1, 2, 3));
+    pal.setColor(QPalette::Button, QColor(4, 5, 6));
     QApplication::setPalette(pal);
     RefreshSystemColors();
+    // The window and button-face colours follow the desktop's palette.
+    EXPECT_EQ(ToQRgb(clWindow), qRgb(1, 2, 3));
+    EXPECT_EQ(ToQRgb(clBtnFace), qRgb(4, 5, 6));
     const struct {
         std::uint32_t color, expected;
     } cases[] = {
@@ -113,6 +117,33 @@ TEST(Graphics, CmykJpegDecodesToPlausibleColours) {
     const auto a = mean(cmyk), c = mean(rgb);
     for (int i = 0; i < 3; ++i)
         EXPECT_NEAR(a[i], c[i], 25.0);
+}
+
+TEST(Graphics, CmykPixelsBecomeTheColoursTheirInksPrint) {
+    // Ink amounts 0 (none) to 255 (full); Adobe's files store 255 minus the amount.
+    struct Row {
+        std::uint8_t c, m, y, k;
+        QRgb printed;
+    } rows[] = {
+        {0, 0, 0, 0, qRgb(255, 255, 255)},   {255, 0, 0, 0, qRgb(0, 255, 255)},
+        {0, 255, 0, 0, qRgb(255, 0, 255)},   {0, 0, 255, 0, qRgb(255, 255, 0)},
+        {0, 0, 0, 255, qRgb(0, 0, 0)},       {0, 128, 0, 0, qRgb(255, 127, 255)},
+        {0, 0, 0, 128, qRgb(127, 127, 127)},
+    };
+    for (const Row &row : rows) {
+        for (const bool adobe : {false, true}) {
+            SCOPED_TRACE(std::to_string(row.c) + " " + std::to_string(row.m) + " " +
+                         std::to_string(row.y) + " " + std::to_string(row.k) +
+                         (adobe ? " stored inverted" : ""));
+            const std::uint8_t stored[4] = {std::uint8_t(adobe ? 255 - row.c : row.c),
+                                            std::uint8_t(adobe ? 255 - row.m : row.m),
+                                            std::uint8_t(adobe ? 255 - row.y : row.y),
+                                            std::uint8_t(adobe ? 255 - row.k : row.k)};
+            std::uint8_t rgb[3] = {};
+            CmykToRgb(stored, adobe, rgb);
+            EXPECT_EQ(qRgb(rgb[0], rgb[1], rgb[2]), row.printed);
+        }
+    }
 }
 
 TEST(Graphics, JpegDecodesAreBoundedByScansTimesBlocks) {
