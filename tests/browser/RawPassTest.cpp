@@ -13,6 +13,7 @@
 
 #include "BrowserFixture.h"
 #include "Cr2Writer.h"
+#include "RawFailureLog.h"
 #include "main.h"
 
 namespace {
@@ -157,4 +158,21 @@ TEST_F(BrowserTest, TheParallelRawPassShowsItsProgressAndStopsAfterTheFilesInHan
     EXPECT_LT(written(), raws);
     EXPECT_EQ(Main->ListView->Count(), 0); // a pass cut short lists nothing
     EXPECT_EQ(Status(), " Ready");
+}
+
+// The workers finish in any order, so a folder's failures arrive in any order too.
+TEST(RawFailureLog, AFolderMeetsASetOfFailuresOnceWhateverTheirOrder) {
+    TRawFailureLog log;
+    struct Row {
+        const char *folder;
+        std::vector<std::string> names;
+        bool first;
+    } rows[] = {
+        {"/a", {"x.CR2", "y.CR2"}, true}, {"/a", {"y.CR2", "x.CR2"}, false},
+        {"/a", {"x.CR2"}, true},          {"/a", {"x.CR2", "y.CR2", "z.CR2"}, true},
+        {"/b", {"y.CR2", "x.CR2"}, true}, {"/b", {"x.CR2", "y.CR2"}, false},
+    };
+    for (const Row &row : rows)
+        EXPECT_EQ(log.FirstTime(row.folder, row.names), row.first)
+            << row.folder << " " << row.names.front() << " +" << row.names.size() - 1;
 }
