@@ -1,12 +1,14 @@
 #include "BrowserFixture.h"
 
 #include <QCoreApplication>
+#include <QTest>
 
 #include <cstdlib>
 #include <sys/stat.h>
 
 #include "Application.h"
 #include "Dialogs.h"
+#include "FolderTreeModel.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
 #include "about.h"
@@ -79,4 +81,23 @@ std::vector<std::string> BrowserTest::Captions() const {
 
 std::string BrowserTest::Status() const {
     return Main->PnlStatus->text().toStdString();
+}
+
+void BrowserTest::ClickFolder(const std::string &path) {
+    const QModelIndex index = Main->explorModel->IndexOf(path);
+    ASSERT_TRUE(index.isValid()) << path;
+    for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
+        Main->explor->expand(p);
+    Main->explor->scrollTo(index);
+    QCoreApplication::processEvents();
+    const QRect rect = Main->explor->visualRect(index);
+    ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect.center())) << path;
+    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, rect.center());
+}
+
+void BrowserTest::ClickAndWait(const std::string &path) {
+    const int scans = Main->ScanCount();
+    ClickFolder(path);
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    QCoreApplication::processEvents();
 }

@@ -20,6 +20,10 @@ protected:
 
     // Scans a folder as a tree selection would and waits until the run has ended.
     void ScanAndWait(const std::string &folder);
+    // A mouse click on the folder's row of the tree, as the user makes it; the second also
+    // waits until the scan it starts has ended.
+    void ClickFolder(const std::string &path);
+    void ClickAndWait(const std::string &path);
     bool Idle() const;
     std::vector<std::string> Captions() const;
     std::string Status() const;

@@ -65,25 +65,6 @@ protected:
         }
     }
 
-    void ClickFolder(const std::string &path) {
-        const QModelIndex index = Main->explorModel->IndexOf(path);
-        ASSERT_TRUE(index.isValid()) << path;
-        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-            Main->explor->expand(p);
-        Main->explor->scrollTo(index);
-        QCoreApplication::processEvents();
-        const QRect rect = Main->explor->visualRect(index);
-        ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect.center())) << path;
-        QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, rect.center());
-    }
-
-    void ClickAndWait(const std::string &path) {
-        const int scans = Main->ScanCount();
-        ClickFolder(path);
-        ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
-        QCoreApplication::processEvents();
-    }
-
     // The names of the folders the tree lists under parent.
     std::set<std::string> TreeRows(const std::string &folder) const {
         std::set<std::string> rows;

@@ -62,26 +62,6 @@ protected:
         BrowserTest::TearDown();
     }
 
-    // A mouse click on the folder's row of the tree, as the user makes it.
-    void ClickFolder(const std::string &path) {
-        const QModelIndex index = Main->explorModel->IndexOf(path);
-        ASSERT_TRUE(index.isValid()) << path;
-        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-            Main->explor->expand(p);
-        Main->explor->scrollTo(index);
-        QCoreApplication::processEvents();
-        const QRect rect = Main->explor->visualRect(index);
-        ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect.center())) << path;
-        QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, rect.center());
-    }
-
-    void ClickAndWait(const std::string &path) {
-        const int scans = Main->ScanCount();
-        ClickFolder(path);
-        ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
-        QCoreApplication::processEvents();
-    }
-
     std::string TreeFolder() const {
         return Main->explorModel->PathOf(Main->explor->currentIndex());
     }
