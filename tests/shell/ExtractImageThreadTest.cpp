@@ -120,6 +120,19 @@ protected:
         ASSERT_TRUE(testutil::WaitFor([&] { return Ended; }));
     }
 
+    // Runs to the end; returns what probe said as the run ended, before anything after it.
+    int RunProbingTheEnd(const std::function<int()> &probe) {
+        int atTheEnd = -1;
+        Make()->OnTerminate = [&](TThread *) {
+            atTheEnd = probe();
+            Ended = true;
+            Thread = nullptr;
+        };
+        Thread->Resume();
+        Wait();
+        return atTheEnd;
+    }
+
     // The messages of the thumbnail pass (after IconsDone).
     std::vector<Msg> AfterIconsDone() const {
         std::vector<Msg> out;
@@ -581,14 +594,7 @@ TEST_F(ExtractorRun, AbortKillsEveryDecodeAheadAtOnceAndNoneOutlivesTheRun) {
             killedAtOnce = ahead.AllKilled();
         }
     };
-    int runningAtTheEnd = -1;
-    Make()->OnTerminate = [&](TThread *) {
-        runningAtTheEnd = ahead.Running();
-        Ended = true;
-        Thread = nullptr;
-    };
-    Thread->Resume();
-    Wait();
+    const int runningAtTheEnd = RunProbingTheEnd([&] { return ahead.Running(); });
     EXPECT_TRUE(killedAtOnce);
     EXPECT_EQ(runningAtTheEnd, 0);
     // One decode per worker, and none begun after the abort.
@@ -633,14 +639,7 @@ TEST_F(ExtractorRun, ADecodeAheadThePassNeverClaimsIsStoppedBeforeTheRunEnds) {
             delete List.takeItem(1);
         }
     };
-    int runningAtTheEnd = -1;
-    Make()->OnTerminate = [&](TThread *) {
-        runningAtTheEnd = ahead.Running();
-        Ended = true;
-        Thread = nullptr;
-    };
-    Thread->Resume();
-    Wait();
+    const int runningAtTheEnd = RunProbingTheEnd([&] { return ahead.Running(); });
     EXPECT_EQ(runningAtTheEnd, 0);
     // The shared icon counts b.jpg still, so a.jpg's thumbnail is added.
     EXPECT_EQ(AfterIconsDone(), (std::vector<Msg>{Started(0), Add(0)})) << Show(Messages);
