@@ -39,7 +39,8 @@ package: build
 
 # Plants single faults in the sources and reports which ones the tests miss (not part of test).
 MUTATE_PATHS ?= browser viewer about controls thumbs decoder shell platform
-mutate: deps
+mutate:
+	PIXAVANT_MUTATE_DEPS=1 ./scripts/install-deps.sh
 	python3 scripts/mutate $(MUTATE_PATHS)
 
 clean:

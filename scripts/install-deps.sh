@@ -8,7 +8,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6
     libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
     libraw-dev libraw-bin
-    libmagick++-6.q16-dev
+    libmagick++-6.q16-dev libmagickcore-6.q16-6-extra
+    fonts-urw-base35
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick
     hicolor-icon-theme adwaita-icon-theme
@@ -18,9 +19,14 @@ packages=(
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
     packages+=(exiv2 libvips-tools)
 fi
-# The fuzz target needs clang and its libFuzzer runtime (CI and benchmarks).
+# The fuzz target needs clang, its libFuzzer runtime and the OpenMP runtime that LibRaw's
+# pkg-config flags (-fopenmp) make clang link (CI and benchmarks).
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ] || [ "${PIXAVANT_CI_DEPS:-0}" = 1 ]; then
-    packages+=(clang libclang-rt-14-dev)
+    packages+=(clang libclang-rt-14-dev libomp-dev)
+fi
+# The mutation runner (scripts/mutate) is a Python script.
+if [ "${PIXAVANT_MUTATE_DEPS:-0}" = 1 ]; then
+    packages+=(python3)
 fi
 # The keyboard walk of scripts/keyboard-walk.sh; no test needs these.
 if [ "${PIXAVANT_WALK_DEPS:-0}" = 1 ]; then
