@@ -3,6 +3,8 @@
 
 #include <QImage>
 
+#include <string>
+
 #include "PictureFit.h"
 
 // Renders the open metafile (read from its start, at most 64 MiB) fitted into box (covering
@@ -10,3 +12,6 @@
 // It is drawn no larger than the box needs. Once stop says so the rendering ends with Killed
 // or TimedOut at its next step.
 TDecodeResult DecodeMetafile(int fd, QSize box, bool cover, const TStop &stop, QImage &result);
+
+// The folder ImageMagick loads its coder modules (the metafile reader among them) from.
+std::string MetafileCoderFolder();

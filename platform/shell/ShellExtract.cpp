@@ -144,8 +144,8 @@ private:
                 out = Boxed(cached, FBox, Cover());
                 return S_OK;
             }
-            // A file that failed before is not tried again until it changes.
-            if (!recompute && ReadThumbnailEntry(ThumbnailFailPath(FPath), uri, mtime, cached))
+            // A file that failed before is not tried again until it or the decoders change.
+            if (!recompute && HasFailureEntry(FPath, uri, mtime))
                 return E_FAIL;
         }
 
@@ -166,11 +166,8 @@ private:
         if (result != TDecodeResult::Ok) {
             // A picture over its time budget counts as broken: the next visit does not wait
             // for it again until the file changes.
-            if (cacheable) {
-                QImage mark(1, 1, QImage::Format_ARGB32);
-                mark.fill(Qt::transparent);
-                WriteThumbnailEntry(ThumbnailFailPath(FPath), mark, uri, mtime);
-            }
+            if (cacheable)
+                WriteFailureEntry(FPath, uri, mtime);
             return result == TDecodeResult::TimedOut ? E_EXTRACTION_TIMEOUT : E_FAIL;
         }
         if (cacheable) {
@@ -180,6 +177,8 @@ private:
             image = image.hasAlphaChannel() ? image.convertToFormat(QImage::Format_ARGB32)
                                             : image.convertToFormat(QImage::Format_RGB32);
             WriteThumbnailEntry(ThumbnailCachePath(FPath, large), image, uri, mtime);
+            // A failure that newer decoders overcame is no longer true.
+            RemoveFailureEntry(FPath);
         }
         out = Boxed(image, FBox, Cover());
         return S_OK;

@@ -11,11 +11,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DecoderStamp.h"
 #include "PictureKind.h"
 
 namespace {
 
 constexpr qint64 MaxCacheEntryBytes = 16 << 20;
+// The decoders a failure was found with; other programs' keys carry an X- prefix too.
+constexpr const char *DecodersKey = "X-Pixavant::Decoders";
 
 std::string Md5Name(const std::string &path) {
     const std::string uri = ThumbnailUri(path);
@@ -140,4 +143,23 @@ std::string ThumbnailFailPath(const std::string &path) {
     if (root.empty())
         return std::string();
     return root + "/fail/pixavant-1.0/" + Md5Name(path);
+}
+
+void WriteFailureEntry(const std::string &path, const std::string &uri, time_t mtime) {
+    QImage mark(1, 1, QImage::Format_ARGB32);
+    mark.fill(Qt::transparent);
+    mark.setText(DecodersKey, QString::fromStdString(DecoderStamp()));
+    WriteThumbnailEntry(ThumbnailFailPath(path), mark, uri, mtime);
+}
+
+bool HasFailureEntry(const std::string &path, const std::string &uri, time_t mtime) {
+    QImage mark;
+    return ReadThumbnailEntry(ThumbnailFailPath(path), uri, mtime, mark) &&
+           mark.text(DecodersKey).toStdString() == DecoderStamp();
+}
+
+void RemoveFailureEntry(const std::string &path) {
+    const std::string entry = ThumbnailFailPath(path);
+    if (!entry.empty())
+        ::unlink(entry.c_str());
 }

@@ -28,3 +28,9 @@ bool ReadThumbnailEntry(const std::string &entryPath, const std::string &uri, ti
 // see half a file. Creates the folders below the root with mode 0700.
 void WriteThumbnailEntry(const std::string &target, QImage image, const std::string &uri,
                          time_t mtime);
+
+// Failure entries: a file no decoder could read, marked so that later visits do not try it
+// again until it changes or the decoders do (see DecoderStamp).
+void WriteFailureEntry(const std::string &path, const std::string &uri, time_t mtime);
+bool HasFailureEntry(const std::string &path, const std::string &uri, time_t mtime);
+void RemoveFailureEntry(const std::string &path);

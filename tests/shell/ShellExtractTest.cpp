@@ -23,6 +23,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "DecoderStamp.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "HostileJpeg.h"
@@ -278,7 +279,7 @@ TEST_F(Extraction, CacheEntriesHaveTheSizesOfTheSharedThumbnailStandard) {
     }
 }
 
-TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges) {
+TEST_F(Extraction, BrokenFileIsNotRetriedUntilItOrTheDecodersChange) {
     const std::string path = Dir.file("broken.png");
     const std::string good = Picture("good.png", 40, 40, Qt::blue);
     auto bytes = testutil::ReadFile(good);
@@ -294,6 +295,27 @@ TEST_F(Extraction, BrokenFileIsNotRetriedUntilItChanges) {
     EXPECT_FALSE(Thumb(path).Made);
     SetMTime(path, 1500000200);
     EXPECT_TRUE(Thumb(path).Made);
+
+    // A failure found by other decoders (here: an entry from before decoders were stamped)
+    // is tried again, and the picture gets its thumbnail.
+    std::filesystem::remove(ThumbnailCachePath(path, false));
+    QImage mark(1, 1, QImage::Format_ARGB32);
+    mark.fill(Qt::transparent);
+    WriteThumbnailEntry(ThumbnailFailPath(path), mark, ThumbnailUri(path), 1500000200);
+    EXPECT_TRUE(Thumb(path).Made);
+    EXPECT_FALSE(testutil::FileExists(ThumbnailFailPath(path)));
+}
+
+TEST_F(Extraction, FolderStampChangesWhenAFileComesOrGoesBelowIt) {
+    const std::string fonts = Dir.file("fonts");
+    std::filesystem::create_directories(fonts + "/type1/urw");
+    const std::string before = FolderStamp({fonts});
+    EXPECT_EQ(FolderStamp({fonts}), before);
+    testutil::WriteFile(fonts + "/type1/urw/new.t1", std::string("font"));
+    const std::string added = FolderStamp({fonts});
+    EXPECT_NE(added, before);
+    std::filesystem::remove(fonts + "/type1/urw/new.t1");
+    EXPECT_NE(FolderStamp({fonts}), added);
 }
 
 TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
