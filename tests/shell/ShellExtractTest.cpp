@@ -318,6 +318,24 @@ TEST_F(Extraction, FolderStampChangesWhenAFileComesOrGoesBelowIt) {
     EXPECT_NE(FolderStamp({fonts}), added);
 }
 
+TEST_F(Extraction, MetafileTextIsDrawnInTheFontsOfWindowsFaces) {
+    // Fails where the fonts that stand in for Windows faces (fonts-urw-base35) or ImageMagick's
+    // metafile coder are missing: such a machine shows every metafile with text as an icon.
+    for (const char *face : {"Arial", "Times New Roman"}) {
+        SCOPED_TRACE(face);
+        const std::string path = Dir.file(std::string(face) + ".wmf");
+        testutil::WriteFile(path, hostile::TextWmf(face, "Pixavant"));
+        const Result r = Thumb(path, 256, 256);
+        ASSERT_TRUE(r.Made);
+        // Dark pixels inside the page's frame are the text's.
+        int ink = 0;
+        for (int y = 4; y < r.Image.height() - 4; ++y)
+            for (int x = 4; x < r.Image.width() - 4; ++x)
+                ink += qGray(r.Image.pixel(x, y)) < 128;
+        EXPECT_GT(ink, 200);
+    }
+}
+
 TEST_F(Extraction, KilledExtractionFailsWithoutMarkingTheFileBroken) {
     const std::string path = Picture("k.jpg", 2000, 1500, Qt::red, "jpeg");
     std::vector<std::string> lines;
