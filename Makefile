@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 # Extra CMake settings, e.g. CMAKE_FLAGS=-DPIXAVANT_WERROR=ON as CI builds.
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test test-sanitize bench package mutate clean
+.PHONY: deps configure build display run test test-sanitize bench package mutate clean
 
 deps:
 	./scripts/install-deps.sh
@@ -15,10 +15,14 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-# Starts Pixavant (under a virtual X display when there is no display).
-run: build
-	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/app/pixavant; \
-	else xvfb-run -a ./$(BUILD)/app/pixavant; fi
+# Starts Pixavant on the desktop; without a display it says so before installing or building.
+run: display build
+	./$(BUILD)/app/pixavant
+
+display:
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	    echo "make run: there is no display (DISPLAY and WAYLAND_DISPLAY are unset)." >&2; \
+	    echo "Start Pixavant from a desktop session." >&2; exit 1; fi
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
