@@ -139,20 +139,20 @@ void TRawConverter::Work(int worker) {
         std::lock_guard lock(FLock);
         FResults[std::size_t(i)] = std::move(result);
         FReady[std::size_t(i)] = 1;
-        if (!FDeliveryPosted) {
-            FDeliveryPosted = true;
-            QMetaObject::invokeMethod(
-                this, [this] { Deliver(); }, Qt::QueuedConnection);
-        }
+        if (!FDeliveryPosted)
+            PostDelivery();
     }
     ::unlink(preview.c_str());
     // The last thing a worker touches: once FActive is 0 the thread only has to return.
     std::lock_guard lock(FLock);
-    if (--FActive == 0 && !FDeliveryPosted) {
-        FDeliveryPosted = true;
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
-    }
+    if (--FActive == 0 && !FDeliveryPosted)
+        PostDelivery();
+}
+
+void TRawConverter::PostDelivery() {
+    FDeliveryPosted = true;
+    QMetaObject::invokeMethod(
+        this, [this] { Deliver(); }, Qt::QueuedConnection);
 }
 
 void TRawConverter::Deliver() {
@@ -161,28 +161,39 @@ void TRawConverter::Deliver() {
     if (!FRunning || FDelivering)
         return;
     FDelivering = true;
+    // A callback that raises ends this delivery, not the pass: the delivery posted here hands
+    // on the results after that one and finishes the pass.
+    struct TDeliveryGuard {
+        TRawConverter &Converter;
+        bool Raised = true;
+        ~TDeliveryGuard() {
+            Converter.FDelivering = false;
+            if (Raised) {
+                std::lock_guard lock(Converter.FLock);
+                Converter.PostDelivery();
+            }
+        }
+    } guard{*this};
     bool workersDone = false;
     for (;;) {
-        std::vector<std::pair<int, TRawResult>> ready;
+        // One result at a time, so that none is lost when its callback raises.
+        int index = -1;
+        TRawResult result;
         {
             std::lock_guard lock(FLock);
             FDeliveryPosted = false;
-            while (FNextDelivery < int(FReady.size()) && FReady[std::size_t(FNextDelivery)]) {
-                ready.emplace_back(FNextDelivery, std::move(FResults[std::size_t(FNextDelivery)]));
-                ++FNextDelivery;
-            }
             workersDone = FActive == 0;
+            if (FNextDelivery < int(FReady.size()) && FReady[std::size_t(FNextDelivery)]) {
+                index = FNextDelivery++;
+                result = std::move(FResults[std::size_t(index)]);
+            }
         }
-        if (ready.empty())
+        if (index < 0)
             break;
-        for (auto &[index, result] : ready) {
-            if (FStop)
-                break;
-            if (OnResult)
-                OnResult(index, result);
-        }
+        if (!FStop && OnResult)
+            OnResult(index, result);
     }
-    FDelivering = false;
+    guard.Raised = false;
     // A worker stores its last result before it ends, so with every worker gone every result
     // has been collected above.
     if (!workersDone)

@@ -78,6 +78,7 @@ public:
 private:
     void Work(int worker);
     void Deliver();
+    void PostDelivery(); // with FLock held
     void JoinAll();
 
     int FWorkers;

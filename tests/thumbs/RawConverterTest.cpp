@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "Cr2Writer.h"
+#include "Dialogs.h"
+#include "Exceptions.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
 #include "RawConverter.h"
@@ -266,6 +268,34 @@ TEST(RawConverterTest, DestroyingARunningPassWaitsAndDeliversNothing) {
     }
     QCoreApplication::processEvents(); // deliveries queued for the gone converter are dropped
     EXPECT_EQ(calls, 0);
+}
+
+TEST(RawConverterTest, ARaisingCallbackIsReportedAndThePassStillFinishes) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 6);
+    std::vector<std::string> boxes;
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.MessageBox = [&](HWND, const std::string &text, const std::string &, UINT) {
+            boxes.push_back(text);
+            return IDOK;
+        };
+    });
+    TRawConverter converter(2);
+    std::vector<int> delivered;
+    bool finished = false;
+    // The first and the last result raise: after the last, nothing else would come to finish.
+    converter.OnResult = [&](int index, const TRawResult &) {
+        delivered.push_back(index);
+        if (index == 0 || index == 5)
+            throw Exception("callback failed");
+    };
+    converter.OnFinished = [&](bool) { finished = true; };
+    converter.Start(dir.path(), names, TThumbSettings{});
+    ASSERT_TRUE(testutil::WaitFor([&] { return finished; }));
+    EXPECT_EQ(delivered, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(boxes, (std::vector<std::string>{"callback failed", "callback failed"}));
+    EXPECT_NO_THROW(converter.Start(dir.path(), names, TThumbSettings{}));
+    converter.Wait();
 }
 
 TEST(RawConverterTest, AnEmptyListFinishesAtOnce) {
