@@ -166,6 +166,8 @@ void TviewForm::BuildLayout() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
+    // A coarse timer may slip by 5 %, a quarter second per picture.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
 
     // The controls the user never sees.
