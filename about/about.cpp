@@ -53,7 +53,7 @@ TAboutform::TAboutform(QWidget *parent) : TForm(parent) {
     Label10 = new QLabel(GroupBox4);
 
     Label11 = new QLabel(tr("Pixavant never changes your pictures: RAW thumbnails"), GroupBox2);
-    Label12 = new QLabel(tr("are written beside the RAW files as NAME.CR2.JPG"), GroupBox2);
+    Label12 = new QLabel(tr("are written beside the RAW files as NAME.EXT.JPG"), GroupBox2);
     Label13 = new QLabel(tr("and can be deleted at any time."), GroupBox2);
 
     SpeedButton2 = new QPushButton(QStringLiteral("OK"), GroupBox2);

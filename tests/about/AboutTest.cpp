@@ -153,7 +153,7 @@ TEST(About, EveryTextFitsItsFrameAtTheDefaultFontAndALargerOne) {
     about.Show();
     ExpectTextsFit(about, "default font");
     // The described texts stay as they are, spelling included.
-    EXPECT_EQ(about.Label12->text(), "are written beside the RAW files as NAME.CR2.JPG");
+    EXPECT_EQ(about.Label12->text(), "are written beside the RAW files as NAME.EXT.JPG");
     EXPECT_EQ(about.GroupBox4->title(), "This product is  lisenced to:");
     // Nothing grows that need not: a narrow font keeps the designed size.
     QFont small = about.font();
