@@ -163,7 +163,8 @@ std::int32_t TFastFile::RawPosition() const {
 
 std::int64_t TFastFile::PlatformRead(void *dest, std::int64_t count) {
     if (FInMemory) {
-        if (!FStream)
+        // A stream moved before its start (only memory mode allows that) holds nothing there.
+        if (!FStream || FStream->Position < 0)
             return 0;
         const auto size = static_cast<std::int64_t>(FStream->Data.size());
         const std::int64_t n = std::clamp<std::int64_t>(size - FStream->Position, 0, count);
@@ -262,12 +263,15 @@ std::int32_t TFastFile::Write(const void *source, std::int32_t count) {
     if (FInMemory) {
         if (!FStream)
             RaiseInOut(NotOpenForOutputCode);
-        auto &data = FStream->Data;
-        if (static_cast<std::int64_t>(data.size()) < pos + count)
-            data.resize(static_cast<size_t>(pos + count));
-        std::memcpy(data.data() + pos, in, static_cast<size_t>(count));
-        written = count;
-        FStream->Position = pos + count;
+        // Before the start nothing is written: a short write, as on a full disk.
+        if (pos >= 0) {
+            auto &data = FStream->Data;
+            if (static_cast<std::int64_t>(data.size()) < pos + count)
+                data.resize(static_cast<size_t>(pos + count));
+            std::memcpy(data.data() + pos, in, static_cast<size_t>(count));
+            written = count;
+            FStream->Position = pos + count;
+        }
     } else {
         while (written < count) {
             const ssize_t n = ::pwrite(FHandle, in + written, static_cast<size_t>(count - written),
@@ -308,7 +312,9 @@ std::int32_t TFastFile::Seek(std::int32_t offset, std::int32_t origin) {
         FRemaining = FFilled - FBufPos;
         return static_cast<std::int32_t>(target);
     }
-    if (target < 0)
+    // A disk file refuses a negative position; a memory stream takes it, and reads and writes
+    // there obtain and store nothing.
+    if (target < 0 && !FInMemory)
         RaiseInOut(NegativeSeekCode);
     if (FInMemory) {
         if (FStream)
