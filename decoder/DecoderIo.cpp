@@ -190,6 +190,7 @@ std::int32_t IoRead(void *buffer, std::int32_t size, std::int32_t count, TDecode
     return stream->File->Read(buffer, bytes);
 }
 
+// Unchecked and unbracketed on purpose: the per-byte path (see the header).
 std::int32_t IoGetc(TDecoderFile *stream) {
     TFastFile &file = *stream->File;
     const std::uint8_t b = file.ReadByte();

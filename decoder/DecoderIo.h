@@ -15,20 +15,45 @@ struct TDecoderFile {
     std::int32_t AppendPos;
 };
 
+// The entries, in C's calling convention. Each but IoGetc and IoNoOp first checks that the
+// stream is one IoOpen returned and IoClose has not closed (Magic), and answers with its
+// failure value otherwise; each runs in the FPU bracket (the decoder gets its control word
+// back). End of data is no failure. A platform failure (a disk error, a seek before the start
+// of a disk file, standard output that cannot be written) raises EInOutError and ends the
+// extraction call.
 extern "C" {
+// The record's File reference as a number; -1 on an invalid stream.
 std::intptr_t IoFileId(TDecoderFile *stream);
+// Reads up to n - 1 bytes, through the first line feed, and terminates them; null at the end,
+// an empty string on an invalid stream, a null buffer or n < 1.
 char *IoGets(char *buffer, std::int32_t n, TDecoderFile *stream);
+// A stream on the named file as fopen's mode says ("" is a new in-memory file); null on any
+// failure, never raises.
 TDecoderFile *IoOpen(const char *name, const char *mode);
+// Closes and frees the stream; always 0.
 std::int32_t IoClose(TDecoderFile *stream);
+// The logical position; -1 on an invalid stream.
 std::int32_t IoTell(TDecoderFile *stream);
+// Reads nothing, does nothing; 0.
 std::int32_t IoNoOp(void);
+// Bytes read (not items); -1 on an invalid stream or a size x count beyond 32 bits.
 std::int32_t IoRead(void *buffer, std::int32_t size, std::int32_t count, TDecoderFile *stream);
+// The next byte, 0 to 255, or -1 at the end. The decoder's per-byte path: no validity test
+// and no FPU bracket, since it is called once per byte of the file and is served from the
+// buffer (the decoder hands it only streams it opened).
 std::int32_t IoGetc(TDecoderFile *stream);
+// Whole items written; -1 on an invalid stream or a size x count beyond 32 bits.
 std::int32_t IoWrite(const void *buffer, std::int32_t size, std::int32_t count,
                      TDecoderFile *stream);
+// The byte written, 0 to 255; a null stream is standard output and gives c back; -1 on an
+// invalid stream or a failed write.
 std::int32_t IoPutc(std::int32_t c, TDecoderFile *stream);
+// 1 when the whole string was written; -1 on an invalid stream, a null string or a short
+// write.
 std::int32_t IoPuts(const char *text, TDecoderFile *stream);
+// -1 at the end, 0 before it; -1 also on an invalid stream.
 std::int32_t IoEof(TDecoderFile *stream);
+// 0 once moved (fseek's origins 0, 1, 2); -1 on an invalid stream or another origin.
 std::int32_t IoSeek(TDecoderFile *stream, std::int32_t offset, std::int32_t whence);
 }
 
