@@ -1,6 +1,5 @@
 #include "Application.h"
 
-#include <QThread>
 #include <QWidget>
 
 #include <cstdio>
@@ -75,29 +74,4 @@ void HandleCurrentException() {
     } catch (...) {
         Report(Exception("Unknown error"));
     }
-}
-
-bool IsGuiThread() {
-    return qApp && QThread::currentThread() == qApp->thread();
-}
-
-void RunOnGuiThread(std::function<void()> f) {
-    if (!qApp)
-        return;
-    if (IsGuiThread()) {
-        f();
-        return;
-    }
-    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
-}
-
-void CallOnGuiThread(const std::function<void()> &f) {
-    if (!qApp)
-        return;
-    if (IsGuiThread()) {
-        f();
-        return;
-    }
-    QMetaObject::invokeMethod(
-        qApp, [&f] { f(); }, Qt::BlockingQueuedConnection);
 }

@@ -1,5 +1,5 @@
-// The application object: title, the default exception handler, message processing, and the
-// dispatcher through which window messages and cross-thread calls reach the GUI thread.
+// The application object: title, the main window, the default exception handler and message
+// processing.
 #pragma once
 
 #include <QApplication>
@@ -45,9 +45,3 @@ extern TApplication *Application;
 // Inside a catch block, on any thread: reports the exception being handled through the default
 // handler, whatever its type (standard error when there is no application object).
 void HandleCurrentException();
-
-// Runs f on the GUI thread: directly when called there, else queued (RunOnGuiThread) or
-// waiting for it to finish (CallOnGuiThread). With no application object f is dropped.
-void RunOnGuiThread(std::function<void()> f);
-void CallOnGuiThread(const std::function<void()> &f);
-bool IsGuiThread();

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "Application.h"
+#include "GuiThread.h"
 #include "Messages.h"
 #include "Services.h"
 #include "Text.h"

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "Application.h"
 #include "Graphics.h"
+#include "GuiThread.h"
 
 namespace {
 

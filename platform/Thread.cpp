@@ -11,6 +11,7 @@
 #include <set>
 
 #include "Application.h"
+#include "GuiThread.h"
 
 namespace {
 std::mutex liveMutex;

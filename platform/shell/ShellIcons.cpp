@@ -16,8 +16,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Application.h"
 #include "Graphics.h"
+#include "GuiThread.h"
 #include "Services.h"
 #include "Text.h"
 

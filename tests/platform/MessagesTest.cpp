@@ -16,6 +16,7 @@
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "Graphics.h"
+#include "GuiThread.h"
 #include "Messages.h"
 #include "TestUtil.h"
 #include "Thread.h"
