@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,24 +39,30 @@ int main(int argc, char **argv) {
     if (!error.empty())
         std::fputs(error.c_str(), stderr);
 
-    auto *main = MainForm = new TMainForm;
-    app.SetMainForm(main);
-    auto *view = viewForm = new TviewForm;
-    view->SetBrowser(main);
-    auto *full = fullform = new Tfullform;
-    auto *thumbs = thumbForm1 = new TthumbForm1;
-    auto *about = Aboutform = new TAboutform;
+    // Destroyed in the reverse order, the main window last.
+    auto main = std::make_unique<TMainForm>();
+    MainForm = main.get();
+    app.SetMainForm(main.get());
+    auto view = std::make_unique<TviewForm>();
+    viewForm = view.get();
+    view->SetBrowser(main.get());
+    auto full = std::make_unique<Tfullform>();
+    fullform = full.get();
+    auto thumbs = std::make_unique<TthumbForm1>();
+    thumbForm1 = thumbs.get();
+    auto about = std::make_unique<TAboutform>();
+    Aboutform = about.get();
 
     main->show();
     // Every window and the notify record exist now: open the start folder, which scans it.
-    QTimer::singleShot(0, main, [main, start] {
+    QTimer::singleShot(0, main.get(), [main = main.get(), start] {
         std::string error;
         if (!StartOn(*main, start, error))
             std::fputs(error.c_str(), stderr);
     });
     // Installation checks start the program headless and look for this line.
     if (qEnvironmentVariableIsSet("PIXAVANT_SMOKE_TEST")) {
-        QTimer::singleShot(1500, main, [main, &app] {
+        QTimer::singleShot(1500, main.get(), [main = main.get(), &app] {
             std::printf("main window shown: %d, caption: %s\n", int(main->isVisible()),
                         main->Caption().c_str());
             std::fflush(stdout);
@@ -67,10 +74,5 @@ int main(int argc, char **argv) {
     // A running extractor is asked to stop; wait for it (serving its calls) before its list
     // view and notify record go.
     TThread::WaitForAll();
-    delete about;
-    delete thumbs;
-    delete full;
-    delete view;
-    delete main;
     return result;
 }
