@@ -40,10 +40,7 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    jpeg_create_decompress(&cinfo);
-    LimitJpegWork(cinfo, work);
-    jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
-    jpeg_read_header(&cinfo, TRUE);
+    OpenJpegInMemory(cinfo, job.data, job.size, work);
     job.info.width = int(cinfo.image_width);
     job.info.height = int(cinfo.image_height);
     job.info.components = cinfo.num_components;
@@ -64,8 +61,6 @@ bool RunDecode(DecodeJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
     cinfo.out_color_space = cmyk                              ? JCS_CMYK
                             : Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRA
                                                               : JCS_EXT_ARGB;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_block_smoothing = TRUE;
     cinfo.scale_num = 1;
     cinfo.scale_denom = job.scaleDenom;
     jpeg_start_decompress(&cinfo);

@@ -157,3 +157,13 @@ std::string JpegWorkMessage(const TJpegWorkLimit &limit) {
     return "The JPEG picture has too many scans for its size; decoding was stopped after " +
            std::to_string(limit.scans) + " scans";
 }
+
+void OpenJpegInMemory(jpeg_decompress_struct &cinfo, const std::uint8_t *data, std::size_t size,
+                      TJpegWorkLimit &work) {
+    jpeg_create_decompress(&cinfo);
+    LimitJpegWork(cinfo, work);
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_block_smoothing = TRUE;
+}

@@ -30,6 +30,12 @@ struct TJpegWorkLimit {
 // the bound ends through cinfo's error_exit with limit.exceeded set.
 void LimitJpegWork(jpeg_decompress_struct &cinfo, TJpegWorkLimit &limit);
 
+// Creates the decompressor on a whole file in memory, installs the work bound, reads the header
+// and asks for the accurate integer DCT with block smoothing, as every decode here does.
+// libjpeg's errors longjmp: the caller's setjmp comes first (see JpegError.h).
+void OpenJpegInMemory(jpeg_decompress_struct &cinfo, const std::uint8_t *data, std::size_t size,
+                      TJpegWorkLimit &work);
+
 // The reason a stopped decode gives (as the message of its EJPEG).
 std::string JpegWorkMessage(const TJpegWorkLimit &limit);
 

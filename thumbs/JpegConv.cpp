@@ -77,15 +77,10 @@ bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    jpeg_create_decompress(&cinfo);
+    OpenJpegInMemory(cinfo, job.data, job.size, work);
     cinfo.mem->max_memory_to_use = MaxDecoderMemory;
-    LimitJpegWork(cinfo, work);
-    jpeg_mem_src(&cinfo, job.data, static_cast<unsigned long>(job.size));
-    jpeg_read_header(&cinfo, TRUE);
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
-    cinfo.dct_method = JDCT_ISLOW;
-    cinfo.do_block_smoothing = TRUE;
     jpeg_start_decompress(&cinfo);
 
     const int components = cinfo.output_components;
