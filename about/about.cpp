@@ -142,6 +142,7 @@ void TAboutform::changeEvent(QEvent *event) {
 
 void TAboutform::showEvent(QShowEvent *event) {
     TForm::showEvent(event);
+    FormShow();
     // Centred on the main window, as it is every time it opens; frames are centred, so a title
     // bar does not push the window off the middle.
     if (QWidget *main = Application ? Application->MainForm() : nullptr; main && main != this) {
@@ -149,7 +150,6 @@ void TAboutform::showEvent(QShowEvent *event) {
         frame.moveCenter(main->frameGeometry().center());
         move(frame.topLeft());
     }
-    FormShow();
 }
 
 void TAboutform::keyPressEvent(QKeyEvent *event) {
@@ -167,6 +167,8 @@ void TAboutform::keyPressEvent(QKeyEvent *event) {
 void TAboutform::FormShow() {
     Label9->setText(PathToText(ReadRegistryString("RegisteredOwner")));
     Label10->setText(PathToText(ReadRegistryString("RegisteredOrganization")));
+    // A name may stand taller than the empty label it was placed as, in some fonts.
+    FitTexts();
 }
 
 bool TAboutform::eventFilter(QObject *watched, QEvent *event) {
