@@ -143,13 +143,7 @@ std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {
 }
 
 void TMainForm::StartRawPass(const std::string &folder, const std::vector<std::string> &names) {
-    TThumbSettings settings;
-    if (thumbForm1) {
-        settings.Width = thumbForm1->WidthUpDown->Position();
-        settings.Height = thumbForm1->HeightUpDown->Position();
-        settings.FillColor = thumbForm1->Shape1->BrushColor();
-        settings.Prefix = QFile::encodeName(thumbForm1->PrefixEdit->text()).toStdString();
-    }
+    const TThumbSettings settings = thumbForm1 ? thumbForm1->Settings() : TThumbSettings{};
     if (!FRawConverter)
         FRawConverter = std::make_unique<TRawConverter>();
     FRawNames = names;
@@ -184,10 +178,6 @@ void TMainForm::StartRawPass(const std::string &folder, const std::vector<std::s
 void TMainForm::StopRawPass() {
     if (FRawConverter)
         FRawConverter->Stop();
-}
-
-bool TMainForm::convertraw() {
-    return ExtractPreviewToTemp(CurrentRawPath, TempPreview::Scan);
 }
 
 void TMainForm::RawPassEnded(const std::string &folder, bool complete) {

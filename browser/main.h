@@ -95,9 +95,6 @@ public:
     void BtnBrowseClick();
     void BtnRefreshClick();
     void BtnStopClick();
-    // Writes the current RAW file's preview to the temporary preview file; false when none
-    // could be extracted (then no preview file exists).
-    bool convertraw();
     void ExtractorDone();
     void ShowStatus(const std::string &text);
     void ShowCurrentFile(const std::string &text);

@@ -10,7 +10,7 @@
 #include "FileSystem.h"
 #include "JpegConv.h"
 #include "RawPreview.h"
-#include "ThumbsMain.h"
+#include "ThumbnailFile.h"
 
 namespace {
 
@@ -30,6 +30,12 @@ bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb) {
     return HasThumbnailComment(thumb);
 }
 
+void MakeRawThumbnail(const std::string &preview, const std::string &folder, const std::string &raw,
+                      const TThumbSettings &settings) {
+    WriteThumbnailFile(preview, ThumbnailPath(folder, settings.Prefix, raw), settings.Width,
+                       settings.Height, settings.FillColor);
+}
+
 TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
                           const TThumbSettings &settings, const std::string &previewPath) {
     TRawResult result;
@@ -46,7 +52,7 @@ TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
             result.Error = RawPreviewFailureText(code);
             return result;
         }
-        WriteThumbnailFile(previewPath, thumb, settings.Width, settings.Height, settings.FillColor);
+        MakeRawThumbnail(previewPath, folder, raw, settings);
         result.Outcome = TRawOutcome::Converted;
     } catch (const std::exception &e) {
         result.Error = e.what();

@@ -13,7 +13,8 @@
 
 #include "Graphics.h"
 
-// What the thumbnail creator's controls hold, read once on the GUI thread for a whole pass.
+// What the thumbnail creator's controls hold (its Settings()), read once on the GUI thread for
+// a whole pass.
 struct TThumbSettings {
     int Width = 150;
     int Height = 100;
@@ -36,6 +37,11 @@ struct TRawResult {
 // True when thumb is a non-empty regular file carrying our JPEG comment whose modification
 // time is not older than raw's: converting raw again would write the same bytes.
 bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb);
+
+// Makes the thumbnail file of RAW file raw in folder (NAME.EXT.JPG, with the prefix) from its
+// preview file, as WriteThumbnailFile does (raising as it does).
+void MakeRawThumbnail(const std::string &preview, const std::string &folder, const std::string &raw,
+                      const TThumbSettings &settings);
 
 // One RAW file, start to end: skipped when its thumbnail is current; else its preview goes to
 // previewPath and the thumbnail is written safely beside it (a foreign picture of that name

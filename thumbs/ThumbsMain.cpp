@@ -23,10 +23,6 @@
 #include "TempFolder.h"
 #include "Text.h"
 
-std::string CurrentRawPath;
-std::string CurrentFolder;
-std::string CurrentFile;
-
 TthumbForm1 *thumbForm1 = nullptr;
 
 namespace {
@@ -222,6 +218,16 @@ TthumbForm1::TthumbForm1(QWidget *parent) : TForm(parent) {
     connect(Label10, &TLinkLabel::clicked, this, [this] { Label10Click(); });
 }
 
+TThumbSettings TthumbForm1::Settings() const {
+    return {WidthUpDown->Position(), HeightUpDown->Position(), Shape1->BrushColor(),
+            TextToPath(PrefixEdit->text())};
+}
+
+void TthumbForm1::SetRawFile(const std::string &folder, const std::string &name) {
+    FRawFolder = folder;
+    FRawFile = name;
+}
+
 void TthumbForm1::LoadButtonClick() {
     const std::string preview = TempPreviewPath(TempPreview::Scan);
     // One entry is enough: the same preview file is rewritten for every RAW file, and listing
@@ -239,10 +245,8 @@ void TthumbForm1::CreateButtonClick() {
     // The list can shrink while pending messages run.
     for (int i = 0; i < count && i < FilesListBox->count(); ++i) {
         const std::string source = FileEntry(i);
-        if (ExtractFileName(CurrentFile).empty())
+        if (ExtractFileName(FRawFile).empty())
             throw Exception("No RAW file to name the thumbnail of \"" + source + "\" after");
-        const std::string dest =
-            ThumbnailPath(CurrentFolder, TextToPath(PrefixEdit->text()), CurrentFile);
         // The scan's temporary preview is used up once its thumbnail exists (or cannot be
         // made): removed, it holds no memory in a folder that may live there.
         struct TUsedUp {
@@ -252,8 +256,7 @@ void TthumbForm1::CreateButtonClick() {
                     ::unlink(path.c_str());
             }
         } usedUp{source};
-        WriteThumbnailFile(source, dest, WidthUpDown->Position(), HeightUpDown->Position(),
-                           Shape1->BrushColor());
+        MakeRawThumbnail(source, FRawFolder, FRawFile, Settings());
         TApplication::ProcessMessages();
         StatusBar1->showMessage(
             QStringLiteral("Done %1 of %2").arg(i + 1).arg(FilesListBox->count()));

@@ -1,5 +1,6 @@
-// The thumbnail creator: a window (never shown by the program) that turns the listed JPEG
-// files into NAME.CR2.JPG thumbnail files; the browser's RAW pass drives it once per RAW file.
+// The thumbnail creator: a window (never shown by the program) that holds the thumbnail
+// settings of the browser's RAW pass and turns the listed JPEG files into the NAME.EXT.JPG
+// thumbnail file of the RAW file it is given, through the conversion the pass uses.
 #pragma once
 
 #include <QLabel>
@@ -9,6 +10,7 @@
 
 #include "Forms.h"
 #include "Graphics.h"
+#include "RawConverter.h"
 #include "ThumbnailFile.h"
 
 class QFrame;
@@ -18,11 +20,6 @@ class QListWidget;
 class QPushButton;
 class QStatusBar;
 class QToolButton;
-
-// The browser's RAW pass sets these per RAW file; defined here so the creator links on its own.
-extern std::string CurrentRawPath; // the RAW file handed to the decoder
-extern std::string CurrentFolder;  // its folder: the thumbnail goes there
-extern std::string CurrentFile;    // the RAW file the thumbnail is named after
 
 // An up-down control attached to an edit: its position is the edit's number while that is a
 // whole number in range, else the last valid position; the arrows step it by one.
@@ -77,11 +74,16 @@ class TthumbForm1 : public TForm {
 public:
     explicit TthumbForm1(QWidget *parent = nullptr);
 
+    // The thumbnail settings: the up-down controls' box, Shape1's colour and the prefix.
+    TThumbSettings Settings() const;
+    // The RAW file in folder that Create names the thumbnail after.
+    void SetRawFile(const std::string &folder, const std::string &name);
+
     // Adds the scan's temporary preview file to FilesListBox unless it is listed already.
     void LoadButtonClick();
-    // Converts every listed file into the thumbnail of CurrentFile in CurrentFolder (with
-    // WriteThumbnailFile, the box of the up-down controls and Shape1's colour), processes the
-    // pending window messages after each and shows "Done i of N"; an empty list does nothing.
+    // Converts every listed file into the thumbnail of the RAW file (MakeRawThumbnail with
+    // Settings()), processes the pending window messages after each and shows "Done i of N";
+    // an empty list does nothing.
     // The first failure ends the run and its exception reaches the caller, which can catch it
     // per RAW file and name the file: the exceptions of MakeThumbnailFile (EFOpenError for a
     // missing preview, EJPEG for a broken one, ...), or Exception "..." exists and was not made
@@ -124,6 +126,10 @@ public:
     TLinkLabel *Label10;
     QStatusBar *StatusBar1;
     QColorDialog *ColorDialog;
+
+private:
+    std::string FRawFolder;
+    std::string FRawFile;
 };
 
 extern TthumbForm1 *thumbForm1; // created at start-up

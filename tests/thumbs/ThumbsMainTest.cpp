@@ -54,10 +54,9 @@ protected:
         FOldRuntime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
         setenv("XDG_RUNTIME_DIR", FRuntime.path().c_str(), 1);
         FPreview = TempPreviewPath(TempPreview::Scan);
-        CurrentFolder = FPics.path();
-        CurrentFile = CurrentRawPath = FPics.file("IMG_0001.CR2");
-        testutil::WriteFile(CurrentFile, "raw");
+        testutil::WriteFile(FPics.file("IMG_0001.CR2"), "raw");
         form = std::make_unique<TthumbForm1>();
+        form->SetRawFile(FPics.path(), "IMG_0001.CR2");
     }
     void TearDown() override {
         form.reset();
@@ -66,7 +65,7 @@ protected:
         else
             setenv("XDG_RUNTIME_DIR", FOldRuntime.c_str(), 1);
     }
-    // One step of the browser's RAW pass.
+    // A load and a create, as a user of the window would do them.
     void Convert(const std::vector<std::uint8_t> &preview) {
         testutil::WriteFile(FPreview, preview);
         form->LoadButtonClick();
