@@ -111,14 +111,12 @@ void TMainForm::Queue(std::function<void()> call) {
 }
 
 void TMainForm::ScanStarted(const std::string &folder) {
-    WatchFolder(folder);
+    FFolderWatch.Watch(folder);
     SetProgressPosition(0);
     FThumbnailPass = false;
     BtnStop->setEnabled(true);
     ShowStatus("Extracting default icons");
-    FRawNote.clear();
-    FRawFailures.clear();
-    FRawFailedCount = 0;
+    FRawReport.Begin();
     ClearList();
 }
 
@@ -134,9 +132,7 @@ std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {
     // A camera card or another read-only folder takes no thumbnail file: one line for the
     // folder says so, not one per RAW file.
     if (!names.empty() && ::access(folder.c_str(), W_OK) != 0) {
-        FRawFailures.emplace_back(folder, "the folder is read-only, so no thumbnail file can be "
-                                          "written beside its RAW files");
-        FRawFailedCount = names.size();
+        FRawReport.ReadOnlyFolder(folder, names.size());
         names.clear();
     }
     return names;
@@ -155,10 +151,8 @@ void TMainForm::StartRawPass(const std::string &folder, const std::vector<std::s
     // The workers convert; this thread only takes their results in listing order.
     FRawConverter->OnResult = [this, count, progress](int i, const TRawResult &result) {
         ListView->AddItem(result.Name, -1);
-        if (result.Outcome == TRawOutcome::Failed) {
-            FRawFailures.emplace_back(result.Name, result.Error);
-            ++FRawFailedCount;
-        }
+        if (result.Outcome == TRawOutcome::Failed)
+            FRawReport.Failed(result.Name, result.Error);
         SetProgressPosition(i + 1);
         if (i + 1 < count)
             ShowCurrentFile(progress(i + 1));
@@ -181,25 +175,12 @@ void TMainForm::StopRawPass() {
 }
 
 void TMainForm::RawPassEnded(const std::string &folder, bool complete) {
-    // A pass cut short knows only part of the folder's failures; the next full one reports.
     // A folder taken away under the pass fails every file left: the folder has gone, which the
     // window reports, and the files have not failed.
-    if (!complete || FRawFailures.empty() || !IsFolder(folder)) {
-        FRawFailures.clear();
-        if (!complete)
-            ClearList(); // the pass's stand-in items; nothing is listed
-        return;
-    }
-    std::vector<std::string> names;
-    for (const auto &failure : FRawFailures)
-        names.push_back(failure.first);
-    if (FRawFailureLog.FirstTime(folder, names)) {
-        FBoxFailures = std::move(FRawFailures);
+    if (FRawReport.PassEnded(folder, complete && IsFolder(folder)))
         PostMessageA(Handle(), WM_RAWFAILURES, 0, 0);
-    } else {
-        FRawNote = NoNewThumbnailText(FRawFailedCount);
-    }
-    FRawFailures.clear();
+    if (!complete)
+        ClearList(); // the pass's stand-in items; nothing is listed
 }
 
 bool TMainForm::StartListing(const std::string &folder) {
@@ -241,25 +222,18 @@ void TMainForm::ExtractorDone() {
 }
 
 void TMainForm::ScanEnded() {
-    ShowCurrentFile(FRawNote);
+    ShowCurrentFile(FRawReport.Note());
     SetProgressPosition(0);
     ShowStatus("Ready");
     BtnStop->setEnabled(false);
     // Gone before the scan began (a row of the tree not read again), or stopped by its going.
-    if (!FScanFolder.empty() && !IsFolder(FScanFolder))
-        FolderGone(FScanFolder);
+    if (FFolderWatch.Gone())
+        FolderGone(FFolderWatch.Folder());
 }
 
 void TMainForm::ReportRawFailures() {
-    if (FBoxFailures.empty())
-        return;
-    std::string text = "These RAW files got no new thumbnail:\n";
-    const std::size_t shown = std::min<std::size_t>(FBoxFailures.size(), 20);
-    for (std::size_t i = 0; i < shown; ++i)
-        text += "\n" + FBoxFailures[i].first + ": " + FBoxFailures[i].second;
-    if (FBoxFailures.size() > shown)
-        text += "\n... and " + std::to_string(FBoxFailures.size() - shown) + " more";
-    FBoxFailures.clear();
-    MessageBoxA(Handle(), text, Application ? Application->Title() : "Pixavant",
-                MB_OK | MB_ICONWARNING);
+    const std::string text = FRawReport.TakeBoxText();
+    if (!text.empty())
+        MessageBoxA(Handle(), text, Application ? Application->Title() : "Pixavant",
+                    MB_OK | MB_ICONWARNING);
 }

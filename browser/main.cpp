@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileSystemWatcher>
 #include <QTimer>
 #include <QTreeView>
 
@@ -43,8 +42,6 @@ TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
     if (!MainForm)
         MainForm = this;
     BuildLayout();
-    FFolderWatch = new QFileSystemWatcher(this);
-    connect(FFolderWatch, &QFileSystemWatcher::directoryChanged, this, [this] { FolderChanged(); });
     FormCreate();
     SetUpKeyboard(*this);
 }
@@ -173,33 +170,8 @@ void TMainForm::explorChange() {
     BtnRefreshClick();
 }
 
-void TMainForm::WatchFolder(const std::string &folder) {
-    FScanFolder = folder;
-    UnwatchFolder();
-    // The folder and every folder above it: renaming a parent takes the folder away too. A
-    // folder gone already is the scan's end to report.
-    QStringList paths;
-    if (IsFolder(folder))
-        for (std::string path = folder; path.size() > 1 && path[0] == '/';
-             path = ExtractFileDir(path))
-            paths << Decode(path);
-    if (!paths.isEmpty())
-        FFolderWatch->addPaths(paths);
-}
-
-void TMainForm::UnwatchFolder() {
-    if (!FFolderWatch->directories().isEmpty())
-        FFolderWatch->removePaths(FFolderWatch->directories());
-}
-
-void TMainForm::FolderChanged() {
-    // Any change in the watched folders comes here; only the folder's going matters.
-    if (!FScanFolder.empty() && !IsFolder(FScanFolder))
-        FolderGone(FScanFolder);
-}
-
 void TMainForm::FolderGone(const std::string &folder) {
-    UnwatchFolder();
+    FFolderWatch.Unwatch();
     // The tree drops the folder; the row it moves to by itself is not chosen, so it is cleared
     // and a click on any folder, the neighbour included, is a change again.
     const QPersistentModelIndex before = explor->currentIndex();
@@ -301,25 +273,19 @@ void TMainForm::WMIconsDone() {
 }
 
 void TMainForm::StepProgress(int itemIndex) {
-    if (FThumbnailPass) {
-        SetProgressPosition(itemIndex + 1);
-    } else {
-        // The native step starts again from the minimum when it would pass the maximum.
-        const int next = FProgressPosition + 1;
-        SetProgressPosition(next > FProgressMax ? 0 : next);
-    }
+    FProgress.Step(itemIndex, FThumbnailPass);
+    ProgressBar1->setValue(FProgress.Position());
 }
 
 void TMainForm::SetProgressMax(int max) {
-    FProgressMax = std::max(max, 0);
-    FProgressPosition = std::min(FProgressPosition, FProgressMax);
-    ProgressBar1->setRange(0, std::max(FProgressMax, 1));
-    ProgressBar1->setValue(FProgressPosition);
+    FProgress.SetMax(max);
+    ProgressBar1->setRange(0, std::max(FProgress.Max(), 1));
+    ProgressBar1->setValue(FProgress.Position());
 }
 
 void TMainForm::SetProgressPosition(int position) {
-    FProgressPosition = std::clamp(position, 0, FProgressMax);
-    ProgressBar1->setValue(FProgressPosition);
+    FProgress.SetPosition(position);
+    ProgressBar1->setValue(FProgress.Position());
 }
 
 // ---------------------------------------------------------------------------------------------

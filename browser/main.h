@@ -19,16 +19,17 @@
 
 #include "ExtractImageThread.h"
 #include "FolderTreeView.h"
+#include "FolderWatch.h"
 #include "Forms.h"
 #include "ListView.h"
-#include "RawFailureLog.h"
+#include "RawFailureReport.h"
 #include "ScanController.h"
+#include "ScanProgress.h"
 #include "ViewerBrowser.h"
 
 class TFolderTreeModel;
 class QFrame;
 class QAction;
-class QFileSystemWatcher;
 
 constexpr UINT WM_THUMB_ADDIMAGE = WM_USER + 102;     // 1126
 constexpr UINT WM_THUMB_ICONSDONE = WM_USER + 104;    // 1128
@@ -119,8 +120,8 @@ public:
     void StepProgress(int itemIndex);
 
     // The progress bar's logical state (the bar itself cannot show a maximum of 0).
-    int ProgressPosition() const { return FProgressPosition; }
-    int ProgressMax() const { return FProgressMax; }
+    int ProgressPosition() const { return FProgress.Position(); }
+    int ProgressMax() const { return FProgress.Max(); }
     void SetProgressMax(int max);
     void SetProgressPosition(int position);
 
@@ -148,9 +149,6 @@ private:
     void ClearList();
     // The tree's current row changed: a scan only when the user's own click or key moved it.
     void TreeCurrentChanged(const QModelIndex &current);
-    void WatchFolder(const std::string &folder);
-    void UnwatchFolder();
-    void FolderChanged();
     // The folder shown is gone (deleted or renamed outside): the tree drops it, a scan of it
     // stops, and the list is empty with a status that says so. No other folder is scanned.
     void FolderGone(const std::string &folder);
@@ -178,21 +176,12 @@ private:
     TScanController FScan{*this};
     std::string FSelFolder;
     // The folder of the latest scan, watched so that its going is noticed.
-    std::string FScanFolder;
-    QFileSystemWatcher *FFolderWatch = nullptr;
+    TFolderWatch FFolderWatch{[this](const std::string &folder) { FolderGone(folder); }};
     std::string FSelectedPicture;
     // Set while the window clears its list: that deselection is no user's.
     bool FClearing = false;
-    int FProgressPosition = 0;
-    int FProgressMax = 0;
-    // RAW files of the running pass that got no new thumbnail, with the reason; a read-only
-    // folder is one line for the folder.
-    std::vector<std::pair<std::string, std::string>> FRawFailures;
-    std::size_t FRawFailedCount = 0;
-    std::vector<std::pair<std::string, std::string>> FBoxFailures;
-    TRawFailureLog FRawFailureLog;
-    // Shown in the current-file panel when the run ends.
-    std::string FRawNote;
+    TScanProgress FProgress;
+    TRawFailureReport FRawReport;
     // The RAW pass's workers; destroying it waits for the files in hand.
     std::unique_ptr<TRawConverter> FRawConverter;
     std::vector<std::string> FRawNames;
