@@ -116,9 +116,9 @@ bool StartOn(TMainForm &main, const TStartRequest &request, std::string &error) 
         return false;
     }
     const std::string entry = ListEntryForFile(request.File);
-    for (int i = 0; i < main.ListView->Count(); ++i)
-        if (main.ListView->Caption(i) == entry) {
-            main.ListView->SetItemIndex(i);
+    for (int i = 0; i < main.List()->Count(); ++i)
+        if (main.List()->Caption(i) == entry) {
+            main.List()->SetItemIndex(i);
             main.Button1Click();
             return true;
         }

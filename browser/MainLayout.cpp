@@ -187,4 +187,22 @@ void TMainForm::BuildLayout() {
     bottom->addWidget(PnlCurFile, 1);
     bottom->addWidget(ProgressBar1);
     outer->addWidget(PnlBtm);
+
+    // Named as on the window, for tools and tests that look a control up.
+    const std::pair<QObject *, const char *> names[] = {
+        {PnlBtm, "PnlBtm"},         {PnlStatus, "PnlStatus"},
+        {PnlCurFile, "PnlCurFile"}, {ProgressBar1, "ProgressBar1"},
+        {explor, "explor"},         {ListView, "ListView"},
+        {PnlTop, "PnlTop"},         {CoolBar1, "CoolBar1"},
+        {Panel1, "Panel1"},         {EdSelFolder, "EdSelFolder"},
+        {BtnBrowse, "BtnBrowse"},   {Action1, "Action1"},
+        {Action2, "Action2"},       {Label2, "Label2"},
+        {ComboBox1, "ComboBox1"},   {Label3, "Label3"},
+        {CheckBox1, "CheckBox1"},   {CheckBox2, "CheckBox2"},
+        {CheckBox3, "CheckBox3"},   {CheckBox4, "CheckBox4"},
+        {CheckBox5, "CheckBox5"},   {BtnStop, "BtnStop"},
+        {BtnRefresh, "BtnRefresh"}, {Label1, "Label1"},
+        {Button1, "Button1"},       {ActionMainMenuBar1, "ActionMainMenuBar1"}};
+    for (const auto &[object, name] : names)
+        object->setObjectName(QString::fromLatin1(name));
 }

@@ -45,35 +45,17 @@ public:
     explicit TMainForm(QWidget *parent = nullptr);
     ~TMainForm() override;
 
-    // Components, named as on the window.
-    QFrame *PnlBtm;
-    QLabel *PnlStatus;
-    QLabel *PnlCurFile;
-    QProgressBar *ProgressBar1;
-    TFolderTreeView *explor;
-    TFolderTreeModel *explorModel;
-    TListView *ListView;
-    QFrame *PnlTop;
-    QWidget *CoolBar1;
-    QMenuBar *ActionMainMenuBar1;
-    QFrame *Panel1;
-    QLineEdit *EdSelFolder;
-    QPushButton *BtnBrowse;
-    std::unique_ptr<TImageList> ImageList1;
-    QAction *Action1;
-    QAction *Action2;
-    QLabel *Label2;
-    QComboBox *ComboBox1;
-    QLabel *Label3;
-    QCheckBox *CheckBox1;
-    QCheckBox *CheckBox2;
-    QCheckBox *CheckBox3;
-    QCheckBox *CheckBox4;
-    QCheckBox *CheckBox5;
-    QPushButton *BtnStop;
-    QPushButton *BtnRefresh;
-    QLabel *Label1;
-    QPushButton *Button1;
+    // What the viewer, the command line and the tests reach; the other controls are found by
+    // their names (objectName), as on the window.
+    TListView *List() const { return ListView; }
+    TFolderTreeView *Tree() const { return explor; }
+    TFolderTreeModel *TreeModel() const { return explorModel; }
+    TImageList *Images() const { return ImageList1.get(); }
+    QString StatusText() const { return PnlStatus->text(); }
+    QString CurrentFileText() const { return PnlCurFile->text(); }
+    QString FolderText() const { return EdSelFolder->text(); }
+    QString SelectedText() const { return Label1->text(); } // the selected picture's path
+    bool StopEnabled() const { return BtnStop->isEnabled(); }
 
     // Start-up and menu.
     void FormCreate();
@@ -145,6 +127,38 @@ protected:
     void FormClose() override;
 
 private:
+    friend void SetUpKeyboard(TMainForm &form); // the window's own keyboard set-up
+
+    // Components, named as on the window.
+    QFrame *PnlBtm;
+    QLabel *PnlStatus;
+    QLabel *PnlCurFile;
+    QProgressBar *ProgressBar1;
+    TFolderTreeView *explor;
+    TFolderTreeModel *explorModel;
+    TListView *ListView;
+    QFrame *PnlTop;
+    QWidget *CoolBar1;
+    QMenuBar *ActionMainMenuBar1;
+    QFrame *Panel1;
+    QLineEdit *EdSelFolder;
+    QPushButton *BtnBrowse;
+    std::unique_ptr<TImageList> ImageList1;
+    QAction *Action1;
+    QAction *Action2;
+    QLabel *Label2;
+    QComboBox *ComboBox1;
+    QLabel *Label3;
+    QCheckBox *CheckBox1;
+    QCheckBox *CheckBox2;
+    QCheckBox *CheckBox3;
+    QCheckBox *CheckBox4;
+    QCheckBox *CheckBox5;
+    QPushButton *BtnStop;
+    QPushButton *BtnRefresh;
+    QLabel *Label1;
+    QPushButton *Button1;
+
     void BuildLayout();
     void ClearList();
     // The tree's current row changed: a scan only when the user's own click or key moved it.

@@ -56,7 +56,7 @@ std::string Sample(const char *name) {
 }
 
 void RunUntilIdle(TMainForm &main) {
-    while (main.Extractor() || main.RestartPending() || main.PnlStatus->text() != " Ready")
+    while (main.Extractor() || main.RestartPending() || main.StatusText() != " Ready")
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
@@ -70,7 +70,7 @@ void BlockedTime(int count) {
             QFile::copy(QString::fromStdString(source), QString::fromStdString(target));
     }
     TMainForm main;
-    main.EdSelFolder->setText(dir.path());
+    main.findChild<QLineEdit *>("EdSelFolder")->setText(dir.path());
 
     std::vector<double> gaps;
     QElapsedTimer clock;
@@ -284,7 +284,7 @@ double TimeToReady(const std::string &folder, const std::string &cache) {
     TMainForm main;
     TthumbForm1 creator;
     thumbForm1 = &creator;
-    main.EdSelFolder->setText(QString::fromStdString(folder));
+    main.findChild<QLineEdit *>("EdSelFolder")->setText(QString::fromStdString(folder));
     QElapsedTimer t;
     t.start();
     main.BtnRefreshClick();

@@ -51,7 +51,8 @@ struct Fixture {
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
         Full = std::make_unique<Tfullform>();
-        Main->EdSelFolder->setText(QFile::decodeName(QByteArray::fromStdString(Folder)));
+        Main->findChild<QLineEdit *>("EdSelFolder")
+            ->setText(QFile::decodeName(QByteArray::fromStdString(Folder)));
         for (const char *photo : Photos) {
             cr2::Cr2Options o;
             o.PreviewJpeg =
@@ -64,7 +65,7 @@ struct Fixture {
             Files.push_back(Folder + "/" + name);
             Previews.push_back(Folder + "/" + photo + "-preview1.jpg");
             // The list shows the RAW file's thumbnail entry, which opens the RAW file.
-            Main->ListView->AddItem(name + ".JPG");
+            Main->List()->AddItem(name + ".JPG");
         }
         // The viewer as the user sees it: maximised on the screen.
         View->Show();
@@ -103,7 +104,7 @@ void ViewerOpen(benchmark::State &state) {
     Fixture &f = Files();
     int i = 0;
     for (auto _ : state) {
-        f.Main->ListView->SetItemIndex(i++ % int(f.Files.size()));
+        f.Main->List()->SetItemIndex(i++ % int(f.Files.size()));
         f.View->BtnBrowseClick();
         // Ready to paint: the turned bitmaps are built; the placement is computed on first use.
         benchmark::DoNotOptimize(f.View->RImage1->GetDestRect());

@@ -153,11 +153,11 @@ TEST_F(StartOnTest, PictureIsSelectedInItsFolderAndShownInTheViewer) {
         const TStartRequest request = ParseCommandLine({Folder.file(row.Arg)}, error);
         ASSERT_EQ(error, "");
         ASSERT_TRUE(StartOn(*Main, request, error)) << error;
-        EXPECT_EQ(Main->EdSelFolder->text().toStdString(), Folder.path());
-        const int index = Main->ListView->ItemIndex();
+        EXPECT_EQ(Main->FolderText().toStdString(), Folder.path());
+        const int index = Main->List()->ItemIndex();
         ASSERT_GE(index, 0) << row.Arg;
-        EXPECT_EQ(Main->ListView->Caption(index), row.Entry);
-        EXPECT_EQ(Main->Label1->text().toStdString(), Folder.file(row.Picture));
+        EXPECT_EQ(Main->List()->Caption(index), row.Entry);
+        EXPECT_EQ(Main->SelectedText().toStdString(), Folder.file(row.Picture));
         EXPECT_TRUE(View->isVisible()) << row.Arg;
         EXPECT_EQ(View->Caption(), std::string("Pixavant - ") + row.Entry);
         ASSERT_TRUE(testutil::WaitFor([&] { return !Main->Extractor(); }));
@@ -168,15 +168,15 @@ TEST_F(StartOnTest, PictureIsSelectedInItsFolderAndShownInTheViewer) {
 TEST_F(StartOnTest, FolderOpensWithNothingSelectedAndAnUnlistedFileOnlyOpensItsFolder) {
     std::string error;
     ASSERT_TRUE(StartOn(*Main, ParseCommandLine({Folder.path()}, error), error));
-    EXPECT_EQ(Main->EdSelFolder->text().toStdString(), Folder.path());
-    EXPECT_EQ(Main->ListView->Count(), 3); // a.png, b.png and the RAW file's thumbnail
-    EXPECT_EQ(Main->ListView->ItemIndex(), -1);
+    EXPECT_EQ(Main->FolderText().toStdString(), Folder.path());
+    EXPECT_EQ(Main->List()->Count(), 3); // a.png, b.png and the RAW file's thumbnail
+    EXPECT_EQ(Main->List()->ItemIndex(), -1);
     EXPECT_FALSE(View->isVisible());
     ASSERT_TRUE(testutil::WaitFor([&] { return !Main->Extractor(); }));
 
     EXPECT_FALSE(StartOn(*Main, ParseCommandLine({Folder.file("notes.txt")}, error), error));
     EXPECT_NE(error.find("\"notes.txt\" is not a picture Pixavant shows"), std::string::npos);
-    EXPECT_EQ(Main->EdSelFolder->text().toStdString(), Folder.path());
+    EXPECT_EQ(Main->FolderText().toStdString(), Folder.path());
     EXPECT_FALSE(View->isVisible());
 }
 

@@ -62,7 +62,7 @@ void BrowserTest::TearDown() {
 }
 
 bool BrowserTest::Idle() const {
-    return !Main->Extractor() && !Main->RestartPending() && Main->PnlStatus->text() == " Ready";
+    return !Main->Extractor() && !Main->RestartPending() && Main->StatusText() == " Ready";
 }
 
 void BrowserTest::ScanAndWait(const std::string &folder) {
@@ -74,25 +74,25 @@ void BrowserTest::ScanAndWait(const std::string &folder) {
 
 std::vector<std::string> BrowserTest::Captions() const {
     std::vector<std::string> captions;
-    for (int i = 0; i < Main->ListView->Count(); ++i)
-        captions.push_back(Main->ListView->Caption(i));
+    for (int i = 0; i < Main->List()->Count(); ++i)
+        captions.push_back(Main->List()->Caption(i));
     return captions;
 }
 
 std::string BrowserTest::Status() const {
-    return Main->PnlStatus->text().toStdString();
+    return Main->StatusText().toStdString();
 }
 
 void BrowserTest::ClickFolder(const std::string &path) {
-    const QModelIndex index = Main->explorModel->IndexOf(path);
+    const QModelIndex index = Main->TreeModel()->IndexOf(path);
     ASSERT_TRUE(index.isValid()) << path;
     for (QModelIndex p = index.parent(); p.isValid(); p = p.parent())
-        Main->explor->expand(p);
-    Main->explor->scrollTo(index);
+        Main->Tree()->expand(p);
+    Main->Tree()->scrollTo(index);
     QCoreApplication::processEvents();
-    const QRect rect = Main->explor->visualRect(index);
-    ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect.center())) << path;
-    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, rect.center());
+    const QRect rect = Main->Tree()->visualRect(index);
+    ASSERT_TRUE(Main->Tree()->viewport()->rect().contains(rect.center())) << path;
+    QTest::mouseClick(Main->Tree()->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
 void BrowserTest::ClickAndWait(const std::string &path) {

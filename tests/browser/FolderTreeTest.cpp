@@ -68,12 +68,12 @@ protected:
     // The names of the folders the tree lists under parent.
     std::set<std::string> TreeRows(const std::string &folder) const {
         std::set<std::string> rows;
-        const QModelIndex parent = Main->explorModel->IndexOf(folder);
-        if (Main->explorModel->canFetchMore(parent))
-            Main->explorModel->fetchMore(parent); // as expanding it does
-        for (int row = 0; row < Main->explorModel->rowCount(parent); ++row)
+        const QModelIndex parent = Main->TreeModel()->IndexOf(folder);
+        if (Main->TreeModel()->canFetchMore(parent))
+            Main->TreeModel()->fetchMore(parent); // as expanding it does
+        for (int row = 0; row < Main->TreeModel()->rowCount(parent); ++row)
             rows.insert(ExtractFileName(
-                Main->explorModel->PathOf(Main->explorModel->index(row, 0, parent))));
+                Main->TreeModel()->PathOf(Main->TreeModel()->index(row, 0, parent))));
         return rows;
     }
 
@@ -126,12 +126,12 @@ TEST_F(FolderTreeTest, AShownFolderDeletedOrRenamedOutsideEmptiesTheListAndScans
         Settle();
 
         EXPECT_EQ(Main->ScanCount(), scans);
-        EXPECT_EQ(Main->ListView->Count(), 0);
+        EXPECT_EQ(Main->List()->Count(), 0);
         EXPECT_EQ(Status(), GoneStatus);
-        EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + b);
+        EXPECT_EQ(Main->CurrentFileText().toStdString(), " " + b);
         // The field keeps the folder the user chose; the tree drops it and marks no other.
         EXPECT_EQ(Main->SelFolder(), b);
-        EXPECT_FALSE(Main->explor->currentIndex().isValid());
+        EXPECT_FALSE(Main->Tree()->currentIndex().isValid());
         EXPECT_FALSE(Exists(b));
         EXPECT_TRUE(Thumbnails(a).empty());
         EXPECT_TRUE(Thumbnails(c).empty());
@@ -151,10 +151,10 @@ TEST_F(FolderTreeTest, TheTreeMovingItsCurrentRowByItselfStartsNoScan) {
     // Before the window's watch reports B gone, the tree reads its folders again with no user
     // action: the current row goes, and the view moves to the neighbour by itself.
     RemoveTree(Root.file("B"));
-    Main->explorModel->Refresh(Root.file("B"));
+    Main->TreeModel()->Refresh(Root.file("B"));
     // A new folder joins where it sorts; that moves rows too.
     ASSERT_EQ(::mkdir(Root.file("0").c_str(), 0755), 0);
-    Main->explorModel->Refresh(Root.file("0"));
+    Main->TreeModel()->Refresh(Root.file("0"));
     Settle();
     EXPECT_EQ(TreeRows(Root.path()), (std::set<std::string>{"0", "A", "C"}));
     EXPECT_EQ(Main->ScanCount(), scans);
@@ -170,18 +170,18 @@ TEST_F(FolderTreeTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
     const int scans = Main->ScanCount();
     // The user's click on C's expand button; inside it the tree reads its folders again and B
     // is gone by then. The view moves off B during the user's own click, yet nobody chose C.
-    QObject::connect(Main->explor, &QTreeView::expanded, Main.get(), [this] {
+    QObject::connect(Main->Tree(), &QTreeView::expanded, Main.get(), [this] {
         RemoveTree(Root.file("B"));
-        Main->explorModel->Refresh(Root.file("B"));
+        Main->TreeModel()->Refresh(Root.file("B"));
     });
-    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
-    Main->explor->scrollTo(c);
+    const QModelIndex c = Main->TreeModel()->IndexOf(Root.file("C"));
+    Main->Tree()->scrollTo(c);
     QCoreApplication::processEvents();
-    const QRect rect = Main->explor->visualRect(c);
-    ASSERT_TRUE(Main->explor->viewport()->rect().contains(rect));
-    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {},
-                      QPoint(rect.left() - Main->explor->indentation() / 2, rect.center().y()));
-    ASSERT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    const QRect rect = Main->Tree()->visualRect(c);
+    ASSERT_TRUE(Main->Tree()->viewport()->rect().contains(rect));
+    QTest::mouseClick(Main->Tree()->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() - Main->Tree()->indentation() / 2, rect.center().y()));
+    ASSERT_TRUE(Main->Tree()->isExpanded(Main->TreeModel()->IndexOf(Root.file("C"))));
     Settle();
     EXPECT_EQ(Main->ScanCount(), scans);
     EXPECT_TRUE(Thumbnails(Root.file("A")).empty());
@@ -191,8 +191,8 @@ TEST_F(FolderTreeTest, AFolderGoingWhileTheUserExpandsAnotherStartsNoScan) {
 TEST_F(FolderTreeTest, UserKeysInTheTreeStillScan) {
     ClickAndWait(Root.file("A"));
     const int scans = Main->ScanCount();
-    Main->explor->setFocus();
-    QTest::keyClick(Main->explor, Qt::Key_Down);
+    Main->Tree()->setFocus();
+    QTest::keyClick(Main->Tree(), Qt::Key_Down);
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     EXPECT_EQ(Main->SelFolder(), Root.file("B"));
     EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
@@ -204,7 +204,7 @@ TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
     // Text composed in an input method (accents, other scripts) arrives committed, not as keys.
     QInputMethodEvent typed;
     typed.setCommitString(QStringLiteral("C"));
-    QCoreApplication::sendEvent(Main->explor, &typed);
+    QCoreApplication::sendEvent(Main->Tree(), &typed);
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     EXPECT_EQ(Main->SelFolder(), Root.file("C"));
     EXPECT_EQ(Thumbnails(Root.file("C")), std::set<std::string>{"C.CR2.JPG"});
@@ -212,15 +212,15 @@ TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
 
 TEST_F(FolderTreeTest, DoubleClickingAFolderOpensItAndScansItOnce) {
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
-    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
-    Main->explor->scrollTo(c);
+    const QModelIndex c = Main->TreeModel()->IndexOf(Root.file("C"));
+    Main->Tree()->scrollTo(c);
     QCoreApplication::processEvents();
-    const QPoint centre = Main->explor->visualRect(c).center();
+    const QPoint centre = Main->Tree()->visualRect(c).center();
     const int scans = Main->ScanCount();
     // As a real double click arrives: a click, then the second press as a double click.
-    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {}, centre);
-    QTest::mouseDClick(Main->explor->viewport(), Qt::LeftButton, {}, centre);
-    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    QTest::mouseClick(Main->Tree()->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(Main->Tree()->viewport(), Qt::LeftButton, {}, centre);
+    EXPECT_TRUE(Main->Tree()->isExpanded(Main->TreeModel()->IndexOf(Root.file("C"))));
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     Settle();
     EXPECT_EQ(Main->ScanCount(), scans + 1);
@@ -229,15 +229,15 @@ TEST_F(FolderTreeTest, DoubleClickingAFolderOpensItAndScansItOnce) {
 
 TEST_F(FolderTreeTest, TheTreeHasNoHeaderAndIndentsEachLevelBy19) {
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
-    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
-    Main->explor->expand(c);
-    const QModelIndex sub = Main->explorModel->IndexOf(Root.file("C/sub"));
+    const QModelIndex c = Main->TreeModel()->IndexOf(Root.file("C"));
+    Main->Tree()->expand(c);
+    const QModelIndex sub = Main->TreeModel()->IndexOf(Root.file("C/sub"));
     ASSERT_TRUE(sub.isValid());
-    Main->explor->scrollTo(sub);
+    Main->Tree()->scrollTo(sub);
     QCoreApplication::processEvents();
-    EXPECT_EQ(Main->explor->visualRect(sub).left() - Main->explor->visualRect(c).left(), 19);
+    EXPECT_EQ(Main->Tree()->visualRect(sub).left() - Main->Tree()->visualRect(c).left(), 19);
     // The rows start right under the tree's frame, with no column title above them.
-    EXPECT_EQ(Main->explor->viewport()->geometry().top(), Main->explor->frameWidth());
+    EXPECT_EQ(Main->Tree()->viewport()->geometry().top(), Main->Tree()->frameWidth());
 }
 
 TEST_F(FolderTreeTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFolder) {
@@ -253,18 +253,18 @@ TEST_F(FolderTreeTest, UnderAStyleThatOpensBranchesOnReleaseTheArrowOpensAFolder
     };
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
     TOpenOnRelease style;
-    Main->explor->setStyle(&style); // taken back below; no assertion may leave in between
-    const QModelIndex c = Main->explorModel->IndexOf(Root.file("C"));
-    Main->explor->scrollTo(c);
+    Main->Tree()->setStyle(&style); // taken back below; no assertion may leave in between
+    const QModelIndex c = Main->TreeModel()->IndexOf(Root.file("C"));
+    Main->Tree()->scrollTo(c);
     QCoreApplication::processEvents();
-    const QRect rect = Main->explor->visualRect(c);
+    const QRect rect = Main->Tree()->visualRect(c);
     const int scans = Main->ScanCount();
-    QTest::mouseClick(Main->explor->viewport(), Qt::LeftButton, {},
-                      QPoint(rect.left() - Main->explor->indentation() / 2, rect.center().y()));
-    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->IndexOf(Root.file("C"))));
+    QTest::mouseClick(Main->Tree()->viewport(), Qt::LeftButton, {},
+                      QPoint(rect.left() - Main->Tree()->indentation() / 2, rect.center().y()));
+    EXPECT_TRUE(Main->Tree()->isExpanded(Main->TreeModel()->IndexOf(Root.file("C"))));
     Settle();
     EXPECT_EQ(Main->ScanCount(), scans);
-    Main->explor->setStyle(nullptr);
+    Main->Tree()->setStyle(nullptr);
 }
 
 TEST_F(FolderTreeTest, AFolderChosenOutsideTheTreeIsScannedOnce) {
@@ -283,9 +283,9 @@ TEST_F(FolderTreeTest, RefreshOfAFolderGoneBeforeItsScanSaysSo) {
     Main->SetSelFolder(gone);
     Main->BtnRefreshClick();
     ASSERT_TRUE(testutil::WaitFor([&] { return Status() == GoneStatus; })) << Status();
-    EXPECT_EQ(Main->ListView->Count(), 0);
-    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + gone);
-    EXPECT_FALSE(Main->BtnStop->isEnabled());
+    EXPECT_EQ(Main->List()->Count(), 0);
+    EXPECT_EQ(Main->CurrentFileText().toStdString(), " " + gone);
+    EXPECT_FALSE(Main->StopEnabled());
     EXPECT_FALSE(Exists(gone));
 }
 
@@ -311,7 +311,7 @@ TEST_F(FolderTreeTest, ARawPassInAFolderRenamedOutsideStopsAndWritesNowhereElse)
     EXPECT_TRUE(Thumbnails(Root.file("A")).empty());
     EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
     EXPECT_EQ(Main->ScanCount(), 1);
-    EXPECT_EQ(Main->ListView->Count(), 0);
+    EXPECT_EQ(Main->List()->Count(), 0);
     EXPECT_TRUE(Boxes.empty()) << (Boxes.empty() ? "" : Boxes[0]);
 }
 

@@ -51,9 +51,10 @@ protected:
 TEST_F(KeyboardTest, TabGoesFolderFieldTreeGridWithTheFocusInSightAndHiddenControlsTakeNone) {
     Main->SetTreePath(Folder.path());
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
-    Main->EdSelFolder->setFocus();
-    ASSERT_EQ(QApplication::focusWidget(), Main->EdSelFolder);
-    const QList<QWidget *> walk = {Main->explor, Main->ListView, Main->EdSelFolder};
+    Main->findChild<QLineEdit *>("EdSelFolder")->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), Main->findChild<QLineEdit *>("EdSelFolder"));
+    const QList<QWidget *> walk = {Main->Tree(), Main->List(),
+                                   Main->findChild<QLineEdit *>("EdSelFolder")};
     for (QWidget *expected : walk) {
         QWidget *from = QApplication::focusWidget();
         const QImage focused = from->grab().toImage();
@@ -64,16 +65,19 @@ TEST_F(KeyboardTest, TabGoesFolderFieldTreeGridWithTheFocusInSightAndHiddenContr
         EXPECT_NE(from->grab().toImage(), focused) << from->metaObject()->className();
     }
     Key(Qt::Key_Tab, Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::focusWidget(), Main->ListView);
+    EXPECT_EQ(QApplication::focusWidget(), Main->List());
 
     // The arrow keys on the way change nothing that is out of sight.
-    Main->explor->setFocus();
+    Main->Tree()->setFocus();
     for (int i = 0; i < 4; ++i)
         Key(Qt::Key_Up);
     EXPECT_EQ(Main->PixelFormatBits(), 32);
     for (QWidget *hidden : std::initializer_list<QWidget *>{
-             Main->ComboBox1, Main->CheckBox1, Main->CheckBox2, Main->CheckBox3, Main->CheckBox4,
-             Main->CheckBox5, Main->BtnStop, Main->BtnRefresh})
+             Main->findChild<QComboBox *>("ComboBox1"), Main->findChild<QCheckBox *>("CheckBox1"),
+             Main->findChild<QCheckBox *>("CheckBox2"), Main->findChild<QCheckBox *>("CheckBox3"),
+             Main->findChild<QCheckBox *>("CheckBox4"), Main->findChild<QCheckBox *>("CheckBox5"),
+             Main->findChild<QPushButton *>("BtnStop"),
+             Main->findChild<QPushButton *>("BtnRefresh")})
         EXPECT_EQ(hidden->focusPolicy(), Qt::NoFocus);
 }
 
@@ -83,26 +87,26 @@ TEST_F(KeyboardTest, ReturnOpensF5RefreshesF1ShowsAboutCtrlQExits) {
     // Opened through the tree, as at start-up: the tree has a current folder to keep.
     Main->SetTreePath(Folder.path());
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
-    ASSERT_EQ(Main->ListView->Count(), 2);
+    ASSERT_EQ(Main->List()->Count(), 2);
 
     // The entry the arrow keys marked is opened, selected or not, by either Return key.
-    Main->ListView->setFocus();
+    Main->List()->setFocus();
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
         View->hide();
-        Main->ListView->SetItemIndex(-1);
-        Main->ListView->selectionModel()->setCurrentIndex(Main->ListView->model()->index(1, 0),
-                                                          QItemSelectionModel::NoUpdate);
+        Main->List()->SetItemIndex(-1);
+        Main->List()->selectionModel()->setCurrentIndex(Main->List()->model()->index(1, 0),
+                                                        QItemSelectionModel::NoUpdate);
         Key(key);
         EXPECT_TRUE(View->isVisible()) << QTest::toString(key);
-        EXPECT_EQ(Main->ListView->ItemIndex(), 1);
-        EXPECT_EQ(Main->Label1->text().toStdString(), Folder.file("b.png"));
+        EXPECT_EQ(Main->List()->ItemIndex(), 1);
+        EXPECT_EQ(Main->SelectedText().toStdString(), Folder.file("b.png"));
         Main->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
-        Main->ListView->setFocus();
+        Main->List()->setFocus();
     }
     // Return in the tree is not an opening.
     View->hide();
-    Main->explor->setFocus();
+    Main->Tree()->setFocus();
     Key(Qt::Key_Return);
     EXPECT_FALSE(View->isVisible());
 
@@ -118,38 +122,39 @@ TEST_F(KeyboardTest, ReturnOpensF5RefreshesF1ShowsAboutCtrlQExits) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
 
     // Exit asks the application to end; with no event loop running here, nothing ends.
-    QSignalSpy exits(Main->Action1, &QAction::triggered);
-    Main->explor->setFocus();
+    QSignalSpy exits(Main->findChild<QAction *>("Action1"), &QAction::triggered);
+    Main->Tree()->setFocus();
     Key(Qt::Key_Q, Qt::ControlModifier);
     EXPECT_EQ(exits.count(), 1);
 
     // The menu shows the keys beside its items; the hidden Refresh button names its key.
-    EXPECT_EQ(Main->Action1->shortcut().toString().toStdString(), "Ctrl+Q");
-    EXPECT_EQ(Main->Action2->shortcut().toString().toStdString(), "F1");
-    EXPECT_EQ(Main->BtnRefresh->toolTip().toStdString(), "Refresh (F5)");
+    EXPECT_EQ(Main->findChild<QAction *>("Action1")->shortcut().toString().toStdString(), "Ctrl+Q");
+    EXPECT_EQ(Main->findChild<QAction *>("Action2")->shortcut().toString().toStdString(), "F1");
+    EXPECT_EQ(Main->findChild<QPushButton *>("BtnRefresh")->toolTip().toStdString(),
+              "Refresh (F5)");
 }
 
 // Also run with QT_SCALE_FACTOR=2 (its own ctest entry): there each cell must be rendered at
 // 240 x 240 device pixels and shown at 120 x 120.
 TEST_F(KeyboardTest, GridThumbnailsAreRenderedAndDrawnAtTheScreensDevicePixels) {
-    const qreal ratio = Main->ListView->devicePixelRatioF();
+    const qreal ratio = Main->List()->devicePixelRatioF();
     if (qgetenv("QT_SCALE_FACTOR") == "2") {
         ASSERT_EQ(ratio, 2.0);
     }
     const int cell = qRound(120 * ratio);
     WriteStripes("stripes.png", cell);
     ScanAndWait(Folder.path());
-    ASSERT_EQ(Main->ListView->Count(), 1);
-    const int index = Main->ListView->ImageIndex(0);
+    ASSERT_EQ(Main->List()->Count(), 1);
+    const int index = Main->List()->ImageIndex(0);
     ASSERT_GE(index, 0);
-    const QPixmap &pixmap = Main->ImageList1->Image(index);
+    const QPixmap &pixmap = Main->Images()->Image(index);
     EXPECT_EQ(pixmap.size(), QSize(cell, cell));
     EXPECT_EQ(pixmap.devicePixelRatio(), ratio);
-    EXPECT_EQ(Main->ListView->iconSize(), QSize(120, 120));
+    EXPECT_EQ(Main->List()->iconSize(), QSize(120, 120));
 
     // What is drawn keeps the one-pixel columns: some row of the grid alternates over most of
     // a cell's width in device pixels.
-    const QImage shot = Main->ListView->viewport()->grab().toImage();
+    const QImage shot = Main->List()->viewport()->grab().toImage();
     int longest = 0;
     for (int y = 0; y < shot.height(); ++y) {
         int run = 0;
@@ -163,12 +168,12 @@ TEST_F(KeyboardTest, GridThumbnailsAreRenderedAndDrawnAtTheScreensDevicePixels) 
 }
 
 TEST_F(KeyboardTest, FileTypeIconsKeepTheirSizeAtTheScreensDevicePixels) {
-    const qreal ratio = Main->ListView->devicePixelRatioF();
+    const qreal ratio = Main->List()->devicePixelRatioF();
     // Not a picture: its cell keeps the icon of the icon pass.
     testutil::WriteFile(Folder.file("broken.jpg"), std::string("not a picture at all"));
     ScanAndWait(Folder.path());
-    ASSERT_EQ(Main->ListView->Count(), 1);
-    const QImage cell = Main->ImageList1->Image(Main->ListView->ImageIndex(0)).toImage();
+    ASSERT_EQ(Main->List()->Count(), 1);
+    const QImage cell = Main->Images()->Image(Main->List()->ImageIndex(0)).toImage();
     ASSERT_EQ(cell.width(), qRound(120 * ratio));
     // The icon's extent inside the one-pixel border, against the cell's own background.
     const QRgb background = cell.pixel(cell.width() / 2, 2);

@@ -25,16 +25,16 @@ TEST_F(BrowserTest, StateAfterStartUp) {
     EXPECT_EQ(Main->Extractor(), nullptr);
     EXPECT_FALSE(Main->RestartPending());
     EXPECT_FALSE(Main->ThumbnailPass());
-    EXPECT_FALSE(Main->BtnStop->isEnabled());
-    EXPECT_TRUE(Main->PnlStatus->text().isEmpty());
-    EXPECT_TRUE(Main->PnlCurFile->text().isEmpty());
+    EXPECT_FALSE(Main->StopEnabled());
+    EXPECT_TRUE(Main->StatusText().isEmpty());
+    EXPECT_TRUE(Main->CurrentFileText().isEmpty());
     EXPECT_EQ(Main->ProgressPosition(), 0);
-    EXPECT_EQ(Main->ComboBox1->currentText(), "pf32Bit");
-    EXPECT_EQ(Main->ImageList1->Width(), 120);
-    EXPECT_EQ(Main->ImageList1->Height(), 120);
-    EXPECT_EQ(Main->ListView->Count(), 0);
-    EXPECT_TRUE(Main->CheckBox3->isChecked());
-    EXPECT_FALSE(Main->Label1->isVisible());
+    EXPECT_EQ(Main->findChild<QComboBox *>("ComboBox1")->currentText(), "pf32Bit");
+    EXPECT_EQ(Main->Images()->Width(), 120);
+    EXPECT_EQ(Main->Images()->Height(), 120);
+    EXPECT_EQ(Main->List()->Count(), 0);
+    EXPECT_TRUE(Main->findChild<QCheckBox *>("CheckBox3")->isChecked());
+    EXPECT_FALSE(Main->findChild<QLabel *>("Label1")->isVisible());
 }
 
 TEST_F(BrowserTest, TheWindowsPanelsSitWhereTheyAreDesigned) {
@@ -45,9 +45,12 @@ TEST_F(BrowserTest, TheWindowsPanelsSitWhereTheyAreDesigned) {
         return QRect(w->mapTo(Main.get(), QPoint()), w->size());
     };
     const QRect client = Main->rect();
-    const QRect top = at(Main->PnlTop), bottom = at(Main->PnlBtm);
-    const QRect status = at(Main->PnlStatus), file = at(Main->PnlCurFile);
-    const QRect bar = at(Main->ProgressBar1), tree = at(Main->explor), list = at(Main->ListView);
+    const QRect top = at(Main->findChild<QFrame *>("PnlTop")),
+                bottom = at(Main->findChild<QFrame *>("PnlBtm"));
+    const QRect status = at(Main->findChild<QLabel *>("PnlStatus")),
+                file = at(Main->findChild<QLabel *>("PnlCurFile"));
+    const QRect bar = at(Main->findChild<QProgressBar *>("ProgressBar1")), tree = at(Main->Tree()),
+                list = at(Main->List());
 
     EXPECT_EQ(top.topLeft(), QPoint(0, 0));
     EXPECT_EQ(top.height(), 65);
@@ -82,38 +85,42 @@ TEST_F(BrowserTest, ALongFileNameNeverWidensTheWindow) {
     Main->ShowStatus(name);
     QCoreApplication::processEvents();
     EXPECT_EQ(Main->minimumSizeHint().width(), before);
-    EXPECT_LT(Main->PnlCurFile->width(),
-              Main->PnlCurFile->fontMetrics().horizontalAdvance(Main->PnlCurFile->text()));
-    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " " + name); // shortened only when drawn
+    EXPECT_LT(Main->findChild<QLabel *>("PnlCurFile")->width(),
+              Main->findChild<QLabel *>("PnlCurFile")
+                  ->fontMetrics()
+                  .horizontalAdvance(Main->CurrentFileText()));
+    EXPECT_EQ(Main->CurrentFileText().toStdString(), " " + name); // shortened only when drawn
 }
 
 TEST_F(BrowserTest, PixelFormatBitsForEveryIndex) {
     const int expected[] = {4, 8, 16, 24, 32};
     for (int i = 0; i < 5; ++i) {
-        Main->ComboBox1->setCurrentIndex(i);
+        Main->findChild<QComboBox *>("ComboBox1")->setCurrentIndex(i);
         EXPECT_EQ(Main->PixelFormatBits(), expected[i]);
     }
-    Main->ComboBox1->setCurrentIndex(-1);
+    Main->findChild<QComboBox *>("ComboBox1")->setCurrentIndex(-1);
     EXPECT_EQ(Main->PixelFormatBits(), 32);
 }
 
 TEST_F(BrowserTest, OptionBoxesAreNotTheWindowsOwnSoFlagsStayZero) {
-    for (QCheckBox *box : {Main->CheckBox1, Main->CheckBox2, Main->CheckBox4, Main->CheckBox5})
+    for (QCheckBox *box :
+         {Main->findChild<QCheckBox *>("CheckBox1"), Main->findChild<QCheckBox *>("CheckBox2"),
+          Main->findChild<QCheckBox *>("CheckBox4"), Main->findChild<QCheckBox *>("CheckBox5")})
         box->setChecked(true);
     EXPECT_EQ(Main->ExtractFlags(), 0u);
 }
 
 TEST_F(BrowserTest, CheckBox1ClickKeepsAspectAndScreenExclusive) {
-    Main->CheckBox1->setChecked(false);
-    Main->CheckBox3->setChecked(true);
-    Main->CheckBox1Click(Main->CheckBox1); // unchecked: nothing changes
-    EXPECT_TRUE(Main->CheckBox3->isChecked());
-    Main->CheckBox1->click(); // checks it and runs the handler
-    EXPECT_TRUE(Main->CheckBox1->isChecked());
-    EXPECT_FALSE(Main->CheckBox3->isChecked());
-    Main->CheckBox3->setChecked(true);
-    Main->CheckBox1Click(Main->CheckBox3); // tag 32 unchecks CheckBox1
-    EXPECT_FALSE(Main->CheckBox1->isChecked());
+    Main->findChild<QCheckBox *>("CheckBox1")->setChecked(false);
+    Main->findChild<QCheckBox *>("CheckBox3")->setChecked(true);
+    Main->CheckBox1Click(Main->findChild<QCheckBox *>("CheckBox1")); // unchecked: nothing changes
+    EXPECT_TRUE(Main->findChild<QCheckBox *>("CheckBox3")->isChecked());
+    Main->findChild<QCheckBox *>("CheckBox1")->click(); // checks it and runs the handler
+    EXPECT_TRUE(Main->findChild<QCheckBox *>("CheckBox1")->isChecked());
+    EXPECT_FALSE(Main->findChild<QCheckBox *>("CheckBox3")->isChecked());
+    Main->findChild<QCheckBox *>("CheckBox3")->setChecked(true);
+    Main->CheckBox1Click(Main->findChild<QCheckBox *>("CheckBox3")); // tag 32 unchecks CheckBox1
+    EXPECT_FALSE(Main->findChild<QCheckBox *>("CheckBox1")->isChecked());
 }
 
 TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder) {
@@ -129,11 +136,11 @@ TEST_F(BrowserTest, ShowStartFolderWithAndWithoutDocumentsFolder) {
 
     Main->SetSelFolder("");
     Main->ShowStartFolder();
-    EXPECT_TRUE(Main->EdSelFolder->text().isEmpty()); // not there yet
+    EXPECT_TRUE(Main->FolderText().isEmpty()); // not there yet
 
     QDir().mkpath(QString::fromStdString(home.file("My Docs")));
     Main->ShowStartFolder();
-    EXPECT_EQ(Main->EdSelFolder->text().toStdString(), home.file("My Docs"));
+    EXPECT_EQ(Main->FolderText().toStdString(), home.file("My Docs"));
 
     setenv("HOME", oldHome.c_str(), 1);
     if (oldConfig)
@@ -170,51 +177,51 @@ TEST_F(BrowserTest, ADocumentsFolderLongerThanAWindowsPathIsTheStartFolder) {
 
 TEST_F(BrowserTest, IconPassHandlersFillImagesAndStepProgress) {
     for (const char *name : {"a.jpg", "b.jpg", "c.png"})
-        Main->ListView->AddItem(name);
+        Main->List()->AddItem(name);
     Main->SetProgressMax(3);
     Main->WMItemStarted(1);
-    EXPECT_EQ(Main->PnlCurFile->text(), " b.jpg");
+    EXPECT_EQ(Main->CurrentFileText(), " b.jpg");
 
     auto icon = std::make_unique<TBitmap>(120, 120);
     icon->Fill(clWindow);
     Main->WMAddImage(0, icon.release());
-    EXPECT_EQ(Main->ImageList1->Count(), 1);
-    EXPECT_EQ(Main->ListView->ImageIndex(0), 0);
+    EXPECT_EQ(Main->Images()->Count(), 1);
+    EXPECT_EQ(Main->List()->ImageIndex(0), 0);
     EXPECT_EQ(Main->ProgressPosition(), 1);
     Main->WMUseImage(1, 0);
-    EXPECT_EQ(Main->ListView->ImageIndex(1), 0);
+    EXPECT_EQ(Main->List()->ImageIndex(1), 0);
     Main->WMAddImage(2, new TBitmap(120, 120));
-    EXPECT_EQ(Main->ListView->ImageIndex(2), 1);
+    EXPECT_EQ(Main->List()->ImageIndex(2), 1);
     EXPECT_EQ(Main->ProgressPosition(), 3);
     Main->WMUseImage(2, 1); // a step past the maximum starts again from the minimum
     EXPECT_EQ(Main->ProgressPosition(), 0);
 
     // The icon's background became transparent; thumbnails are stored opaque.
-    EXPECT_EQ(qAlpha(Main->ImageList1->Image(0).toImage().pixel(60, 60)), 0);
+    EXPECT_EQ(qAlpha(Main->Images()->Image(0).toImage().pixel(60, 60)), 0);
 
     Main->WMIconsDone();
     EXPECT_TRUE(Main->ThumbnailPass());
-    EXPECT_EQ(Main->PnlStatus->text(), " Extracting thumbnails");
-    EXPECT_EQ(Main->PnlCurFile->text(), " ");
+    EXPECT_EQ(Main->StatusText(), " Extracting thumbnails");
+    EXPECT_EQ(Main->CurrentFileText(), " ");
     EXPECT_EQ(Main->ProgressPosition(), 0);
 
     auto thumb = std::make_unique<TBitmap>(120, 120);
     thumb->Fill(clWindow);
     Main->WMAddImage(0, thumb.release());
-    EXPECT_EQ(Main->ListView->ImageIndex(0), 2);
-    EXPECT_EQ(qAlpha(Main->ImageList1->Image(2).toImage().pixel(60, 60)), 255);
+    EXPECT_EQ(Main->List()->ImageIndex(0), 2);
+    EXPECT_EQ(qAlpha(Main->Images()->Image(2).toImage().pixel(60, 60)), 255);
     EXPECT_EQ(Main->ProgressPosition(), 1);
 
     auto last = std::make_unique<TBitmap>(120, 120);
     last->Fill(0x0000FF);
     Main->WMReplaceImage(1, last.release());
-    EXPECT_EQ(Main->ImageList1->Count(), 3);
-    EXPECT_EQ(Main->ImageList1->Image(0).toImage().pixel(5, 5), qRgb(255, 0, 0));
+    EXPECT_EQ(Main->Images()->Count(), 3);
+    EXPECT_EQ(Main->Images()->Image(0).toImage().pixel(5, 5), qRgb(255, 0, 0));
     EXPECT_EQ(Main->ProgressPosition(), 2);
 }
 
 TEST_F(BrowserTest, ReplacingWithoutAnImageRaisesTheImageListError) {
-    Main->ListView->AddItem("a.jpg");
+    Main->List()->AddItem("a.jpg");
     try {
         Main->WMReplaceImage(0, new TBitmap(120, 120));
         FAIL();
@@ -239,28 +246,28 @@ TEST_F(BrowserTest, SelectionSetsCaptionAndPicturePath) {
         {"/", "root.CR2.JPG", "/root.CR2", "Pixavant - root.CR2"},
     };
     for (const Row &row : rows) {
-        Main->ListView->Clear();
+        Main->List()->Clear();
         Main->SetSelFolder(row.folder);
-        Main->ListView->AddItem(row.caption);
-        Main->ListView->SetItemIndex(0);
-        EXPECT_EQ(Main->Label1->text().toStdString(), row.label) << row.caption;
+        Main->List()->AddItem(row.caption);
+        Main->List()->SetItemIndex(0);
+        EXPECT_EQ(Main->SelectedText().toStdString(), row.label) << row.caption;
         EXPECT_EQ(Main->Caption(), row.windowCaption) << row.caption;
     }
 }
 
 TEST_F(BrowserTest, MovingTheSelectionKeepsTheNewEntrysValues) {
     Main->SetSelFolder("/Pics");
-    Main->ListView->AddItem("one.jpg");
-    Main->ListView->AddItem("two.CR2.JPG");
-    Main->ListView->SetItemIndex(0);
-    Main->ListView->SetItemIndex(1);
-    EXPECT_EQ(Main->Label1->text(), "/Pics/two.CR2");
+    Main->List()->AddItem("one.jpg");
+    Main->List()->AddItem("two.CR2.JPG");
+    Main->List()->SetItemIndex(0);
+    Main->List()->SetItemIndex(1);
+    EXPECT_EQ(Main->SelectedText(), "/Pics/two.CR2");
     EXPECT_EQ(Main->Caption(), "Pixavant - two.CR2");
 }
 
 TEST_F(BrowserTest, DoubleClickWithoutSelectionOpensNothing) {
     TviewForm view;
-    Main->ListView->AddItem("a.jpg");
+    Main->List()->AddItem("a.jpg");
     Main->ListViewDblClick();
     EXPECT_FALSE(view.isVisible());
 }

@@ -142,21 +142,21 @@ TEST_F(BrowserTest, TheParallelRawPassShowsItsProgressAndStopsAfterTheFilesInHan
     };
     Main->SetSelFolder(dir.path());
     Main->BtnRefreshClick();
-    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " IMG_1000.CR2 (1 of 40)");
+    EXPECT_EQ(Main->CurrentFileText().toStdString(), " IMG_1000.CR2 (1 of 40)");
     EXPECT_EQ(Main->ProgressMax(), raws);
     // The window takes events while the workers convert: the bar and the name move on.
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ProgressPosition() >= 2; }));
     const int done = Main->ProgressPosition();
-    EXPECT_EQ(Main->PnlCurFile->text().toStdString(), " IMG_" + std::to_string(1000 + done) +
-                                                          ".CR2 (" + std::to_string(done + 1) +
-                                                          " of 40)");
+    EXPECT_EQ(Main->CurrentFileText().toStdString(), " IMG_" + std::to_string(1000 + done) +
+                                                         ".CR2 (" + std::to_string(done + 1) +
+                                                         " of 40)");
     Main->BtnStopClick();
     const int writtenAtStop = written();
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
     // Each of the (at most one per core) workers finished the file in hand, no more.
     EXPECT_LE(written(), writtenAtStop + int(std::max(1u, std::thread::hardware_concurrency())));
     EXPECT_LT(written(), raws);
-    EXPECT_EQ(Main->ListView->Count(), 0); // a pass cut short lists nothing
+    EXPECT_EQ(Main->List()->Count(), 0); // a pass cut short lists nothing
     EXPECT_EQ(Status(), " Ready");
 }
 

@@ -32,9 +32,9 @@ TEST_F(BrowserTest, EmptyFolderIsReadyAtOnceWithoutExtractor) {
     Main->BtnRefreshClick();
     EXPECT_EQ(Main->Extractor(), nullptr);
     EXPECT_EQ(Status(), " Ready");
-    EXPECT_EQ(Main->ListView->Count(), 0);
-    EXPECT_FALSE(Main->BtnStop->isEnabled());
-    EXPECT_EQ(Main->ListView->UpdateCount(), 0);
+    EXPECT_EQ(Main->List()->Count(), 0);
+    EXPECT_FALSE(Main->StopEnabled());
+    EXPECT_EQ(Main->List()->UpdateCount(), 0);
 }
 
 TEST_F(BrowserTest, FilesWithoutListedExtensionStillRunAnExtractorOverAnEmptyList) {
@@ -46,8 +46,8 @@ TEST_F(BrowserTest, FilesWithoutListedExtensionStillRunAnExtractorOverAnEmptyLis
     EXPECT_NE(Main->Extractor(), nullptr);
     EXPECT_EQ(Main->ProgressMax(), 0);
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
-    EXPECT_EQ(Main->ListView->Count(), 0);
-    EXPECT_EQ(Main->ListView->UpdateCount(), 0);
+    EXPECT_EQ(Main->List()->Count(), 0);
+    EXPECT_EQ(Main->List()->UpdateCount(), 0);
 }
 
 TEST_F(BrowserTest, MixedFolderListsPicturesByExtensionOnly) {
@@ -61,8 +61,8 @@ TEST_F(BrowserTest, MixedFolderListsPicturesByExtensionOnly) {
     EXPECT_EQ(AsSet(Captions()), (std::set<std::string>{"photo.TIFF", "photo.tif", ".hidden.png",
                                                         "a.GIF", "b.bmp", "c.wmf", "d.JPG"}));
     // Every item got its file-type icon even though no thumbnail could be made.
-    for (int i = 0; i < Main->ListView->Count(); ++i)
-        EXPECT_GE(Main->ListView->ImageIndex(i), 0) << Main->ListView->Caption(i);
+    for (int i = 0; i < Main->List()->Count(); ++i)
+        EXPECT_GE(Main->List()->ImageIndex(i), 0) << Main->List()->Caption(i);
     EXPECT_TRUE(Boxes.empty());
 }
 
@@ -113,7 +113,7 @@ TEST_F(BrowserTest, RefreshDuringARunRescansOnceWithoutASecondExtractor) {
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(Main->Scan().State(), TScanState::Idle);
     EXPECT_EQ(Main->ScanCount(), 2);
-    EXPECT_EQ(Main->ListView->Count(), 25);
+    EXPECT_EQ(Main->List()->Count(), 25);
 }
 
 TEST_F(BrowserTest, SeveralFolderChangesDuringARunLeaveOneRestartForTheLast) {
@@ -141,11 +141,11 @@ TEST_F(BrowserTest, StopDuringTheIconPassEndsWithIconsShownAndReady) {
     Main->BtnRefreshClick();
     Main->BtnStopClick();
     EXPECT_EQ(Status(), " Aborting. Please wait...");
-    EXPECT_FALSE(Main->BtnStop->isEnabled());
+    EXPECT_FALSE(Main->StopEnabled());
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
-    EXPECT_EQ(Main->ListView->UpdateCount(), 0); // the list repaints again
+    EXPECT_EQ(Main->List()->UpdateCount(), 0); // the list repaints again
     EXPECT_EQ(Main->ProgressPosition(), 0);
-    EXPECT_FALSE(Main->ThumbnailPass() && Main->ListView->ImageIndex(39) >= 0);
+    EXPECT_FALSE(Main->ThumbnailPass() && Main->List()->ImageIndex(39) >= 0);
 }
 
 TEST_F(BrowserTest, StopDuringTheThumbnailPassKeepsWhatItemsHave) {
@@ -159,14 +159,14 @@ TEST_F(BrowserTest, StopDuringTheThumbnailPassKeepsWhatItemsHave) {
     EXPECT_EQ(Status(), " Aborting. Please wait...");
     ASSERT_TRUE(testutil::WaitFor([this] { return Idle(); }));
     for (int i = 0; i < 30; ++i)
-        EXPECT_GE(Main->ListView->ImageIndex(i), 0);
+        EXPECT_GE(Main->List()->ImageIndex(i), 0);
 }
 
 TEST_F(BrowserTest, StopWithNoRunOnlyDisablesTheButton) {
-    Main->BtnStop->setEnabled(true);
+    Main->findChild<QPushButton *>("BtnStop")->setEnabled(true);
     Main->BtnStopClick();
-    EXPECT_FALSE(Main->BtnStop->isEnabled());
-    EXPECT_TRUE(Main->PnlStatus->text().isEmpty());
+    EXPECT_FALSE(Main->StopEnabled());
+    EXPECT_TRUE(Main->StatusText().isEmpty());
 }
 
 TEST_F(BrowserTest, FolderChangeDuringTheRawPassBecomesOneRestartNotANestedScan) {

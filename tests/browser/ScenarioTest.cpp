@@ -63,7 +63,7 @@ protected:
     }
 
     std::string TreeFolder() const {
-        return Main->explorModel->PathOf(Main->explor->currentIndex());
+        return Main->TreeModel()->PathOf(Main->Tree()->currentIndex());
     }
 
     std::unique_ptr<TviewForm> View;
@@ -77,18 +77,18 @@ TEST_F(ScenarioTest, NamesThatAreNotUtf8AreListedOpenedAndSteppedThrough) {
     WriteCr2(folder + "/b\xe9.CR2");
 
     // The folder is a row of the tree under its exact name.
-    const QModelIndex parent = Main->explorModel->IndexOf(root.path());
-    Main->explorModel->fetchMore(parent); // as expanding it in the tree does
+    const QModelIndex parent = Main->TreeModel()->IndexOf(root.path());
+    Main->TreeModel()->fetchMore(parent); // as expanding it in the tree does
     bool found = false;
-    for (int row = 0; row < Main->explorModel->rowCount(parent); ++row)
-        found |= Main->explorModel->PathOf(Main->explorModel->index(row, 0, parent)) == folder;
+    for (int row = 0; row < Main->TreeModel()->rowCount(parent); ++row)
+        found |= Main->TreeModel()->PathOf(Main->TreeModel()->index(row, 0, parent)) == folder;
     EXPECT_TRUE(found);
 
     ClickAndWait(folder);
     EXPECT_EQ(Main->SelFolder(), folder);
     ASSERT_EQ(Captions(), (std::vector<std::string>{"b\xe9.CR2.JPG", "caf\xe9.jpg"}));
 
-    Main->ListView->SetItemIndex(1);
+    Main->List()->SetItemIndex(1);
     EXPECT_EQ(Main->SelectedPicture(), folder + "/caf\xe9.jpg");
     Main->ListViewDblClick();
     ASSERT_TRUE(testutil::WaitFor([&] { return View->Memo1->toPlainText() != "Extracting..."; }));
@@ -113,13 +113,13 @@ TEST_F(ScenarioTest, TheGridAndNextFollowTheUpperCasedNameOrder) {
                                             "img_0006.png", "IMG_0007.png"};
     ASSERT_EQ(Captions(), order);
 
-    Main->ListView->SetItemIndex(3);
+    Main->List()->SetItemIndex(3);
     Main->ListViewDblClick();
     View->Button2Click();
-    EXPECT_EQ(Main->ListView->Caption(Main->ListView->ItemIndex()), "IMG_0007.png");
+    EXPECT_EQ(Main->List()->Caption(Main->List()->ItemIndex()), "IMG_0007.png");
     View->Button3Click();
     View->Button3Click();
-    EXPECT_EQ(Main->ListView->Caption(Main->ListView->ItemIndex()), "IMG_0003.png");
+    EXPECT_EQ(Main->List()->Caption(Main->List()->ItemIndex()), "IMG_0003.png");
 }
 
 TEST_F(ScenarioTest, AClickDuringTheRawPassSupersedesItAndTheTreeShowsTheListedFolder) {
@@ -148,7 +148,8 @@ TEST_F(ScenarioTest, RefreshDuringTheRawPassSupersedesItToo) {
     WriteSlowCr2s(a.path(), raws);
     ClickFolder(a.path());
     ASSERT_TRUE(testutil::WaitFor([&] { return CountThumbnails(a.path()) >= 1; }));
-    Main->BtnRefresh->click(); // hidden, but wired as the user's Refresh
+    Main->findChild<QPushButton *>("BtnRefresh")
+        ->click(); // hidden, but wired as the user's Refresh
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() == 2; }));
     // The first pass was cut short when the second began.
     EXPECT_LT(CountThumbnails(a.path()), raws);
@@ -171,12 +172,12 @@ TEST_F(ScenarioTest, ADamagedRawFilePopsItsBoxOnceAndLaterVisitsOnlySayHowManyFa
     ClickAndWait(damaged.path());
     QCoreApplication::processEvents();
     EXPECT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Main->PnlCurFile->text(), " 1 RAW file got no new thumbnail");
+    EXPECT_EQ(Main->CurrentFileText(), " 1 RAW file got no new thumbnail");
 
     // A new set of failing files is news again.
     testutil::WriteFile(damaged.file("worse.CR2"), "nor is this");
     ClickAndWait(other.path());
-    EXPECT_EQ(Main->PnlCurFile->text(), " ");
+    EXPECT_EQ(Main->CurrentFileText(), " ");
     ClickAndWait(damaged.path());
     ASSERT_TRUE(testutil::WaitFor([&] { return Boxes.size() == 2; }));
     EXPECT_NE(Boxes[1].find("worse.CR2"), std::string::npos);
@@ -201,16 +202,16 @@ TEST_F(ScenarioTest, ANewScanLeavesThePicturePathAndCaptionAlone) {
     testutil::WriteFile(a.file("a.png"), "x");
     testutil::WriteFile(b.file("b.png"), "x");
     ClickAndWait(a.path());
-    Main->ListView->SetItemIndex(0);
+    Main->List()->SetItemIndex(0);
     ClickAndWait(b.path());
     EXPECT_EQ(Main->SelectedPicture(), a.file("a.png"));
-    EXPECT_EQ(Main->Label1->text().toStdString(), a.file("a.png"));
+    EXPECT_EQ(Main->SelectedText().toStdString(), a.file("a.png"));
     EXPECT_EQ(Main->Caption(), "Pixavant - a.png");
 }
 
 TEST_F(ScenarioTest, TheTreeIsSetUpAndBringsTheStartFolderIntoView) {
-    EXPECT_FALSE(Main->explor->rootIsDecorated());
-    EXPECT_TRUE(Main->explor->isExpanded(Main->explorModel->index(0, 0)));
+    EXPECT_FALSE(Main->Tree()->rootIsDecorated());
+    EXPECT_TRUE(Main->Tree()->isExpanded(Main->TreeModel()->index(0, 0)));
     testutil::TempDir root;
     std::string deep = root.path();
     for (int i = 0; i < 12; ++i)
@@ -219,21 +220,21 @@ TEST_F(ScenarioTest, TheTreeIsSetUpAndBringsTheStartFolderIntoView) {
     Main->SetSelFolder(deep);
     Main->OpenStartFolder();
     const bool shown = testutil::WaitFor([&] {
-        const QModelIndex current = Main->explor->currentIndex();
-        const QRect row = Main->explor->visualRect(current);
+        const QModelIndex current = Main->Tree()->currentIndex();
+        const QRect row = Main->Tree()->visualRect(current);
         return TreeFolder() == deep && row.top() >= 0 &&
-               row.bottom() < Main->explor->viewport()->height();
+               row.bottom() < Main->Tree()->viewport()->height();
     });
     ASSERT_TRUE(shown) << TreeFolder();
 
     // No automatic refresh: a folder made later shows only in a new tree.
-    const QModelIndex index = Main->explorModel->IndexOf(deep);
-    Main->explor->expand(index);
+    const QModelIndex index = Main->TreeModel()->IndexOf(deep);
+    Main->Tree()->expand(index);
     QCoreApplication::processEvents();
-    const int rows = Main->explorModel->rowCount(index);
+    const int rows = Main->TreeModel()->rowCount(index);
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(deep + "/later")));
     QCoreApplication::processEvents();
-    EXPECT_EQ(Main->explorModel->rowCount(index), rows);
+    EXPECT_EQ(Main->TreeModel()->rowCount(index), rows);
 }
 
 TEST_F(ScenarioTest, ClosingTheWindowDuringARunLeavesNothingToReachIt) {

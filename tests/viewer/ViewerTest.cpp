@@ -145,17 +145,17 @@ protected:
     // Fills the main window's list as a scan of Folder would, each entry an existing file.
     void List(const std::vector<std::string> &names) {
         Main->SetSelFolder(Folder.path());
-        Main->ListView->Clear();
+        Main->List()->Clear();
         for (const std::string &name : names) {
             if (!testutil::FileExists(Folder.file(name)))
                 testutil::WriteFile(Folder.file(name), std::string("x"));
-            Main->ListView->AddItem(name);
+            Main->List()->AddItem(name);
         }
     }
 
     // Selects an entry and double-clicks it, then lets the posted request run.
     void Open(int index) {
-        Main->ListView->SetItemIndex(index);
+        Main->List()->SetItemIndex(index);
         Main->ListViewDblClick();
         Settle();
     }
@@ -168,7 +168,7 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    std::string Label1() const { return Main->Label1->text().toStdString(); }
+    std::string Label1() const { return Main->SelectedText().toStdString(); }
     QStringList MemoLines() const {
         const QString text = View->Memo1->toPlainText();
         return text.isEmpty() ? QStringList() : text.split('\n');
@@ -298,7 +298,7 @@ TEST_F(ViewerTest, RawFileWithoutPreviewShowsItsIconAndFullScreenKeepsThePreviou
 
 TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize) {
     List({"photo.jpg"});
-    Main->ListView->SetItemIndex(0);
+    Main->List()->SetItemIndex(0);
     View->BtnBrowseClick();
     // The request waits for the window to be shown.
     EXPECT_TRUE(FScript.Requests.empty());
@@ -360,7 +360,7 @@ TEST_F(ViewerTest, ShellRoadAsksOnceShownForAPictureOfTheControlsSize) {
 TEST_F(ViewerTest, ShellPictureIsRenderedAndDrawnAtTheScreensDevicePixels) {
     FScript.Stripes = true;
     List({"stripes.png"});
-    Main->ListView->SetItemIndex(0);
+    Main->List()->SetItemIndex(0);
     View->BtnBrowseClick();
     View->Show();
     const qreal ratio = View->devicePixelRatioF();
@@ -389,7 +389,7 @@ TEST_F(ViewerTest, ShellPictureIsRenderedAndDrawnAtTheScreensDevicePixels) {
 TEST_F(ViewerTest, TheWindowNeverWaitsForTheShellAndShowsTheLastPictureAskedFor) {
     List({"a.png", "b.png"});
     FScript.Hold = true;
-    Main->ListView->SetItemIndex(0);
+    Main->List()->SetItemIndex(0);
     Main->ListViewDblClick();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
@@ -400,7 +400,7 @@ TEST_F(ViewerTest, TheWindowNeverWaitsForTheShellAndShowsTheLastPictureAskedFor)
     EXPECT_EQ(View->RImage1->Angle(), 90);
 
     // Another picture asked for meanwhile: the first one's picture, when it comes, is dropped.
-    Main->ListView->SetItemIndex(1);
+    Main->List()->SetItemIndex(1);
     Main->ListViewDblClick();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
@@ -448,12 +448,12 @@ TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries) {
     Open(3);
 
     View->Button2Click();
-    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Main->List()->ItemIndex(), 0);
     EXPECT_EQ(Label1(), Folder.file("IMG_0001.CR2"));
     EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG");
 
     View->Button3Click();
-    EXPECT_EQ(Main->ListView->ItemIndex(), 3);
+    EXPECT_EQ(Main->List()->ItemIndex(), 3);
     EXPECT_EQ(Label1(), Folder.file("z.tif"));
 
     // The suffix test is case-sensitive, and only a final ".JPG" leads to a RAW file.
@@ -466,9 +466,9 @@ TEST_F(ViewerTest, NextAndPreviousWrapAroundAndMapThumbnailEntries) {
 
     // The arrow keys step too.
     QTest::keyClick(View.get(), Qt::Key_Right);
-    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+    EXPECT_EQ(Main->List()->ItemIndex(), 2);
     QTest::keyClick(View.get(), Qt::Key_Left);
-    EXPECT_EQ(Main->ListView->ItemIndex(), 1);
+    EXPECT_EQ(Main->List()->ItemIndex(), 1);
 }
 
 TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList) {
@@ -479,31 +479,31 @@ TEST_F(ViewerTest, StepsWithOneEntryNoSelectionOrAnEmptyList) {
     Settle();
     View->Button3Click();
     Settle();
-    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Main->List()->ItemIndex(), 0);
     EXPECT_EQ(Label1(), Folder.file("only.png"));
     EXPECT_EQ(FScript.Requests.size(), asked + 2);
 
     // Without a selection Next opens the first entry and Previous the last.
     List({"a.png", "b.png", "c.png"});
-    Main->ListView->SetItemIndex(-1);
+    Main->List()->SetItemIndex(-1);
     View->Button2Click();
     Settle();
-    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Main->List()->ItemIndex(), 0);
     EXPECT_EQ(FScript.Requests.back().Path, Folder.file("a.png"));
-    Main->ListView->SetItemIndex(-1);
+    Main->List()->SetItemIndex(-1);
     View->Button3Click();
     Settle();
-    EXPECT_EQ(Main->ListView->ItemIndex(), 2);
+    EXPECT_EQ(Main->List()->ItemIndex(), 2);
     EXPECT_EQ(FScript.Requests.back().Path, Folder.file("c.png"));
 
     // Opening without a selection opens nothing.
     const std::size_t steps = FScript.Requests.size();
-    Main->ListView->SetItemIndex(-1);
+    Main->List()->SetItemIndex(-1);
     View->BtnBrowseClick();
     Settle();
     EXPECT_EQ(FScript.Requests.size(), steps);
 
-    Main->ListView->Clear();
+    Main->List()->Clear();
     View->Button2Click();
     View->Button3Click();
     Main->Button1Click();
@@ -558,7 +558,7 @@ TEST_F(ViewerTest, KeysStepTurnStartTheShowAndCloseAndTheButtonsNameThem) {
     };
     for (const auto &row : rows) {
         QTest::keyClick(View.get(), row.Key, row.Modifiers);
-        EXPECT_EQ(Main->ListView->ItemIndex(), row.Index) << QTest::toString(row.Key);
+        EXPECT_EQ(Main->List()->ItemIndex(), row.Index) << QTest::toString(row.Key);
         EXPECT_EQ(View->RImage1->Angle(), row.Angle) << QTest::toString(row.Key);
     }
 
@@ -731,7 +731,7 @@ TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
     EXPECT_EQ(View->Timer1->timerType(), Qt::PreciseTimer); // a coarse one slips 5 % a tick
     EXPECT_FALSE(View->Timer1->isActive());
     View->Timer1Timer(); // a tick with the show off does nothing
-    EXPECT_EQ(Main->ListView->ItemIndex(), 0);
+    EXPECT_EQ(Main->List()->ItemIndex(), 0);
 
     // The timer itself drives the show: a short interval, and a wait for its first step.
     View->Timer1->setInterval(20);
@@ -739,22 +739,22 @@ TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
     EXPECT_TRUE(Full->isVisible());
     EXPECT_TRUE(Full->windowState() & Qt::WindowFullScreen);
     EXPECT_TRUE(View->Timer1->isActive());
-    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ListView->ItemIndex() != 0; }));
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->List()->ItemIndex() != 0; }));
     View->Timer1->setInterval(5000); // no further step while the rest is checked
     Settle();
-    const int shown = Main->ListView->ItemIndex();
+    const int shown = Main->List()->ItemIndex();
     const char *const names[] = {"a.png", "b.png", "c.png"};
     EXPECT_EQ(FScript.Requests.back().Path, Folder.file(names[shown]));
 
     // Arrow keys in full screen step as well.
     QTest::keyClick(Full.get(), Qt::Key_Right);
-    EXPECT_EQ(Main->ListView->ItemIndex(), (shown + 1) % 3);
+    EXPECT_EQ(Main->List()->ItemIndex(), (shown + 1) % 3);
 
     QTest::mouseDClick(Full->RImage2, Qt::LeftButton);
     EXPECT_FALSE(Full->isVisible());
     EXPECT_FALSE(View->Timer1->isActive());
     View->Timer1Timer();
-    EXPECT_EQ(Main->ListView->ItemIndex(), (shown + 1) % 3);
+    EXPECT_EQ(Main->List()->ItemIndex(), (shown + 1) % 3);
 
     // Escape ends a show too.
     View->Button4Click();
