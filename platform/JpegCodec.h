@@ -27,6 +27,10 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size);
 // faster for a picture that is shown smaller; other values decode at full size.
 QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom = 1);
 
+// True when the in-memory JPEG file is whole: it ends with its end-of-image marker and decodes
+// without an error or a warning of corrupt data. Never raises.
+bool JpegIsWhole(const std::uint8_t *data, std::size_t size);
+
 // One CMYK pixel as RGB. Adobe programs store the inks inverted and mark such files with their
 // APP14 marker.
 inline void CmykToRgb(const std::uint8_t *cmyk, bool adobeInverted, std::uint8_t *rgb) {

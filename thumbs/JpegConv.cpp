@@ -123,6 +123,7 @@ struct EncodeJob {
     int width;
     int height;
     bool progressive;
+    const std::string *source; // the second comment's text, when not empty
     unsigned char *out; // in: a buffer of outSize bytes; libjpeg mallocs another if it overflows
     unsigned long outSize;
     int messageCode;
@@ -148,6 +149,9 @@ bool RunEncode(EncodeJob &job, jpeg_compress_struct &cinfo, JpegErrorManager &er
     jpeg_start_compress(&cinfo, TRUE);
     jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET *>(ThumbnailComment),
                       sizeof ThumbnailComment - 1);
+    if (!job.source->empty())
+        jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET *>(job.source->data()),
+                          unsigned(job.source->size()));
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(job.bits + cinfo.next_scanline * job.bytesPerLine);
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -262,7 +266,7 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
     return bitmap;
 }
 
-std::string EncodeThumbnail(const QImage &bitmap, bool progressive) {
+std::string EncodeThumbnail(const QImage &bitmap, bool progressive, const std::string &source) {
     const QImage rgb = bitmap.format() == QImage::Format_RGB888
                            ? bitmap
                            : bitmap.convertToFormat(QImage::Format_RGB888);
@@ -271,8 +275,13 @@ std::string EncodeThumbnail(const QImage &bitmap, bool progressive) {
     const auto padded = [](int n) { return (std::size_t(n) + 15) & ~std::size_t(15); };
     const std::size_t capacity = padded(rgb.width()) * padded(rgb.height()) * 6 + 4096;
     auto buffer = std::make_unique_for_overwrite<unsigned char[]>(capacity);
-    EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(), rgb.height(),
-                  progressive,     buffer.get(),       capacity,    0};
+    // Longer than a comment can hold, it is left out: the file is then converted again.
+    const std::string tag = !source.empty() && source.size() <= 65533 - sizeof ThumbnailSourcePrefix
+                                ? ThumbnailSourcePrefix + source
+                                : std::string();
+    EncodeJob job{rgb.constBits(), rgb.bytesPerLine(), rgb.width(),
+                  rgb.height(),    progressive,        &tag,
+                  buffer.get(),    capacity,           0};
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
     if (!RunEncode(job, cinfo, err))
@@ -284,7 +293,7 @@ std::string EncodeThumbnail(const QImage &bitmap, bool progressive) {
 }
 
 void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int height,
-                   TColor fillColor) {
+                   TColor fillColor, const std::string &sourceIdentity) {
     if (width < 1)
         throw Exception("Invalid Width");
     if (height < 1)
@@ -297,7 +306,7 @@ void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int heig
         const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive;
         const QImage bitmap = RenderThumbnail(data.data(), data.size(), width, height, fillColor);
         data = {}; // the encoder's buffer may take its place
-        jpeg = EncodeThumbnail(bitmap, progressive);
+        jpeg = EncodeThumbnail(bitmap, progressive, sourceIdentity);
     } catch (const std::bad_alloc &) {
         throw MakeOutOfMemory();
     }

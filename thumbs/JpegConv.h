@@ -20,22 +20,26 @@ void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFil
 // As MakeThumbnailFile, but the thumbnail is written to an open descriptor, which is left open;
 // destName is the name that error messages give it.
 void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
-                               const std::string &destName, int width, int height,
-                               TColor fillColor);
+                               const std::string &destName, int width, int height, TColor fillColor,
+                               const std::string &sourceIdentity = {});
 
 // Reads one JPEG picture from source (its current position to its end) and writes a
 // width x height JPEG thumbnail to dest in one write: the picture scaled to fit by its longer
 // side, centred on fillColor, nearest-neighbour, quality 90, progressive when the source has
-// several scans, marked with ThumbnailComment. Raises Exception "Invalid Width" /
-// "Invalid Height" (size < 1), EInvalidOp "Invalid floating point operation" (empty source),
-// EJPEG "JPEG error #%d" (not a JPEG, or a picture or thumbnail too big to code),
+// several scans, marked with ThumbnailComment and, when given, a second comment that names the
+// file the picture came from (ThumbnailSourcePrefix, then sourceIdentity). Raises Exception
+// "Invalid Width" / "Invalid Height" (size < 1), EInvalidOp "Invalid floating point operation"
+// (empty source), EJPEG "JPEG error #%d" (not a JPEG, or a picture or thumbnail too big to code),
 // EOutOfMemory, EStreamError "Stream read error" / "Stream write error".
 void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int height,
-                   TColor fillColor);
+                   TColor fillColor, const std::string &sourceIdentity = {});
 
 // The JPEG comment our thumbnail files carry, so that a file we did not write is never
 // mistaken for ours and replaced.
 inline constexpr char ThumbnailComment[] = "Pixavant thumbnail";
+
+// The start of the comment that names a thumbnail's source (see RawFileIdentity).
+inline constexpr char ThumbnailSourcePrefix[] = "Pixavant source ";
 
 // True when the file is a JPEG whose header carries ThumbnailComment. Never raises.
 bool HasThumbnailComment(const std::string &path);
@@ -69,8 +73,10 @@ enum class TRowAccess { WhereIdentical, DecodeAll };
 QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, int height,
                        TColor fillColor, TRowAccess access = TRowAccess::WhereIdentical);
 
-// Encodes a Format_RGB888 bitmap at quality 90 with ThumbnailComment.
-std::string EncodeThumbnail(const QImage &bitmap, bool progressive);
+// Encodes a Format_RGB888 bitmap at quality 90 with ThumbnailComment (and the source comment
+// when sourceIdentity is not empty).
+std::string EncodeThumbnail(const QImage &bitmap, bool progressive,
+                            const std::string &sourceIdentity = {});
 
 // Thumbnails larger than this are refused with EOutOfMemory before anything is allocated.
 constexpr std::int64_t MaxThumbnailPixels = 100'000'000;

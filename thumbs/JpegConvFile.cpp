@@ -132,14 +132,14 @@ int OpenSource(const std::string &sourceFile) {
 }
 
 void Convert(int sourceFd, const std::string &sourceFile, int destFd, const std::string &destName,
-             int width, int height, TColor fillColor) {
+             int width, int height, TColor fillColor, const std::string &sourceIdentity = {}) {
     FdReadBuf readBuf(sourceFd, sourceFile);
     std::istream sourceStream(&readBuf);
     sourceStream.exceptions(std::ios::badbit); // the buffers' own errors carry the reason
     FdWriteBuf writeBuf(destFd, destName);
     std::ostream destStream(&writeBuf);
     destStream.exceptions(std::ios::badbit);
-    MakeThumbnail(sourceStream, destStream, width, height, fillColor);
+    MakeThumbnail(sourceStream, destStream, width, height, fillColor, sourceIdentity);
 }
 
 } // namespace
@@ -157,10 +157,10 @@ void MakeThumbnailFile(const std::string &sourceFile, const std::string &destFil
 }
 
 void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
-                               const std::string &destName, int width, int height,
-                               TColor fillColor) {
+                               const std::string &destName, int width, int height, TColor fillColor,
+                               const std::string &sourceIdentity) {
     FdFile in(OpenSource(sourceFile));
-    Convert(in.Fd(), sourceFile, destFd, destName, width, height, fillColor);
+    Convert(in.Fd(), sourceFile, destFd, destName, width, height, fillColor, sourceIdentity);
 }
 
 bool HasThumbnailComment(const std::string &path) {

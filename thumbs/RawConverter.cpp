@@ -1,39 +1,73 @@
 #include "RawConverter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "Exceptions.h"
+#include "FileRead.h"
 #include "FileSystem.h"
+#include "JpegCodec.h"
 #include "JpegConv.h"
+#include "JpegMarkers.h"
 #include "RawPreview.h"
 #include "ThumbnailFile.h"
 
 namespace {
 
-bool Older(const timespec &a, const timespec &b) {
-    return a.tv_sec != b.tv_sec ? a.tv_sec < b.tv_sec : a.tv_nsec < b.tv_nsec;
-}
+// A thumbnail file larger than this is not read to see whether it is current: it is made again.
+constexpr off_t MaxCurrentThumbnailBytes = 16 << 20;
 
 } // namespace
 
+std::string RawFileIdentity(const struct stat &st) {
+    return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' +
+           std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
+           std::to_string(st.st_mtim.tv_nsec);
+}
+
 bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb) {
     struct stat r {};
+    if (::stat(raw.c_str(), &r) != 0)
+        return false;
+    return ThumbnailIsCurrentFor(RawFileIdentity(r), thumb);
+}
+
+bool ThumbnailIsCurrentFor(const std::string &identity, const std::string &thumb) {
+    const int fd = ::open(thumb.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    std::vector<std::uint8_t> bytes;
     struct stat t {};
-    if (::stat(raw.c_str(), &r) != 0 || ::stat(thumb.c_str(), &t) != 0)
+    const bool read = ::fstat(fd, &t) == 0 && S_ISREG(t.st_mode) && t.st_size > 0 &&
+                      t.st_size <= MaxCurrentThumbnailBytes &&
+                      ReadFileBytes(fd, std::size_t(t.st_size), bytes) == 0;
+    ::close(fd);
+    if (!read)
         return false;
-    if (!S_ISREG(t.st_mode) || t.st_size == 0 || Older(t.st_mtim, r.st_mtim))
+    bool ours = false, same = false;
+    const std::string source = ThumbnailSourcePrefix + identity;
+    WalkJpegHeader(bytes.data(), bytes.size(), [&](const JpegSegment &segment) {
+        const auto text = [&](const char *s, std::size_t n) {
+            return segment.size == n && std::memcmp(segment.data, s, n) == 0;
+        };
+        if (segment.marker == 0xFE) {
+            ours = ours || text(ThumbnailComment, sizeof ThumbnailComment - 1);
+            same = same || text(source.data(), source.size());
+        }
         return false;
-    return HasThumbnailComment(thumb);
+    });
+    return ours && same && JpegIsWhole(bytes.data(), bytes.size());
 }
 
 void MakeRawThumbnail(const std::string &preview, const std::string &folder, const std::string &raw,
-                      const TThumbSettings &settings) {
+                      const TThumbSettings &settings, const std::string &identity) {
     WriteThumbnailFile(preview, ThumbnailPath(folder, settings.Prefix, raw), settings.Width,
-                       settings.Height, settings.FillColor);
+                       settings.Height, settings.FillColor, identity);
 }
 
 TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
@@ -43,7 +77,11 @@ TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
     const std::string raw = IncludeTrailingPathDelimiter(folder) + name;
     const std::string thumb = ThumbnailPath(folder, settings.Prefix, raw);
     try {
-        if (ThumbnailIsCurrent(raw, thumb)) {
+        // The identity is taken before the preview: a RAW file changed meanwhile is not
+        // taken for the one the thumbnail shows.
+        struct stat st {};
+        const std::string identity = ::stat(raw.c_str(), &st) == 0 ? RawFileIdentity(st) : "";
+        if (!identity.empty() && ThumbnailIsCurrentFor(identity, thumb)) {
             result.Outcome = TRawOutcome::UpToDate;
             return result;
         }
@@ -52,7 +90,7 @@ TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
             result.Error = RawPreviewFailureText(code);
             return result;
         }
-        MakeRawThumbnail(previewPath, folder, raw, settings);
+        MakeRawThumbnail(previewPath, folder, raw, settings, identity);
         result.Outcome = TRawOutcome::Converted;
     } catch (const std::exception &e) {
         result.Error = e.what();

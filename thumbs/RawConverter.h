@@ -13,6 +13,8 @@
 
 #include "Graphics.h"
 
+struct stat;
+
 // What the thumbnail creator's controls hold (its Settings()), read once on the GUI thread for
 // a whole pass.
 struct TThumbSettings {
@@ -34,14 +36,21 @@ struct TRawResult {
     std::string Error;
 };
 
-// True when thumb is a non-empty regular file carrying our JPEG comment whose modification
-// time is not older than raw's: converting raw again would write the same bytes.
+// Who a RAW file is: its device, inode, size and modification time in nanoseconds. A file
+// swapped, replaced, restored or copied with its times kept is another one.
+std::string RawFileIdentity(const struct stat &st);
+
+// True when thumb is a whole JPEG file of ours (see JpegIsWhole) made from raw as it is now (its
+// source comment holds raw's identity): converting raw again would write the same bytes.
+// A thumbnail of an earlier version, with no identity, is not current.
 bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb);
+bool ThumbnailIsCurrentFor(const std::string &identity, const std::string &thumb);
 
 // Makes the thumbnail file of RAW file raw in folder (NAME.EXT.JPG, with the prefix) from its
-// preview file, as WriteThumbnailFile does (raising as it does).
+// preview file, as WriteThumbnailFile does (raising as it does), recording the RAW file's
+// identity as it was when the preview was taken.
 void MakeRawThumbnail(const std::string &preview, const std::string &folder, const std::string &raw,
-                      const TThumbSettings &settings);
+                      const TThumbSettings &settings, const std::string &identity);
 
 // One RAW file, start to end: skipped when its thumbnail is current; else its preview goes to
 // previewPath and the thumbnail is written safely beside it (a foreign picture of that name

@@ -80,7 +80,7 @@ bool HoldsOurFile(int dir, const std::string &leaf, const struct stat &ours) {
 } // namespace
 
 void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
-                        TColor fillColor) {
+                        TColor fillColor, const std::string &sourceIdentity) {
     // Everything happens relative to the folder's descriptor, and the picture is written only
     // through the descriptor that created the temporary file: a name swapped for a link by
     // someone else who can write to the folder is never followed.
@@ -126,7 +126,8 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
     TDescriptor file(fd);
     struct stat written {};
     try {
-        MakeThumbnailToDescriptor(source, file.Fd(), dest, width, height, fillColor);
+        MakeThumbnailToDescriptor(source, file.Fd(), dest, width, height, fillColor,
+                                  sourceIdentity);
         if (::fstat(file.Fd(), &written) != 0)
             RaiseCreate(dest, errno);
     } catch (...) {

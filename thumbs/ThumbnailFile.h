@@ -21,6 +21,7 @@ std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
 // file (a folder, pipe, device or link) is left alike, with ""dest" exists and is not a regular
 // file; left as it is". A folder that every user may change and that lacks the sticky bit is
 // refused, as is a temporary file swapped by someone else before the rename. Otherwise raises
-// as MakeThumbnailFile, naming dest (a failure keeps the previous dest).
+// as MakeThumbnailFile, naming dest (a failure keeps the previous dest). sourceIdentity, when
+// given, is recorded in the thumbnail (see MakeThumbnail).
 void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
-                        TColor fillColor);
+                        TColor fillColor, const std::string &sourceIdentity = {});

@@ -256,7 +256,10 @@ void TthumbForm1::CreateButtonClick() {
                     ::unlink(path.c_str());
             }
         } usedUp{source};
-        MakeRawThumbnail(source, FRawFolder, FRawFile, Settings());
+        struct stat raw {};
+        const std::string rawPath = IncludeTrailingPathDelimiter(FRawFolder) + FRawFile;
+        MakeRawThumbnail(source, FRawFolder, rawPath, Settings(),
+                         ::stat(rawPath.c_str(), &raw) == 0 ? RawFileIdentity(raw) : "");
         TApplication::ProcessMessages();
         StatusBar1->showMessage(
             QStringLiteral("Done %1 of %2").arg(i + 1).arg(FilesListBox->count()));

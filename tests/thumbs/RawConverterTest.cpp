@@ -4,11 +4,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +69,19 @@ PassLog RunPass(TRawConverter &converter, const std::string &folder,
     return log;
 }
 
+// A thumbnail file's bytes without the comment that names its RAW file, which differs between
+// copies of a folder: the rest must be the same to the byte.
+std::vector<std::uint8_t> Picture(const std::string &thumb) {
+    std::vector<std::uint8_t> bytes = testutil::ReadFile(thumb);
+    const std::string prefix = ThumbnailSourcePrefix;
+    const auto at = std::search(bytes.begin(), bytes.end(), prefix.begin(), prefix.end());
+    if (at - bytes.begin() >= 4) {
+        const std::size_t length = std::size_t(at[-2]) << 8 | at[-1]; // with its own 2 bytes
+        bytes.erase(at - 4, at - 2 + std::ptrdiff_t(length));
+    }
+    return bytes;
+}
+
 // The workers' preview files of this process that exist now.
 std::vector<std::string> WorkerPreviews() {
     const std::string sample = TRawConverter::WorkerPreviewPath(0);
@@ -80,39 +96,86 @@ std::vector<std::string> WorkerPreviews() {
 
 } // namespace
 
-TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenOursNonEmptyAndNotOlder) {
+TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenWholeOursAndMadeFromTheRawFileAsItIs) {
     testutil::TempDir dir;
-    const std::string raw = dir.file("a.CR2"), ours = dir.file("ours.jpg"),
-                      foreign = dir.file("foreign.jpg"), empty = dir.file("empty.jpg");
+    const std::string raw = dir.file("a.CR2"), preview = dir.file("preview.jpg");
     testutil::WriteFile(raw, std::string("raw bytes"));
-    testutil::WriteFile(dir.file("preview.jpg"), cr2::EncodeJpeg(cr2::QuarterPicture(60, 40)));
-    MakeThumbnailFile(dir.file("preview.jpg"), ours, 150, 100, clWhite);
-    testutil::WriteFile(foreign, cr2::EncodeJpeg(cr2::QuarterPicture(60, 40)));
-    testutil::WriteFile(empty, std::string());
+    testutil::WriteFile(preview, cr2::EncodeJpeg(cr2::QuarterPicture(60, 40)));
     SetMtime(raw, 1'700'000'000, 500);
+    struct stat st {};
+    ASSERT_EQ(::stat(raw.c_str(), &st), 0);
+    MakeRawThumbnail(preview, dir.path(), raw, TThumbSettings{}, RawFileIdentity(st));
+    const auto ours = testutil::ReadFile(dir.file("a.CR2.JPG"));
+    auto cut = ours;
+    cut.resize(cut.size() - 10);
+    auto scribbled = ours;
+    for (std::size_t i = scribbled.size() / 2; i < scribbled.size() / 2 + 40; ++i)
+        scribbled[i] = 0x55;
+    MakeThumbnailFile(preview, dir.file("earlier.jpg"), 150, 100, clWhite); // no identity
 
     const struct {
         const char *What;
-        std::string Thumb;
-        time_t Sec;
-        long Nsec;
+        std::vector<std::uint8_t> Thumb; // empty: as the earlier version wrote it
         bool Current;
-    } rows[] = {
-        {"ours, same time", ours, 1'700'000'000, 500, true},
-        {"ours, newer", ours, 1'700'000'100, 0, true},
-        {"ours, one nanosecond older", ours, 1'700'000'000, 499, false},
-        {"ours, a second older", ours, 1'699'999'999, 500, false},
-        {"not made by us", foreign, 1'700'000'100, 0, false},
-        {"empty", empty, 1'700'000'100, 0, false},
-        {"missing", dir.file("missing.jpg"), 0, 0, false},
+    } thumbs[] = {
+        {"made from it", ours, true},
+        {"cut short", cut, false},
+        {"scribbled over", scribbled, false},
+        {"an earlier version's, with no identity", {}, false},
+        {"not made by us", cr2::EncodeJpeg(cr2::QuarterPicture(60, 40)), false},
     };
-    for (const auto &row : rows) {
+    for (const auto &row : thumbs) {
         SCOPED_TRACE(row.What);
-        if (testutil::FileExists(row.Thumb))
-            SetMtime(row.Thumb, row.Sec, row.Nsec);
-        EXPECT_EQ(ThumbnailIsCurrent(raw, row.Thumb), row.Current);
+        const std::string thumb = dir.file("thumb.jpg");
+        if (row.Thumb.empty())
+            std::filesystem::copy_file(dir.file("earlier.jpg"), thumb,
+                                       std::filesystem::copy_options::overwrite_existing);
+        else
+            testutil::WriteFile(thumb, row.Thumb);
+        EXPECT_EQ(ThumbnailIsCurrent(raw, thumb), row.Current);
     }
-    EXPECT_FALSE(ThumbnailIsCurrent(dir.file("no.CR2"), ours)); // the RAW file is gone
+    testutil::WriteFile(dir.file("empty.jpg"), std::string());
+    EXPECT_FALSE(ThumbnailIsCurrent(raw, dir.file("empty.jpg")));
+    EXPECT_FALSE(ThumbnailIsCurrent(raw, dir.file("missing.jpg")));
+
+    // The RAW file changed: touched by a nanosecond, or replaced by a copy that keeps its times.
+    const std::string thumb = dir.file("a.CR2.JPG");
+    SetMtime(raw, 1'700'000'000, 501);
+    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+    SetMtime(raw, 1'700'000'000, 500);
+    ASSERT_TRUE(ThumbnailIsCurrent(raw, thumb));
+    std::filesystem::copy_file(raw, dir.file("copy.CR2"));
+    SetMtime(dir.file("copy.CR2"), 1'700'000'000, 500);
+    std::filesystem::rename(dir.file("copy.CR2"), raw);
+    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+    std::filesystem::remove(raw);
+    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+}
+
+TEST(RawConverterTest, SwappedRawFilesAreConvertedAgainEachIntoItsOwnThumbnail) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 2);
+    TRawConverter converter(2);
+    RunPass(converter, dir.path(), names);
+    const auto first = testutil::ReadFile(dir.file(names[0] + ".JPG"));
+    const auto second = testutil::ReadFile(dir.file(names[1] + ".JPG"));
+    ASSERT_NE(first, second);
+    // mv a t; mv b a; mv t b
+    std::filesystem::rename(dir.file(names[0]), dir.file("t"));
+    std::filesystem::rename(dir.file(names[1]), dir.file(names[0]));
+    std::filesystem::rename(dir.file("t"), dir.file(names[1]));
+    const PassLog log = RunPass(converter, dir.path(), names);
+    for (const TRawResult &result : log.Results)
+        EXPECT_EQ(result.Outcome, TRawOutcome::Converted) << result.Name;
+    // Each thumbnail shows its file's picture: the identities differ, the pixels are swapped.
+    const auto decoded = [&](const std::string &name) {
+        return QImage(QString::fromStdString(dir.file(name + ".JPG")));
+    };
+    EXPECT_EQ(decoded(names[0]), QImage::fromData(second.data(), int(second.size())));
+    EXPECT_EQ(decoded(names[1]), QImage::fromData(first.data(), int(first.size())));
+    // Left as they are, they are current.
+    for (const TRawResult &result : RunPass(converter, dir.path(), names).Results)
+        EXPECT_EQ(result.Outcome, TRawOutcome::UpToDate) << result.Name;
 }
 
 TEST(RawConverterTest, WithoutTheCreatorWindowThumbnailsAreTheCreatorsDefault150By100) {
@@ -156,9 +219,9 @@ TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) 
     }
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
-        const auto serialBytes = testutil::ReadFile(one.file(name + ".JPG"));
+        const auto serialBytes = Picture(one.file(name + ".JPG"));
         ASSERT_FALSE(serialBytes.empty());
-        EXPECT_EQ(testutil::ReadFile(many.file(name + ".JPG")), serialBytes);
+        EXPECT_EQ(Picture(many.file(name + ".JPG")), serialBytes);
     }
     EXPECT_FALSE(testutil::FileExists(one.file(broken + ".JPG")));
     EXPECT_TRUE(WorkerPreviews().empty()); // each worker's preview file goes with the pass
@@ -202,10 +265,8 @@ TEST(RawConverterTest, TwoPassesAtOnceKeepTheirPreviewsApart) {
     RunPass(serial, reference.path(), names);
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(testutil::ReadFile(b.file(name + ".JPG")),
-                  testutil::ReadFile(reference.file(name + ".JPG")));
-        EXPECT_NE(testutil::ReadFile(a.file(name + ".JPG")),
-                  testutil::ReadFile(reference.file(name + ".JPG")));
+        EXPECT_EQ(Picture(b.file(name + ".JPG")), Picture(reference.file(name + ".JPG")));
+        EXPECT_NE(Picture(a.file(name + ".JPG")), Picture(reference.file(name + ".JPG")));
     }
 }
 
