@@ -173,6 +173,8 @@ void TRawConverter::JoinAll() {
 
 void TRawConverter::Work(int worker) {
     const std::string &preview = FPreviews[std::size_t(worker)];
+    if (worker == 0)
+        RemoveStaleThumbnailTemps(FFolder);
     for (;;) {
         if (FStop)
             break;

@@ -5,7 +5,12 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -113,9 +118,11 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
     std::string temp;
     int fd = -1;
     for (int attempt = 0;; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08x", QRandomGenerator::global()->generate());
-        temp = std::string(".pixavant-") + suffix + ".tmp";
+        // The process id lets a later pass tell the litter of a killed run from a live one's.
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%ld-%08x.tmp", TempThumbnailPrefix, long(::getpid()),
+                      QRandomGenerator::global()->generate());
+        temp = name;
         fd = ::openat(folder.Fd(), temp.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
         if (fd >= 0)
@@ -154,4 +161,37 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
         ::unlinkat(folder.Fd(), leaf.c_str(), 0); // verified ours just above, and incomplete
         throw EStreamError("Cannot write file \"" + dest + "\". " + std::strerror(error));
     }
+}
+
+void RemoveStaleThumbnailTemps(const std::string &folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    DIR *entries = ::fdopendir(dir);
+    if (!entries) {
+        ::close(dir);
+        return;
+    }
+    const std::size_t prefix = std::strlen(TempThumbnailPrefix);
+    while (const dirent *entry = ::readdir(entries)) {
+        // .pixavant-PID-XXXXXXXX.tmp exactly; anything else is not ours to judge.
+        const std::string name = entry->d_name;
+        if (name.size() < prefix + 14 || name.compare(0, prefix, TempThumbnailPrefix) != 0 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0)
+            continue;
+        const std::string middle = name.substr(prefix, name.size() - prefix - 4);
+        const std::size_t dash = middle.find('-');
+        if (dash == 0 || dash == std::string::npos || dash > 10 || middle.size() - dash != 9 ||
+            middle.find_first_not_of("0123456789") != dash ||
+            middle.find_first_not_of("0123456789abcdef", dash + 1) != std::string::npos)
+            continue;
+        const long pid = std::strtol(middle.c_str(), nullptr, 10);
+        if (pid <= 0 || pid > INT32_MAX || pid == long(::getpid()) || ::kill(pid_t(pid), 0) == 0 ||
+            errno != ESRCH)
+            continue;
+        struct stat st {};
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(dir, name.c_str(), 0);
+    }
+    ::closedir(entries);
 }

@@ -23,5 +23,13 @@ std::string ThumbnailPath(const std::string &folder, const std::string &prefix,
 // refused, as is a temporary file swapped by someone else before the rename. Otherwise raises
 // as MakeThumbnailFile, naming dest (a failure keeps the previous dest). sourceIdentity, when
 // given, is recorded in the thumbnail (see MakeThumbnail).
+// The temporary file's name: this prefix, the writing process's id, '-', eight hex digits and
+// ".tmp".
+inline constexpr char TempThumbnailPrefix[] = ".pixavant-";
+
+// Removes from folder the temporary thumbnail files of processes that no longer run: a run
+// killed while it wrote leaves them behind. Regular files of exactly that name only.
+void RemoveStaleThumbnailTemps(const std::string &folder);
+
 void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
                         TColor fillColor, const std::string &sourceIdentity = {});

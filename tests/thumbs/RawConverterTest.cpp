@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,6 +151,42 @@ TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenWholeOursAndMadeFromTheRawFile
     EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
     std::filesystem::remove(raw);
     EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+}
+
+TEST(RawConverterTest, APassRemovesTheTemporaryFilesOfKilledRunsAndNothingElse) {
+    testutil::TempDir dir;
+    const auto names = WriteCr2Files(dir.path(), 1);
+    // A process that has ended: its id names no running process (until it is reused).
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    const std::string dead = std::to_string(child), live = std::to_string(::getpid());
+    const struct {
+        std::string Name;
+        bool Stays;
+    } rows[] = {
+        {".pixavant-" + dead + "-0000abcd.tmp", false},
+        {".pixavant-" + live + "-0000abcd.tmp", true}, // a live run's
+        {".pixavant-1-0000abcd.tmp", true},            // a process that runs
+        {".pixavant-0000abcd.tmp", true},              // no process id: not ours to judge
+        {".pixavant-" + dead + "-0000abcd.tmp.keep", true},
+        {".pixavant-" + dead + "-0000ABCD.tmp", true},
+        {".pixavant-" + dead + "-abcd.tmp", true},
+    };
+    for (const auto &row : rows)
+        testutil::WriteFile(dir.file(row.Name), std::string("partial"));
+    // Only a regular file is removed, never what a link points to.
+    const std::string linked = ".pixavant-" + dead + "-0000beef.tmp";
+    ASSERT_EQ(::symlink(dir.file(names[0]).c_str(), dir.file(linked).c_str()), 0);
+
+    TRawConverter converter(1);
+    RunPass(converter, dir.path(), names);
+    for (const auto &row : rows)
+        EXPECT_EQ(testutil::FileExists(dir.file(row.Name)), row.Stays) << row.Name;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file(linked)));
+    EXPECT_TRUE(testutil::FileExists(dir.file(names[0])));
 }
 
 TEST(RawConverterTest, SwappedRawFilesAreConvertedAgainEachIntoItsOwnThumbnail) {
