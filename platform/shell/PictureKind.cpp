@@ -48,10 +48,12 @@ const char *QtFormat(TPictureKind kind) {
     }
 }
 
-int OpenRegular(const std::string &path, struct stat &st) {
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+int OpenRegular(const std::string &path, struct stat &st, bool followLinks) {
+    const int found = followLinks ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (found != 0 || !S_ISREG(st.st_mode))
         return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return -1;
     // The name may have been swapped for something else since stat.

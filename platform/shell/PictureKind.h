@@ -18,4 +18,5 @@ const char *QtFormat(TPictureKind kind);
 
 // Opens a regular file for reading and fills st; -1 for anything else (a named pipe called
 // photo.jpg, a device, a folder), refused after stat, before it could be opened and block.
-int OpenRegular(const std::string &path, struct stat &st);
+// Without followLinks a symbolic link is refused too.
+int OpenRegular(const std::string &path, struct stat &st, bool followLinks = true);

@@ -87,7 +87,8 @@ void WriteThumbnailEntry(const std::string &target, QImage image, const std::str
 bool ReadThumbnailEntry(const std::string &entryPath, const std::string &uri, time_t mtime,
                         QImage &image) {
     struct stat st;
-    const int fd = OpenRegular(entryPath, st);
+    // An entry is a file the cache itself wrote: a link, wherever it points, is not one.
+    const int fd = OpenRegular(entryPath, st, false);
     if (fd < 0)
         return false;
     bool ok = false;

@@ -241,6 +241,16 @@ TEST_F(Extraction, CacheEntryIsWrittenPrivatelyAndUsedUntilTheFileChanges) {
     ASSERT_TRUE(hit.Made);
     EXPECT_EQ(hit.Image.pixel(60, 40), qRgb(255, 255, 0));
 
+    // A link in the entry's place is no entry of the cache's, wherever it points.
+    const std::string outside = Dir.file("planted.png");
+    std::filesystem::rename(entry, outside);
+    ASSERT_EQ(::symlink(outside.c_str(), entry.c_str()), 0);
+    Result linked = Thumb(path);
+    ASSERT_TRUE(linked.Made);
+    EXPECT_EQ(linked.Image.pixel(60, 40), qRgb(255, 0, 0));
+    ASSERT_TRUE(std::filesystem::remove(entry));
+    std::filesystem::rename(outside, entry);
+
     // Stale: the file changed, so it is extracted again and the entry renewed.
     SetMTime(path, 1600000100);
     Result fresh = Thumb(path);
