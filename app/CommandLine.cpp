@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FileSystem.h"
+#include "RawFormats.h"
 #include "ThumbsMain.h"
 #include "main.h"
 
@@ -84,7 +85,7 @@ TStartRequest ParseCommandLine(const std::vector<std::string> &args, std::string
 std::string ListEntryForFile(const std::string &name) {
     // The RAW pass writes a thumbnail file beside the RAW file, and that is what the list
     // shows.
-    return ExtensionKey(name) == ".CR2" ? ExtractFileName(ThumbnailPath("/", "", name)) : name;
+    return IsRawFileName(name) ? ExtractFileName(ThumbnailPath("/", "", name)) : name;
 }
 
 bool StartOn(TMainForm &main, const TStartRequest &request, std::string &error) {

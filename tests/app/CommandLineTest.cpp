@@ -2,6 +2,12 @@
 // selects it in its folder's list and shows it in the viewer.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
+#include <QMimeDatabase>
+
+#include <QFile>
+
 #include <QDir>
 #include <QImage>
 
@@ -89,6 +95,26 @@ TEST(CommandLine, RawFilesAreListedThroughTheirThumbnailFiles) {
     EXPECT_EQ(ListEntryForFile("img.cr2"), "img.cr2.JPG");
     EXPECT_EQ(ListEntryForFile("photo.jpg"), "photo.jpg");
     EXPECT_EQ(ListEntryForFile("IMG_0001.CR2.JPG"), "IMG_0001.CR2.JPG");
+    // Every RAW type the desktop entry offers Pixavant for ("Open With"), in either case.
+    QFile desktop(QStringLiteral(PIXAVANT_SOURCE_DIR "/data/org.pixavant.Pixavant.desktop"));
+    ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
+    const QString entry = QString::fromUtf8(desktop.readAll());
+    const auto line = QRegularExpression("^MimeType=(.*)$", QRegularExpression::MultilineOption)
+                          .match(entry)
+                          .captured(1);
+    int checked = 0;
+    for (const QString &type : line.split(';', Qt::SkipEmptyParts)) {
+        if (!type.startsWith("image/x-"))
+            continue; // the ordinary pictures are listed as they are
+        for (const QString &suffix : QMimeDatabase().mimeTypeForName(type).suffixes()) {
+            for (const QString &name : {"IMG." + suffix.toUpper(), "img." + suffix.toLower()}) {
+                EXPECT_EQ(ListEntryForFile(name.toStdString()), name.toStdString() + ".JPG")
+                    << type.toStdString();
+                ++checked;
+            }
+        }
+    }
+    EXPECT_GT(checked, 30);
 }
 
 class StartOnTest : public ::testing::Test {
