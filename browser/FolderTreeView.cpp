@@ -1,5 +1,7 @@
 #include "FolderTreeView.h"
 
+#include <QKeyEvent>
+
 namespace {
 
 // Marks the view's handling of one user event; events may nest (a key that opens a dialog).
@@ -38,10 +40,14 @@ void TFolderTreeView::mouseDoubleClickEvent(QMouseEvent *event) {
 
 void TFolderTreeView::keyPressEvent(QKeyEvent *event) {
     TUserInput user(FUserInput);
+    TUserInput key(FKeyInput);
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        emit FolderTaken();
     QTreeView::keyPressEvent(event);
 }
 
 void TFolderTreeView::inputMethodEvent(QInputMethodEvent *event) {
     TUserInput user(FUserInput);
+    TUserInput key(FKeyInput);
     QTreeView::inputMethodEvent(event);
 }

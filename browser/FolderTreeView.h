@@ -12,6 +12,12 @@ public:
 
     // True while the view handles a mouse, key or input-method event of the user's.
     bool UserInput() const { return FUserInput > 0; }
+    // True while that event is a key or typed text, which may be one of many on the way.
+    bool KeyInput() const { return FKeyInput > 0; }
+
+signals:
+    // Return or Enter: the user takes the current folder now.
+    void FolderTaken();
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
@@ -23,4 +29,5 @@ protected:
 
 private:
     int FUserInput = 0;
+    int FKeyInput = 0;
 };

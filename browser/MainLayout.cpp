@@ -154,6 +154,10 @@ void TMainForm::BuildLayout() {
     explor->expand(explorModel->index(0, 0)); // the root has no button, so it stays open
     connect(explor->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current) { TreeCurrentChanged(current); });
+    FTreeRest = new QTimer(this);
+    FTreeRest->setSingleShot(true);
+    connect(FTreeRest, &QTimer::timeout, this, [this] { TreeRested(); });
+    connect(explor, &TFolderTreeView::FolderTaken, this, [this] { TreeFolderTaken(); });
 
     ImageList1 = std::make_unique<TImageList>(120, 120);
     ListView = new TListView(splitter);

@@ -28,6 +28,10 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
+// How long a selection moved with the keys rests before its folder is scanned: longer than the
+// pause between presses of a user arrowing past folders, short enough to feel immediate.
+constexpr int TreeRestMs = 400;
+
 QString Decode(const std::string &s) {
     return QFile::decodeName(QByteArray::fromStdString(s));
 }
@@ -154,12 +158,25 @@ void TMainForm::TreeCurrentChanged(const QModelIndex &current) {
     // folder nobody chose.
     if (!explor->UserInput() || explorModel->Changing())
         return;
+    // A folder reached with the keys may be one passed on the way: its scan waits until the
+    // selection has rested, so that arrowing through the tree writes nothing into the folders
+    // passed. A click scans at once.
+    FTreeRestTarget = QPersistentModelIndex(current);
+    FTreeRest->start(explor->KeyInput() ? TreeRestMs : 0);
+}
+
+void TMainForm::TreeRested() {
     // The scan starts from a later turn of the event loop, never inside the tree's own
     // handler: the tree shows the new selection first, and a scan in progress sees the change.
-    QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(current)] {
-        if (index.isValid() && explor->currentIndex() == index)
-            explorChange();
-    });
+    if (FTreeRestTarget.isValid() && explor->currentIndex() == FTreeRestTarget)
+        explorChange();
+    FTreeRestTarget = QPersistentModelIndex();
+}
+
+void TMainForm::TreeFolderTaken() {
+    // Return takes the folder now; a rest still pending is over.
+    if (FTreeRest->isActive())
+        FTreeRest->start(0);
 }
 
 void TMainForm::explorChange() {

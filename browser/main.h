@@ -30,6 +30,7 @@
 class TFolderTreeModel;
 class QFrame;
 class QAction;
+class QTimer;
 
 constexpr UINT WM_THUMB_ADDIMAGE = WM_USER + 102;     // 1126
 constexpr UINT WM_THUMB_ICONSDONE = WM_USER + 104;    // 1128
@@ -163,6 +164,8 @@ private:
     void ClearList();
     // The tree's current row changed: a scan only when the user's own click or key moved it.
     void TreeCurrentChanged(const QModelIndex &current);
+    void TreeRested();
+    void TreeFolderTaken();
     // The folder shown is gone (deleted or renamed outside): the tree drops it, a scan of it
     // stops, and the list is empty with a status that says so. No other folder is scanned.
     void FolderGone(const std::string &folder);
@@ -195,6 +198,9 @@ private:
     // Set while the window clears its list: that deselection is no user's.
     bool FClearing = false;
     TScanProgress FProgress;
+    // A keyboard move of the tree's selection, waiting to rest before its folder is scanned.
+    QTimer *FTreeRest = nullptr;
+    QPersistentModelIndex FTreeRestTarget;
     TRawFailureReport FRawReport;
     // The RAW pass's workers; destroying it waits for the files in hand.
     std::unique_ptr<TRawConverter> FRawConverter;

@@ -198,6 +198,33 @@ TEST_F(FolderTreeTest, UserKeysInTheTreeStillScan) {
     EXPECT_EQ(Thumbnails(Root.file("B")), std::set<std::string>{"B.CR2.JPG"});
 }
 
+TEST_F(FolderTreeTest, ArrowingPastFoldersWritesNothingIntoThem) {
+    ASSERT_EQ(::mkdir(Root.file("D").c_str(), 0755), 0);
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(300, 200));
+    cr2::WriteCr2(Root.file("D/D.CR2"), options);
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    Main->Tree()->setFocus();
+    // A user's pace through the tree: three presses a tenth of a second apart.
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(Main->Tree(), Qt::Key_Down);
+        QTest::qWait(100);
+    }
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    EXPECT_EQ(Main->ScanCount(), scans + 1);
+    EXPECT_EQ(Main->SelFolder(), Root.file("D"));
+    EXPECT_TRUE(Thumbnails(Root.file("B")).empty());
+    EXPECT_TRUE(Thumbnails(Root.file("C")).empty());
+    EXPECT_EQ(Thumbnails(Root.file("D")), std::set<std::string>{"D.CR2.JPG"});
+
+    // Return takes the folder reached at once.
+    QTest::keyClick(Main->Tree(), Qt::Key_Up);
+    QTest::keyClick(Main->Tree(), Qt::Key_Return);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+}
+
 TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
     ClickAndWait(Root.file("A"));
     const int scans = Main->ScanCount();
