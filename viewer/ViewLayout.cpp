@@ -141,6 +141,8 @@ void TviewForm::BuildLayout() {
         {QKeySequence(Qt::Key_Backspace), QKeySequence(Qt::Key_PageUp), QKeySequence(Qt::Key_Left)},
         [this] { SpeedButton2Click(); });
     BindKeys(SpeedButton3, {QKeySequence(Qt::Key_F5)}, [this] { SpeedButton3Click(); });
+    BindKeys(nullptr, {QKeySequence(Qt::Key_Home)}, [this] { JumpToEnd(false); });
+    BindKeys(nullptr, {QKeySequence(Qt::Key_End)}, [this] { JumpToEnd(true); });
     BindKeys(nullptr, {QKeySequence(Qt::Key_Escape)}, [this] { Close(); });
 
     // White margins of 20 pixels on the left, right and bottom around the picture panel.

@@ -341,6 +341,12 @@ void TviewForm::Step(int delta) {
     OpenEntry((index + delta + count) % count); // wraps around at both ends
 }
 
+void TviewForm::JumpToEnd(bool last) {
+    if (!FBrowser || FBrowser->EntryCount() == 0)
+        return;
+    OpenEntry(last ? FBrowser->EntryCount() - 1 : 0);
+}
+
 void TviewForm::Button2Click() {
     Step(+1);
 }

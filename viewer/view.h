@@ -123,6 +123,8 @@ private:
     // Selects index in the main window's list and opens the picture that entry stands for.
     void OpenEntry(int index);
     void Step(int delta);
+    // The first entry, or the last: culling a card goes back to its start or on to its end.
+    void JumpToEnd(bool last);
     // The file's icon in place of a picture; the full-screen window keeps what it shows.
     void ShowDefaultIcon(const std::string &path);
 

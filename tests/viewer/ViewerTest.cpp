@@ -555,6 +555,7 @@ TEST_F(ViewerTest, KeysStepTurnStartTheShowAndCloseAndTheButtonsNameThem) {
         {Qt::Key_R, Qt::ControlModifier, 1, 90},   {Qt::Key_BracketRight, Qt::NoModifier, 1, 0},
         {Qt::Key_L, Qt::NoModifier, 1, 0}, // plain letters are not turns
         {Qt::Key_Right, Qt::NoModifier, 2, 0},     {Qt::Key_Left, Qt::NoModifier, 1, 0},
+        {Qt::Key_End, Qt::NoModifier, 2, 0},       {Qt::Key_Home, Qt::NoModifier, 0, 0},
     };
     for (const auto &row : rows) {
         QTest::keyClick(View.get(), row.Key, row.Modifiers);
