@@ -24,20 +24,18 @@ constexpr off_t MaxCurrentThumbnailBytes = 16 << 20;
 
 } // namespace
 
-std::string RawFileIdentity(const struct stat &st) {
+std::string RawFileIdentity(const std::string &raw) {
+    struct stat st {};
+    if (::stat(raw.c_str(), &st) != 0)
+        return {};
     return std::to_string(st.st_dev) + ':' + std::to_string(st.st_ino) + ':' +
            std::to_string(st.st_size) + ':' + std::to_string(st.st_mtim.tv_sec) + '.' +
            std::to_string(st.st_mtim.tv_nsec);
 }
 
-bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb) {
-    struct stat r {};
-    if (::stat(raw.c_str(), &r) != 0)
+bool ThumbnailIsCurrent(const std::string &identity, const std::string &thumb) {
+    if (identity.empty())
         return false;
-    return ThumbnailIsCurrentFor(RawFileIdentity(r), thumb);
-}
-
-bool ThumbnailIsCurrentFor(const std::string &identity, const std::string &thumb) {
     const int fd = ::open(thumb.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return false;
@@ -79,9 +77,8 @@ TRawResult ConvertRawFile(const std::string &folder, const std::string &name,
     try {
         // The identity is taken before the preview: a RAW file changed meanwhile is not
         // taken for the one the thumbnail shows.
-        struct stat st {};
-        const std::string identity = ::stat(raw.c_str(), &st) == 0 ? RawFileIdentity(st) : "";
-        if (!identity.empty() && ThumbnailIsCurrentFor(identity, thumb)) {
+        const std::string identity = RawFileIdentity(raw);
+        if (ThumbnailIsCurrent(identity, thumb)) {
             result.Outcome = TRawOutcome::UpToDate;
             return result;
         }

@@ -13,8 +13,6 @@
 
 #include "Graphics.h"
 
-struct stat;
-
 // What the thumbnail creator's controls hold (its Settings()), read once on the GUI thread for
 // a whole pass.
 struct TThumbSettings {
@@ -36,15 +34,15 @@ struct TRawResult {
     std::string Error;
 };
 
-// Who a RAW file is: its device, inode, size and modification time in nanoseconds. A file
-// swapped, replaced, restored or copied with its times kept is another one.
-std::string RawFileIdentity(const struct stat &st);
+// Who a RAW file is: its device, inode, size and modification time in nanoseconds; empty when
+// it cannot be read. A file swapped, replaced, restored or copied with its times kept is
+// another one.
+std::string RawFileIdentity(const std::string &raw);
 
-// True when thumb is a whole JPEG file of ours (see JpegIsWhole) made from raw as it is now (its
-// source comment holds raw's identity): converting raw again would write the same bytes.
-// A thumbnail of an earlier version, with no identity, is not current.
-bool ThumbnailIsCurrent(const std::string &raw, const std::string &thumb);
-bool ThumbnailIsCurrentFor(const std::string &identity, const std::string &thumb);
+// True when thumb is a whole JPEG file of ours (see JpegIsWhole) made from the RAW file of that
+// identity (its source comment holds it): converting the RAW file again would write the same
+// bytes. A thumbnail of an earlier version, with no identity, is not current.
+bool ThumbnailIsCurrent(const std::string &identity, const std::string &thumb);
 
 // Makes the thumbnail file of RAW file raw in folder (NAME.EXT.JPG, with the prefix) from its
 // preview file, as WriteThumbnailFile does (raising as it does), recording the RAW file's

@@ -256,10 +256,8 @@ void TthumbForm1::CreateButtonClick() {
                     ::unlink(path.c_str());
             }
         } usedUp{source};
-        struct stat raw {};
-        const std::string rawPath = IncludeTrailingPathDelimiter(FRawFolder) + FRawFile;
-        MakeRawThumbnail(source, FRawFolder, rawPath, Settings(),
-                         ::stat(rawPath.c_str(), &raw) == 0 ? RawFileIdentity(raw) : "");
+        const std::string raw = IncludeTrailingPathDelimiter(FRawFolder) + FRawFile;
+        MakeRawThumbnail(source, FRawFolder, raw, Settings(), RawFileIdentity(raw));
         TApplication::ProcessMessages();
         StatusBar1->showMessage(
             QStringLiteral("Done %1 of %2").arg(i + 1).arg(FilesListBox->count()));

@@ -103,9 +103,7 @@ TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenWholeOursAndMadeFromTheRawFile
     testutil::WriteFile(raw, std::string("raw bytes"));
     testutil::WriteFile(preview, cr2::EncodeJpeg(cr2::QuarterPicture(60, 40)));
     SetMtime(raw, 1'700'000'000, 500);
-    struct stat st {};
-    ASSERT_EQ(::stat(raw.c_str(), &st), 0);
-    MakeRawThumbnail(preview, dir.path(), raw, TThumbSettings{}, RawFileIdentity(st));
+    MakeRawThumbnail(preview, dir.path(), raw, TThumbSettings{}, RawFileIdentity(raw));
     const auto ours = testutil::ReadFile(dir.file("a.CR2.JPG"));
     auto cut = ours;
     cut.resize(cut.size() - 10);
@@ -133,24 +131,24 @@ TEST(RawConverterTest, AThumbnailIsCurrentOnlyWhenWholeOursAndMadeFromTheRawFile
                                        std::filesystem::copy_options::overwrite_existing);
         else
             testutil::WriteFile(thumb, row.Thumb);
-        EXPECT_EQ(ThumbnailIsCurrent(raw, thumb), row.Current);
+        EXPECT_EQ(ThumbnailIsCurrent(RawFileIdentity(raw), thumb), row.Current);
     }
     testutil::WriteFile(dir.file("empty.jpg"), std::string());
-    EXPECT_FALSE(ThumbnailIsCurrent(raw, dir.file("empty.jpg")));
-    EXPECT_FALSE(ThumbnailIsCurrent(raw, dir.file("missing.jpg")));
+    EXPECT_FALSE(ThumbnailIsCurrent(RawFileIdentity(raw), dir.file("empty.jpg")));
+    EXPECT_FALSE(ThumbnailIsCurrent(RawFileIdentity(raw), dir.file("missing.jpg")));
 
     // The RAW file changed: touched by a nanosecond, or replaced by a copy that keeps its times.
     const std::string thumb = dir.file("a.CR2.JPG");
     SetMtime(raw, 1'700'000'000, 501);
-    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+    EXPECT_FALSE(ThumbnailIsCurrent(RawFileIdentity(raw), thumb));
     SetMtime(raw, 1'700'000'000, 500);
-    ASSERT_TRUE(ThumbnailIsCurrent(raw, thumb));
+    ASSERT_TRUE(ThumbnailIsCurrent(RawFileIdentity(raw), thumb));
     std::filesystem::copy_file(raw, dir.file("copy.CR2"));
     SetMtime(dir.file("copy.CR2"), 1'700'000'000, 500);
     std::filesystem::rename(dir.file("copy.CR2"), raw);
-    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+    EXPECT_FALSE(ThumbnailIsCurrent(RawFileIdentity(raw), thumb));
     std::filesystem::remove(raw);
-    EXPECT_FALSE(ThumbnailIsCurrent(raw, thumb));
+    EXPECT_FALSE(ThumbnailIsCurrent(RawFileIdentity(raw), thumb));
 }
 
 TEST(RawConverterTest, APassRemovesTheTemporaryFilesOfKilledRunsAndNothingElse) {
