@@ -9,6 +9,7 @@ packages=(
     libjpeg62-turbo-dev libturbojpeg0-dev libjpeg-turbo-progs
     libraw-dev libraw-bin
     libmagick++-6.q16-dev libmagickcore-6.q16-6-extra
+    libexiv2-dev exiv2 libseccomp-dev
     fonts-urw-base35
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick
@@ -17,7 +18,7 @@ packages=(
     dpkg-dev file lintian
 )
 if [ "${PIXAVANT_BENCH_DEPS:-0}" = 1 ]; then
-    packages+=(exiv2 libvips-tools)
+    packages+=(libvips-tools)
 fi
 # The fuzz target needs clang, its libFuzzer runtime and the OpenMP runtime that LibRaw's
 # pkg-config flags (-fopenmp) make clang link (CI and benchmarks).
