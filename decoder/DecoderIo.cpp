@@ -147,6 +147,20 @@ TDecoderFile *IoOpen(const char *name, const char *mode) {
     }
 }
 
+TDecoderFile *IoOpenDescriptor(int fd) {
+    TFpuBracket bracket;
+    try {
+        auto record = std::make_unique<TDecoderFile>();
+        record->Magic = DecoderFileMagic;
+        record->Kind = 0;
+        record->AppendPos = 0;
+        record->File = new TFastFile(fd);
+        return record.release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 std::int32_t IoClose(TDecoderFile *stream) {
     TFpuBracket bracket;
     if (!Valid(stream))

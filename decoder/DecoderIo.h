@@ -30,6 +30,9 @@ char *IoGets(char *buffer, std::int32_t n, TDecoderFile *stream);
 // A stream on the named file as fopen's mode says ("" is a new in-memory file); null on any
 // failure, never raises.
 TDecoderFile *IoOpen(const char *name, const char *mode);
+// A stream on an open descriptor of a regular file, which it takes over (closed with the
+// stream), positioned at its start; null on any failure, never raises.
+TDecoderFile *IoOpenDescriptor(int fd);
 // Closes and frees the stream; always 0.
 std::int32_t IoClose(TDecoderFile *stream);
 // The logical position; -1 on an invalid stream.

@@ -64,6 +64,26 @@ TFastFile::TFastFile(const std::string &name, std::int32_t mode, std::int32_t &e
     Open(name, mode, errorCode);
 }
 
+TFastFile::TFastFile(int fd) {
+    ResetBuffer();
+    struct stat st;
+    int code = 0;
+    if (::fstat(fd, &st) != 0)
+        code = InOutCode(errno);
+    else if (!S_ISREG(st.st_mode))
+        code = 5;
+    else if (st.st_size > INT32_MAX)
+        code = FastFileTooLargeCode;
+    else if (::lseek(fd, 0, SEEK_SET) < 0)
+        code = InOutCode(errno);
+    if (code != 0) {
+        ::close(fd);
+        RaiseInOut(code);
+    }
+    FHandle = fd;
+    FRawPos = 0;
+}
+
 TFastFile::~TFastFile() {
     try {
         Close(true);

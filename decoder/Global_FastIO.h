@@ -25,6 +25,9 @@ public:
     // Opens name with mode; raises EInOutError when that fails, so errorCode is 0 whenever the
     // constructor returns.
     TFastFile(const std::string &name, std::int32_t mode, std::int32_t &errorCode);
+    // Takes over an open descriptor of a regular file (closed with this object), read and
+    // written from its start; raises EInOutError as opening by name does.
+    explicit TFastFile(int fd);
     ~TFastFile();
     TFastFile(const TFastFile &) = delete;
     TFastFile &operator=(const TFastFile &) = delete;
