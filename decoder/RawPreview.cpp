@@ -1,14 +1,18 @@
 #include "RawPreview.h"
 
+#include "DecodeSandbox.h"
 #include "Exceptions.h"
 #include "Mervante.h"
 
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 // The library sees the table through its own declaration: both must keep one layout.
 static_assert(sizeof(TDecoderIoTable) == sizeof(MervanteIoTable));
@@ -65,10 +69,6 @@ bool NoRoomFor(const std::string &path) {
                     "\" is full; the preview picture could not be written there");
 }
 
-bool PreviewExists(const std::string &path) {
-    return ::access(path.c_str(), F_OK) == 0;
-}
-
 } // namespace
 
 std::int32_t ExtractRawPreview(const TDecoderIoTable *table, const char *inputPath,
@@ -94,43 +94,132 @@ bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which) {
     return ExtractPreviewToFile(rawPath, TempPreviewFile(which)) == MervanteOk;
 }
 
-int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath) {
+namespace {
+
+// What the library may open inside the helper: the two descriptors it was handed, by these
+// names, and nothing else.
+constexpr const char *GivenInputName = "input";
+constexpr const char *GivenOutputName = "output";
+thread_local int GivenInputFd = -1;
+thread_local int GivenOutputFd = -1;
+
+TDecoderFile *OpenGiven(const char *name, const char *mode) {
+    if (name == nullptr || mode == nullptr)
+        return nullptr;
+    int fd = -1;
+    if (std::strcmp(name, GivenInputName) == 0 && std::strchr(mode, 'r') &&
+        !std::strchr(mode, '+')) {
+        fd = GivenInputFd;
+    } else if (std::strcmp(name, GivenOutputName) == 0 && std::strchr(mode, 'w')) {
+        if (::ftruncate(GivenOutputFd, 0) != 0)
+            return nullptr;
+        fd = GivenOutputFd;
+    }
+    if (fd < 0)
+        return nullptr;
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return copy < 0 ? nullptr : IoOpenDescriptor(copy);
+}
+
+// Opens the RAW file for the helper: regular files only, so that a pipe cannot stall it.
+int OpenRawFile(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Writes the preview the helper made; a full folder raises, any other failure is
+// MervanteCannotWrite. Nothing is left behind on failure.
+int WritePreviewFile(const std::string &path, const std::vector<std::uint8_t> &bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return MervanteCannotWrite;
+    std::size_t done = 0;
+    int error = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += std::size_t(n);
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0)
+        return MervanteOk;
+    const bool full = error == ENOSPC || error == EDQUOT || NoRoomFor(path);
+    ::unlink(path.c_str());
+    if (full)
+        RaiseTempFull(path);
+    return MervanteCannotWrite;
+}
+
+} // namespace
+
+int ExtractPreviewBetweenDescriptors(int inFd, int outFd) {
+    GivenInputFd = inFd;
+    GivenOutputFd = outFd;
+    TDecoderIoTable table;
+    BuildDecoderIoTable(table);
+    table.Open = OpenGiven;
+    char output[RawPreviewPathBufferSize] = {};
+    std::strncpy(output, GivenOutputName, sizeof output - 1);
     std::int32_t quality = 100;
+    std::int32_t result = MervanteNoPreview;
+    try {
+        result = ExtractRawPreview(&table, GivenInputName, output, &quality);
+    } catch (const EZeroDivide &) {
+    } catch (const EDivByZero &) {
+    } catch (const EInOutError &) {
+        result = MervanteCannotWrite;
+    } catch (const std::bad_alloc &) {
+        result = MervanteOutOfMemory;
+    } catch (...) {
+        result = MervanteNoPreview;
+    }
+    if (result != MervanteOk && ::ftruncate(outFd, 0) != 0)
+        result = MervanteCannotWrite;
+    return result;
+}
+
+int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath) {
     if (outputPath.size() >= RawPreviewPathBufferSize)
         throw Exception("The temporary folder's path is too long for the preview file: \"" +
                         outputPath + "\"");
-    char output[RawPreviewPathBufferSize] = {};
-    std::memcpy(output, outputPath.data(), outputPath.size());
-
     RemovePreviewFile(outputPath);
 
-    TDecoderIoTable table;
-    BuildDecoderIoTable(table);
-
-    std::int32_t result = MervanteNoPreview;
-    try {
-        result = ExtractRawPreview(&table, rawPath.c_str(), output, &quality);
-    } catch (const EZeroDivide &) {
-    } catch (const EDivByZero &) {
-    } catch (const EInOutError &e) {
-        const bool full = e.ErrorCode() == 101 && NoRoomFor(outputPath);
-        ::unlink(outputPath.c_str()); // a half-written preview is no preview
-        if (full)
-            RaiseTempFull(outputPath);
-        throw;
-    } catch (...) {
-        ::unlink(outputPath.c_str());
-        throw;
+    const int in = OpenRawFile(rawPath);
+    if (in < 0)
+        return MervanteCannotOpenInput;
+    TDecodeRequest request;
+    request.Job = TDecodeJob::RawPreview;
+    const TSandboxResult result = RunDecode(request, in);
+    ::close(in);
+    switch (result.End) {
+    case TSandboxEnd::Done:
+        break;
+    case TSandboxEnd::Crashed:
+        return RawPreviewDecoderCrashed;
+    case TSandboxEnd::OverLimit:
+        return RawPreviewDecoderOverLimit;
+    default:
+        return RawPreviewNoDecoder;
     }
-    if (result != MervanteOk) {
-        // A preview cut short by a full folder is not a RAW file without a preview.
-        const bool full = result == MervanteCannotWrite && NoRoomFor(outputPath);
-        ::unlink(outputPath.c_str());
-        if (full)
-            RaiseTempFull(outputPath);
-        return result;
-    }
-    return PreviewExists(outputPath) ? MervanteOk : MervanteCannotWrite;
+    if (result.Reply.Code != MervanteOk)
+        return result.Reply.Code;
+    if (result.Bytes.empty())
+        return MervanteNoPreview;
+    return WritePreviewFile(outputPath, result.Bytes);
 }
 
 std::string RawPreviewFailureText(int result) {
@@ -147,6 +236,12 @@ std::string RawPreviewFailureText(int result) {
         return "the preview could not be written to the temporary folder";
     case MervanteOutOfMemory:
         return "not enough memory to read its preview";
+    case RawPreviewDecoderCrashed:
+        return "its decoder crashed on it";
+    case RawPreviewDecoderOverLimit:
+        return "its decoder went over its time or memory limit on it";
+    case RawPreviewNoDecoder:
+        return "the decoding helper could not be started";
     default:
         return "no preview picture could be extracted";
     }

@@ -32,10 +32,22 @@ std::string TempPreviewFile(TempPreview which);
 // written; after a failure no preview file exists.
 bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which);
 
-// The same for any preview file (each worker of a parallel pass has its own). Returns the
-// library's result: 0 when the preview file was written; otherwise no preview file exists.
-// A division by zero during the call counts as "no preview" (3).
+// The same for any preview file (each worker of a parallel pass has its own). The library runs
+// in the sandboxed decoding helper, so a hostile file can crash or stall only that process.
+// Returns the library's result, or one of the RawPreview results below: 0 when the preview
+// file was written; otherwise no preview file exists. A division by zero during the call
+// counts as "no preview" (3).
 int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath);
+
+// The library's call inside the decoding helper: the preview of the RAW file open on inFd is
+// written into the file open on outFd (emptied first). Neither descriptor is closed, and the
+// library can open nothing else. Returns the library's result, as ExtractPreviewToFile does.
+int ExtractPreviewBetweenDescriptors(int inFd, int outFd);
+
+// Results of ExtractPreviewToFile beyond the library's own: how its decoding process ended.
+constexpr int RawPreviewDecoderCrashed = 100;
+constexpr int RawPreviewDecoderOverLimit = 101;
+constexpr int RawPreviewNoDecoder = 102;
 
 // Why no preview came out of a RAW file, for the user: the text for a result of
 // ExtractPreviewToFile.
