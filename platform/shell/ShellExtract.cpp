@@ -6,10 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "MagickDecoder.h"
 #include "PictureFit.h"
 #include "PictureKind.h"
-#include "QtDecoder.h"
+#include "SandboxedDecode.h"
 #include "Services.h"
 #include "Text.h"
 
@@ -155,11 +154,10 @@ private:
         const QSize decodeBox = cacheable ? QSize(side, side) : FBox;
         QImage image;
         TDecodeResult result = TDecodeResult::Failed;
-        const TStop stop(FKilled, std::chrono::milliseconds(budgetMs.load()));
-        if (kind == TPictureKind::Wmf) {
-            result = DecodeMetafile(fd, decodeBox, false, stop, image);
-        } else if (kind != TPictureKind::None) {
-            result = DecodeWithQt(fd, kind, decodeBox, cacheable ? false : Cover(), stop, image);
+        if (kind != TPictureKind::None) {
+            const bool cover = kind != TPictureKind::Wmf && !cacheable && Cover();
+            result = DecodeInSandbox(fd, kind, decodeBox, cover, FKilled,
+                                     std::chrono::milliseconds(budgetMs.load()), image);
         }
         if (result == TDecodeResult::Killed || FKilled)
             return E_ABORT;
