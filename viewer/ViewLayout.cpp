@@ -9,6 +9,7 @@
 
 #include "Application.h"
 #include "ExtractOptions.h"
+#include "ViewZoom.h"
 #include "fullscreen.h"
 
 namespace {
@@ -165,6 +166,7 @@ void TviewForm::BuildLayout() {
     RImage1->SetAlign(TAlign::alClient);
     RImage1->SetLoading(false);
     RImage1->installEventFilter(this);
+    FZoom = std::make_unique<TViewZoom>(RImage1);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);

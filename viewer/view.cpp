@@ -25,6 +25,7 @@
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
 #include "Thread.h"
+#include "ViewZoom.h"
 #include "fullscreen.h"
 
 TviewForm *viewForm = nullptr;
@@ -47,14 +48,16 @@ QSize LargestScreen() {
     return largest;
 }
 
-// The preview file as a JPEG picture, decoded no larger than a screen needs.
-void LoadPreview(TPicture &picture, const std::string &path) {
+// The preview file as a JPEG picture, decoded no larger than a screen needs. Returns the
+// preview's own size.
+QSize LoadPreview(TPicture &picture, const std::string &path) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
     const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
     const int denom = PreviewScaleDenom(info.width, info.height, LargestScreen());
     TJPEGImage jpeg;
     jpeg.LoadFromImage(DecodeJpeg(bytes.data(), bytes.size(), denom));
     picture.SetGraphic(&jpeg);
+    return QSize(info.width, info.height);
 }
 
 } // namespace
@@ -118,6 +121,7 @@ void TviewForm::BtnBrowseClick() {
         FShellPath = path;
         FShellSize = QSize();
         RequestShellThumbnail();
+        FZoom->Opened(path, QSize());
         return;
     }
     FShellPath.clear();
@@ -135,6 +139,7 @@ void TviewForm::BtnBrowseClick() {
     if (!BikinRaw()) {
         // No preview: never show the previous file's preview in its place.
         ShowDefaultIcon(path);
+        FZoom->Opened(path, QSize());
         return;
     }
     // Once loaded the preview file is of no more use; it would hold memory where the temporary
@@ -145,11 +150,12 @@ void TviewForm::BtnBrowseClick() {
         ~TUsedUp() { ::unlink(path.c_str()); }
     } usedUp{previewFile};
     TPicture preview;
-    LoadPreview(preview, previewFile);
+    const QSize fullSize = LoadPreview(preview, previewFile);
     RImage1->SetPicture(preview);
     if (fullform)
         fullform->RImage2->SetPicture(preview);
     Memo1->setPlainText(QStringLiteral("Ready"));
+    FZoom->Opened(path, fullSize);
 }
 
 bool TviewForm::BikinRaw() {
@@ -306,6 +312,7 @@ void TviewForm::CheckBox1Click(QCheckBox *sender) {
 
 void TviewForm::SpeedButton4Click() {
     RImage1->SetAngle(RImage1->Angle() - 90);
+    FZoom->Turned(false);
 }
 
 void TviewForm::Button1Click() {
@@ -314,6 +321,7 @@ void TviewForm::Button1Click() {
 
 void TviewForm::SpeedButton5Click() {
     RImage1->SetAngle(RImage1->Angle() + 90);
+    FZoom->Turned(true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -378,6 +386,8 @@ void TviewForm::keyPressEvent(QKeyEvent *event) {
     // The keypad's Enter and a keyboard layout's level switch do not make another key.
     const Qt::KeyboardModifiers modifiers =
         event->modifiers() & ~(Qt::KeypadModifier | Qt::GroupSwitchModifier);
+    if (FZoom->Key(event))
+        return;
     const QKeySequence pressed(QKeyCombination(modifiers, Qt::Key(event->key())));
     for (const TKeyBinding &binding : FKeys)
         if (binding.Keys.contains(pressed)) {

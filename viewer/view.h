@@ -16,6 +16,7 @@
 #include <QKeySequence>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,7 @@ extern std::string ViewerRawPath;
 int PreviewScaleDenom(int width, int height, QSize screen);
 
 class TViewerShellRequest;
+class TViewZoom;
 
 class TviewForm : public TForm {
     Q_OBJECT
@@ -108,6 +110,7 @@ public:
     void Button4Click();
     void SpeedButton3Click();
     void Timer1Timer();
+    TViewZoom *Zoom() const { return FZoom.get(); }
 
 protected:
     void WndProc(TMessage &message) override;
@@ -145,6 +148,7 @@ private:
         std::function<void()> Run;
     };
     std::vector<TKeyBinding> FKeys;
+    std::unique_ptr<TViewZoom> FZoom;
 };
 
 extern TviewForm *viewForm;

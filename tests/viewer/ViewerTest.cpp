@@ -8,10 +8,12 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <QThread>
+#include <QWheelEvent>
 
 #include <atomic>
 #include <cstdlib>
@@ -26,6 +28,7 @@
 #include "TempFolder.h"
 #include "TestUtil.h"
 #include "Thread.h"
+#include "ViewZoom.h"
 #include "fullscreen.h"
 #include "main.h"
 #include "view.h"
@@ -763,6 +766,175 @@ TEST_F(ViewerTest, SlideshowStepsOnEachTickUntilTheFullScreenWindowCloses) {
     QTest::keyClick(Full.get(), Qt::Key_Escape);
     EXPECT_FALSE(Full->isVisible());
     EXPECT_FALSE(View->Timer1->isActive());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom
+
+// A picture of one-pixel checks, black at the top-left.
+bool CheckIsBlack(int x, int y) {
+    return (x + y) % 2 == 0;
+}
+
+void WriteChecksPng(const std::string &path, int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, CheckIsBlack(x, y) ? 0xFF000000u : 0xFFFFFFFFu);
+    ASSERT_TRUE(image.save(QString::fromStdString(path), "PNG"));
+}
+
+// Each pixel names its own place: red and green the low bytes of x and y, blue their high
+// nibbles.
+QRgb CodedPixel(int x, int y) {
+    return qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256);
+}
+QPoint DecodedPixel(QColor c) {
+    return QPoint(c.red() + 256 * (c.blue() / 16), c.green() + 256 * (c.blue() % 16));
+}
+
+// True when the block of device pixels around the middle of shot is one-pixel checks, each
+// within tolerance of pure black or white.
+bool ShowsDeviceChecks(const QImage &shot, int tolerance) {
+    const QPoint middle(shot.width() / 2, shot.height() / 2);
+    auto dark = [&](int x, int y, bool &exact) {
+        const QColor c = shot.pixelColor(middle.x() + x, middle.y() + y);
+        const int grey = (c.red() + c.green() + c.blue()) / 3;
+        exact = exact && (grey <= tolerance || grey >= 255 - tolerance);
+        return grey < 128;
+    };
+    bool exact = true;
+    const bool first = dark(0, 0, exact);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            if (dark(x, y, exact) != (first == ((x + y) % 2 == 0)))
+                return false;
+    return exact;
+}
+
+TEST_F(ViewerTest, ZoomAt100PercentShowsEachPicturePixelOnOneOfTheDevicePixels) {
+    // A PNG through the shell road, and a RAW preview too large for the screen, which the
+    // fitted view decodes at a quarter: the zoom decodes it whole.
+    const int rawWidth = 3200, rawHeight = 2400;
+    WriteChecksPng(Folder.file("checks.png"), 1200, 900);
+    cr2::Rgb checks{rawWidth, rawHeight, {}};
+    for (int y = 0; y < rawHeight; ++y)
+        for (int x = 0; x < rawWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                checks.Data.push_back(CheckIsBlack(x, y) ? 0 : 255);
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(checks, 100);
+    cr2::WriteCr2(Folder.file("IMG_0001.CR2"), options);
+    List({"checks.png", "IMG_0001.CR2.JPG"});
+
+    const struct {
+        int Index;
+        int Tolerance; // the RAW preview is a JPEG
+        QSize Full;
+    } rows[] = {{0, 0, QSize(1200, 900)}, {1, 40, QSize(rawWidth, rawHeight)}};
+    View->Show();
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Index);
+        Open(row.Index);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(ShowsDeviceChecks(View->Panel2->grab().toImage(), row.Tolerance));
+        // Nothing is decoded at full size before the zoom asks for it.
+        EXPECT_FALSE(View->Zoom()->Decoding());
+
+        QTest::keyClick(View.get(), Qt::Key_Z);
+        ASSERT_TRUE(testutil::WaitFor(
+            [&] { return !View->Zoom()->Decoding() && View->Zoom()->View()->isVisible(); }));
+        EXPECT_EQ(View->Zoom()->View()->Picture().size(), row.Full);
+        EXPECT_TRUE(ShowsDeviceChecks(View->Panel2->grab().toImage(), row.Tolerance));
+
+        QTest::keyClick(View.get(), Qt::Key_1);
+        EXPECT_TRUE(View->Zoom()->Fitted());
+        EXPECT_FALSE(ShowsDeviceChecks(View->Panel2->grab().toImage(), row.Tolerance));
+    }
+}
+
+TEST_F(ViewerTest, ZoomKeepsItsSpotAcrossPicturesTurnsThePointerAndTheHand) {
+    // Two pictures of one burst, each pixel coloured by its place.
+    QImage coded(1000, 800, QImage::Format_RGB32);
+    for (int y = 0; y < coded.height(); ++y)
+        for (int x = 0; x < coded.width(); ++x)
+            coded.setPixel(x, y, CodedPixel(x, y));
+    for (const char *name : {"a.png", "b.png"})
+        ASSERT_TRUE(coded.save(QString::fromStdString(Folder.file(name)), "PNG"));
+    List({"a.png", "b.png"});
+    View->Show();
+    Open(0);
+    TViewZoom *zoom = View->Zoom();
+    auto waitForFull = [&] {
+        ASSERT_TRUE(
+            testutil::WaitFor([&] { return !zoom->Decoding() && zoom->View()->isVisible(); }));
+    };
+    const qreal ratio = View->devicePixelRatioF();
+    // The picture pixel shown at a point of the view (logical pixels).
+    auto shownAt = [&](QPoint at) {
+        return DecodedPixel(
+            zoom->View()->grab().toImage().pixelColor((QPointF(at) * ratio).toPoint()));
+    };
+    auto near = [](QPoint a, QPoint b) { return (a - b).manhattanLength() <= 2; };
+    const QPoint middle = zoom->View()->rect().center();
+
+    QTest::keyClick(View.get(), Qt::Key_Z);
+    waitForFull();
+    EXPECT_EQ(zoom->Scale(), 1.0);
+    const QPoint before = shownAt(middle);
+
+    // The picture is wider than the view, so Right moves along it instead of stepping on.
+    QTest::keyClick(View.get(), Qt::Key_Right);
+    EXPECT_EQ(Main->List()->ItemIndex(), 0);
+    const QPoint panned = shownAt(middle);
+    EXPECT_GT(panned.x(), before.x());
+
+    // The next picture of the burst shows the same spot at the same zoom.
+    QTest::keyClick(View.get(), Qt::Key_Space);
+    ASSERT_EQ(Main->List()->ItemIndex(), 1);
+    Settle();
+    waitForFull();
+    EXPECT_TRUE(near(shownAt(middle), panned));
+
+    // A quarter turn either way keeps that spot in the middle.
+    View->SpeedButton5Click();
+    EXPECT_TRUE(near(shownAt(middle), panned));
+    View->SpeedButton4Click();
+    View->SpeedButton4Click();
+    EXPECT_TRUE(near(shownAt(middle), panned));
+    View->SpeedButton5Click();
+
+    // Ctrl and the wheel zoom about the pointer.
+    const QPoint pointer = middle + QPoint(-80, 50);
+    const QPoint underPointer = shownAt(pointer);
+    QWheelEvent wheel(QPointF(pointer), QPointF(zoom->View()->mapToGlobal(pointer)), QPoint(),
+                      QPoint(0, 120), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(zoom->View(), &wheel);
+    EXPECT_GT(zoom->Scale(), 1.0);
+    EXPECT_TRUE(near(shownAt(pointer), underPointer));
+
+    // Dragging takes the picture along with the hand.
+    const QPoint from = middle, to = middle + QPoint(-40, -30);
+    const QPoint held = shownAt(from);
+    auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, QPointF(at), QPointF(zoom->View()->mapToGlobal(at)), Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(zoom->View(), &event);
+    };
+    mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    mouse(QEvent::MouseMove, to, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    EXPECT_TRUE(near(shownAt(to), held));
+
+    // + and - step from the fitted view to either side of it.
+    QTest::keyClick(View.get(), Qt::Key_Z);
+    ASSERT_TRUE(zoom->Fitted());
+    const double fit = double(View->RImage1->GetDestRect().Width()) * ratio / coded.width();
+    QTest::keyClick(View.get(), Qt::Key_Plus);
+    EXPECT_GT(zoom->Scale(), fit);
+    QTest::keyClick(View.get(), Qt::Key_Z);
+    QTest::keyClick(View.get(), Qt::Key_Minus);
+    EXPECT_LT(zoom->Scale(), fit);
 }
 
 } // namespace
