@@ -9,6 +9,7 @@
 
 #include "Application.h"
 #include "ExtractOptions.h"
+#include "ViewPosition.h"
 #include "ViewZoom.h"
 #include "fullscreen.h"
 
@@ -145,6 +146,7 @@ void TviewForm::BuildLayout() {
     BindKeys(nullptr, {QKeySequence(Qt::Key_Home)}, [this] { JumpToEnd(false); });
     BindKeys(nullptr, {QKeySequence(Qt::Key_End)}, [this] { JumpToEnd(true); });
     BindKeys(nullptr, {QKeySequence(Qt::Key_Escape)}, [this] { Close(); });
+    LabelPosition = MakePositionLabel(Panel1);
 
     // White margins of 20 pixels on the left, right and bottom around the picture panel.
     auto *margins = new QWidget(this);

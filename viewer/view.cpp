@@ -25,6 +25,7 @@
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
 #include "Thread.h"
+#include "ViewPosition.h"
 #include "ViewZoom.h"
 #include "fullscreen.h"
 
@@ -111,6 +112,7 @@ void TviewForm::BtnBrowseClick() {
     if (path.empty())
         return;
     SetCaption("Pixavant - " + FBrowser->EntryCaption(index));
+    LabelPosition->setText(PositionText(index, FBrowser->EntryCount()));
     Edit1->setText(Decode(path));
     Label1->setText(Decode(ExtractFileName(path)));
     Memo1->setPlainText(QStringLiteral("Extracting..."));

@@ -56,6 +56,7 @@ public:
     QFrame *Panel2;            // the white picture panel
     TRotateImage *RImage1;
     QTimer *Timer1;
+    QLabel *LabelPosition; // "12 of 164": where the picture is in the list
     // Never seen by the user: they carry state and duplicate the speed buttons.
     QPushButton *BtnBrowse;
     QPushButton *Button1;

@@ -937,4 +937,14 @@ TEST_F(ViewerTest, ZoomKeepsItsSpotAcrossPicturesTurnsThePointerAndTheHand) {
     EXPECT_LT(zoom->Scale(), fit);
 }
 
+TEST_F(ViewerTest, TheTopBarSaysWhereThePictureIsInTheList) {
+    List({"a.png", "b.png", "c.png"});
+    Open(1);
+    EXPECT_EQ(View->LabelPosition->text(), "2 of 3");
+    EXPECT_EQ(View->LabelPosition->parentWidget(), View->Panel1);
+    View->Button2Click();
+    View->Button2Click(); // wraps
+    EXPECT_EQ(View->LabelPosition->text(), "1 of 3");
+}
+
 } // namespace
