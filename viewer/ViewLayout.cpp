@@ -145,7 +145,14 @@ void TviewForm::BuildLayout() {
     BindKeys(SpeedButton3, {QKeySequence(Qt::Key_F5)}, [this] { SpeedButton3Click(); });
     BindKeys(nullptr, {QKeySequence(Qt::Key_Home)}, [this] { JumpToEnd(false); });
     BindKeys(nullptr, {QKeySequence(Qt::Key_End)}, [this] { JumpToEnd(true); });
-    BindKeys(nullptr, {QKeySequence(Qt::Key_Escape)}, [this] { Close(); });
+    BindKeys(nullptr, {QKeySequence(Qt::Key_F11)}, [this] { ToggleFullScreen(); });
+    // Escape leaves full screen before it closes the window.
+    BindKeys(nullptr, {QKeySequence(Qt::Key_Escape)}, [this] {
+        if (isFullScreen())
+            ToggleFullScreen();
+        else
+            Close();
+    });
     LabelPosition = MakePositionLabel(Panel1);
 
     // White margins of 20 pixels on the left, right and bottom around the picture panel.

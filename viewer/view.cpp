@@ -408,6 +408,10 @@ void TviewForm::Button4Click() {
     Timer1->start();
 }
 
+void TviewForm::ToggleFullScreen() {
+    setWindowState(windowState() ^ Qt::WindowFullScreen);
+}
+
 void TviewForm::SpeedButton3Click() {
     Button4Click();
 }

@@ -111,6 +111,8 @@ public:
     void Button4Click();
     void SpeedButton3Click();
     void Timer1Timer();
+    // Full screen and back, without the slideshow.
+    void ToggleFullScreen();
     TViewZoom *Zoom() const { return FZoom.get(); }
 
 protected:

@@ -947,4 +947,21 @@ TEST_F(ViewerTest, TheTopBarSaysWhereThePictureIsInTheList) {
     EXPECT_EQ(View->LabelPosition->text(), "1 of 3");
 }
 
+TEST_F(ViewerTest, F11TogglesFullScreenWithoutTheSlideshow) {
+    List({"a.png"});
+    Open(0);
+    QTest::keyClick(View.get(), Qt::Key_F11);
+    EXPECT_TRUE(View->isFullScreen());
+    EXPECT_FALSE(View->Timer1->isActive());
+    EXPECT_FALSE(Full->isVisible());
+    QTest::keyClick(View.get(), Qt::Key_F11);
+    EXPECT_FALSE(View->isFullScreen());
+    EXPECT_TRUE(View->windowState() & Qt::WindowMaximized);
+    // Escape leaves full screen first, and closes the window only then.
+    QTest::keyClick(View.get(), Qt::Key_F11);
+    QTest::keyClick(View.get(), Qt::Key_Escape);
+    EXPECT_FALSE(View->isFullScreen());
+    EXPECT_TRUE(View->isVisible());
+}
+
 } // namespace
