@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <exception>
+#include <mutex>
 #include <vector>
 
 #include "FileRead.h"
@@ -20,6 +21,12 @@ namespace {
 const QSize Unbounded(1 << 20, 1 << 20);
 
 TDecodeResult DecodeRawPreview(const std::string &path, const TStop &stop, QImage &result) {
+    // One preview file serves every decode: a decode that was given up still runs the library
+    // call to its end, and the next one must not write the file under it.
+    static std::mutex previewFile;
+    const std::lock_guard<std::mutex> lock(previewFile);
+    if (stop())
+        return stop.Reason();
     const std::string preview = TempPreviewPath(TempPreview::Viewer, FullPictureWorker);
     struct TUsedUp {
         const std::string &path;
