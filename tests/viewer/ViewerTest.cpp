@@ -937,6 +937,17 @@ TEST_F(ViewerTest, ZoomKeepsItsSpotAcrossPicturesTurnsThePointerAndTheHand) {
     EXPECT_LT(zoom->Scale(), fit);
 }
 
+TEST_F(ViewerTest, ZoomOnAFileThatCannotBeReadWholeEnlargesThePictureShown) {
+    List({"broken.png"}); // one byte: the shell's picture is all there is
+    Open(0);
+    QTest::keyClick(View.get(), Qt::Key_Z);
+    ASSERT_TRUE(testutil::WaitFor([&] { return !View->Zoom()->Decoding(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(View->Zoom()->View()->isVisible());
+    EXPECT_EQ(View->Zoom()->View()->Picture().width(), View->RImage1->Rotated().Width());
+    EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(ViewerTest, TheTopBarSaysWhereThePictureIsInTheList) {
     List({"a.png", "b.png", "c.png"});
     Open(1);
