@@ -8,11 +8,10 @@
 
 #include "FileRead.h"
 #include "JpegCodec.h"
-#include "MagickDecoder.h"
 #include "PictureKind.h"
-#include "QtDecoder.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
+#include "SandboxedDecode.h"
 #include "TempFolder.h"
 
 namespace {
@@ -53,10 +52,8 @@ TDecodeResult DecodePicture(const std::string &path, const TStop &stop, QImage &
     const TPictureKind kind = SniffFile(fd);
     QImage image;
     TDecodeResult r = TDecodeResult::Failed;
-    if (kind == TPictureKind::Wmf)
-        r = DecodeMetafile(fd, Unbounded, false, stop, image);
-    else if (kind != TPictureKind::None)
-        r = DecodeWithQt(fd, kind, Unbounded, false, stop, image);
+    if (kind != TPictureKind::None)
+        r = DecodeInSandbox(fd, kind, Unbounded, false, stop.KilledFlag(), stop.Left(), image);
     if (r != TDecodeResult::Ok)
         return r;
     result = Boxed(image, image.size(), false); // flattened on white, as the shell's pictures

@@ -3,6 +3,7 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -18,6 +19,13 @@ public:
     bool Killed() const { return FKilled; }
     bool TimedOut() const { return std::chrono::steady_clock::now() >= FDeadline; }
     bool operator()() const { return Killed() || TimedOut(); }
+    // For a decode handed on: the flag that kills it and the time it has left.
+    const std::atomic<bool> &KilledFlag() const { return FKilled; }
+    std::chrono::milliseconds Left() const {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            FDeadline - std::chrono::steady_clock::now()));
+    }
     // Why a decode that produced nothing ended.
     TDecodeResult Reason() const {
         return Killed() ? TDecodeResult::Killed : TDecodeResult::TimedOut;
