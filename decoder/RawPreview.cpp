@@ -12,7 +12,6 @@
 #include <sys/statvfs.h>
 #include <type_traits>
 #include <unistd.h>
-#include <vector>
 
 // The library sees the table through its own declaration: both must keep one layout.
 static_assert(sizeof(TDecoderIoTable) == sizeof(MervanteIoTable));
@@ -137,22 +136,11 @@ int OpenRawFile(const std::string &path) {
 
 // Writes the preview the helper made; a full folder raises, any other failure is
 // MervanteCannotWrite. Nothing is left behind on failure.
-int WritePreviewFile(const std::string &path, const std::vector<std::uint8_t> &bytes) {
+int WritePreviewFile(const std::string &path, const TSandboxResult &preview) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return MervanteCannotWrite;
-    std::size_t done = 0;
-    int error = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += std::size_t(n);
-    }
+    int error = preview.WriteTo(fd);
     if (::close(fd) != 0 && error == 0)
         error = errno;
     if (error == 0)
@@ -217,9 +205,9 @@ int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPa
     }
     if (result.Reply.Code != MervanteOk)
         return result.Reply.Code;
-    if (result.Bytes.empty())
+    if (result.Reply.Size <= 0)
         return MervanteNoPreview;
-    return WritePreviewFile(outputPath, result.Bytes);
+    return WritePreviewFile(outputPath, result);
 }
 
 std::string RawPreviewFailureText(int result) {

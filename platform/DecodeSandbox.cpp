@@ -12,10 +12,13 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 extern char **environ;
 
@@ -264,25 +267,66 @@ std::string FailureKey(const struct stat &st, const TDecodeRequest &request) {
            std::to_string(request.BoxHeight) + "/" + std::to_string(request.Cover);
 }
 
-bool ReadOutput(int out, const TDecodeReply &reply, std::vector<std::uint8_t> &bytes) {
+// Whether the memory file holds the output the reply announces.
+bool OutputIsWhole(int out, const TDecodeReply &reply) {
     struct stat st {};
-    if (reply.Size < 0 || reply.Size > MaxDecodeOutputBytes || ::fstat(out, &st) != 0 ||
-        st.st_size < reply.Size)
-        return false;
-    bytes.resize(std::size_t(reply.Size));
+    return reply.Size > 0 && reply.Size <= MaxDecodeOutputBytes && ::fstat(out, &st) == 0 &&
+           st.st_size >= reply.Size;
+}
+
+} // namespace
+
+TSandboxResult::TSandboxResult(TSandboxResult &&other) noexcept
+    : End(other.End), Reply(other.Reply), Remembered(other.Remembered),
+      FOutput(std::exchange(other.FOutput, -1)) {}
+
+TSandboxResult &TSandboxResult::operator=(TSandboxResult &&other) noexcept {
+    if (this != &other) {
+        if (FOutput >= 0)
+            ::close(FOutput);
+        End = other.End;
+        Reply = other.Reply;
+        Remembered = other.Remembered;
+        FOutput = std::exchange(other.FOutput, -1);
+    }
+    return *this;
+}
+
+TSandboxResult::~TSandboxResult() {
+    if (FOutput >= 0)
+        ::close(FOutput);
+}
+
+bool TSandboxResult::Read(void *dest) const {
+    auto *p = static_cast<unsigned char *>(dest);
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::pread(out, bytes.data() + done, bytes.size() - done, off_t(done));
+    const auto size = std::size_t(Reply.Size);
+    while (FOutput >= 0 && done < size) {
+        const ssize_t n = ::pread(FOutput, p + done, size - done, off_t(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         done += std::size_t(n);
     }
-    return true;
+    return FOutput >= 0 && done == size;
 }
 
-} // namespace
+int TSandboxResult::WriteTo(int fd) const {
+    if (FOutput < 0)
+        return EBADF;
+    off_t offset = 0;
+    while (offset < Reply.Size) {
+        const ssize_t n = ::sendfile(fd, FOutput, &offset, std::size_t(Reply.Size - offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0)
+            return ENOSPC;
+    }
+    return 0;
+}
 
 std::string DecodeHelperPath() {
     if (const char *path = std::getenv("PIXAVANT_DECODE_HELPER"); path && *path)
@@ -330,15 +374,18 @@ TSandboxResult RunDecode(const TDecodeRequest &request, int fd, const std::atomi
         if (sent)
             break;
     }
-    if (result.End == TSandboxEnd::Done && result.Reply.Status == TDecodeStatus::Done &&
-        result.Reply.Size > 0 && !ReadOutput(out, result.Reply, result.Bytes)) {
+    if (result.End == TSandboxEnd::Done && result.Reply.Size != 0 &&
+        (result.Reply.Status != TDecodeStatus::Done || !OutputIsWhole(out, result.Reply))) {
         result.Reply.Status = TDecodeStatus::OutputTooLarge;
-        result.Bytes.clear();
+        result.Reply.Size = 0;
     }
-    ::close(out);
+    if (result.End == TSandboxEnd::Done && result.Reply.Size > 0)
+        result.FOutput = out;
+    else
+        ::close(out);
     const bool failed = result.End == TSandboxEnd::Crashed ||
                         result.End == TSandboxEnd::OverLimit ||
-                        (result.End == TSandboxEnd::Done && result.Bytes.empty());
+                        (result.End == TSandboxEnd::Done && result.Reply.Size == 0);
     if (failed && request.Job < TDecodeJob::TestCrash) {
         std::lock_guard lock(FailureLock);
         Failures[key] = TRememberedFailure{result.End, result.Reply};

@@ -8,12 +8,11 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "DecodeWire.h"
 
 enum class TSandboxEnd {
-    Done,        // the helper answered: Reply and Bytes hold its result
+    Done,        // the helper answered: Reply holds its result
     Crashed,     // the helper died on the file
     OverLimit,   // it went over its processor time, waiting time or memory
     Cancelled,   // the caller's cancel flag was raised; the helper was stopped
@@ -22,9 +21,22 @@ enum class TSandboxEnd {
 
 struct TSandboxResult {
     TSandboxEnd End = TSandboxEnd::Unavailable;
-    TDecodeReply Reply;
-    std::vector<std::uint8_t> Bytes;
+    TDecodeReply Reply;      // with Reply.Size bytes of output when the decode succeeded
     bool Remembered = false; // answered from an earlier failure of the same file in this run
+
+    TSandboxResult() = default;
+    TSandboxResult(TSandboxResult &&other) noexcept;
+    TSandboxResult &operator=(TSandboxResult &&other) noexcept;
+    ~TSandboxResult();
+
+    // The output, read straight from the helper's memory file: into dest (Reply.Size bytes),
+    // or written to the file open on fd (0, or the errno of the failed write).
+    bool Read(void *dest) const;
+    int WriteTo(int fd) const;
+
+private:
+    friend TSandboxResult RunDecode(const TDecodeRequest &, int, const std::atomic<bool> *);
+    int FOutput = -1;
 };
 
 // Hands the file open on fd (read from its start) to a helper and waits for its answer; raising

@@ -1,7 +1,5 @@
 #include "SandboxedDecode.h"
 
-#include <cstring>
-
 #include "DecodeSandbox.h"
 
 namespace {
@@ -19,9 +17,8 @@ bool TakePixels(const TSandboxResult &answer, QImage &result) {
         return false; // a palette would have to come along
     QImage image(reply.Width, reply.Height, format);
     if (image.isNull() || image.bytesPerLine() != reply.BytesPerLine ||
-        qsizetype(answer.Bytes.size()) != image.sizeInBytes())
+        reply.Size != image.sizeInBytes() || !answer.Read(image.bits()))
         return false;
-    std::memcpy(image.bits(), answer.Bytes.data(), answer.Bytes.size());
     result = std::move(image);
     return true;
 }
