@@ -10,6 +10,7 @@
 
 #include "Application.h"
 #include "CommandLine.h"
+#include "DecodeSandbox.h"
 #include "TempFolder.h"
 #include "Thread.h"
 #include "ThumbsMain.h"
@@ -30,6 +31,9 @@ int main(int argc, char **argv) {
     app.setDesktopFileName(QStringLiteral("org.pixavant.Pixavant"));
     // A crashed or killed run leaves its previews in a folder that may live in memory.
     RemoveStaleTempPreviews();
+    // The decoding helpers load while the windows are made: the first folder's thumbnails do
+    // not wait for them.
+    PrestartDecoders(2);
 
     // Qt has taken its own options out of argv by now; what is left names a folder or a
     // picture, in the file system's bytes.
