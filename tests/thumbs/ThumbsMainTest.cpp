@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFrame>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QToolButton>
 
 #include <atomic>
@@ -128,55 +126,6 @@ TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix) {
     EXPECT_EQ(form->WidthUpDown->Position(), 80);
     form->WidthUpDown->SetPosition(40000);
     EXPECT_EQ(form->WidthUpDown->Position(), 32767);
-}
-
-TEST_F(ThumbCreator, ControlsSitWhereTheLayoutPutsThem) {
-    const struct {
-        const char *Name;
-        QWidget *Control;
-        QRect Rect; // a zero width: the label's size follows its text
-    } places[] = {
-        {"Bevel1", form->Bevel1, {8, 8, 249, 323}},
-        {"Label4", form->Label4, {24, 16, 0, 0}},
-        {"FilesListBox", form->FilesListBox, {16, 34, 233, 257}},
-        {"LoadButton", form->LoadButton, {16, 299, 233, 25}},
-        {"Bevel2", form->Bevel2, {263, 8, 249, 233}},
-        {"Label5", form->Label5, {279, 16, 0, 0}},
-        {"Label1", form->Label1, {271, 38, 0, 0}},
-        {"WidthEdit", form->WidthEdit, {359, 34, 132, 21}},
-        {"WidthUpDown", form->WidthUpDown, {491, 34, 12, 21}},
-        {"Label2", form->Label2, {271, 71, 0, 0}},
-        {"HeightEdit", form->HeightEdit, {359, 67, 132, 21}},
-        {"HeightUpDown", form->HeightUpDown, {491, 67, 12, 21}},
-        {"Label3", form->Label3, {271, 103, 0, 0}},
-        {"Shape1", form->Shape1, {359, 99, 120, 21}},
-        {"SpeedButton1", form->SpeedButton1, {480, 98, 23, 22}},
-        {"Label6", form->Label6, {271, 136, 0, 0}},
-        {"PrefixEdit", form->PrefixEdit, {359, 132, 146, 21}},
-        {"Label7", form->Label7, {271, 168, 0, 0}},
-        {"OutDirEdit", form->OutDirEdit, {359, 164, 118, 21}},
-        {"SpeedButton2", form->SpeedButton2, {480, 163, 23, 22}},
-        {"CreateButton", form->CreateButton, {270, 203, 233, 25}},
-        {"Bevel3", form->Bevel3, {264, 248, 249, 81}},
-        {"Label8", form->Label8, {272, 254, 0, 0}},
-        {"Label11", form->Label11, {272, 272, 0, 0}},
-        {"Label9", form->Label9, {272, 290, 0, 0}},
-        {"Label10", form->Label10, {272, 308, 0, 0}},
-    };
-    for (const auto &p : places) {
-        SCOPED_TRACE(p.Name);
-        EXPECT_EQ(p.Control->pos(), p.Rect.topLeft());
-        if (p.Rect.width() > 0) {
-            EXPECT_EQ(p.Control->size(), p.Rect.size());
-        }
-    }
-    // The two links: blue and underlined.
-    for (QLabel *link :
-         {static_cast<QLabel *>(form->Label9), static_cast<QLabel *>(form->Label10)}) {
-        EXPECT_TRUE(link->font().underline());
-        EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(Qt::blue));
-        EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
-    }
 }
 
 TEST_F(ThumbCreator, TheUpDownArrowsStepThePositionWithinItsRange) {
