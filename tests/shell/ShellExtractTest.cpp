@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <thread>
@@ -553,7 +555,13 @@ TEST_F(Extraction, AKillStopsAMetafileInTheMiddleOfItsDrawing) {
     HBITMAP bitmap = nullptr;
     std::thread worker([&] { result = extractor->Extract(&bitmap); });
     ASSERT_TRUE(testutil::WaitFor([&] { return task->IsRunning() == 1u; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // into the drawing
+    // Into the drawing: reading the file takes the worker a few milliseconds of work.
+    clockid_t clock;
+    ASSERT_EQ(pthread_getcpuclockid(worker.native_handle(), &clock), 0);
+    EXPECT_TRUE(testutil::WaitFor([&] {
+        timespec used{};
+        return clock_gettime(clock, &used) == 0 && (used.tv_sec > 0 || used.tv_nsec >= 300000000);
+    }));
     task->Kill(0);
     worker.join();
     EXPECT_EQ(result, E_ABORT);
