@@ -1,5 +1,5 @@
 // The fixed-point rotation and the point mapping: exact quarter turns, the turned size, the
-// background pixel, agreement with an independent floating-point rotation, and bad input.
+// background pixel, and bad input (the arithmetic itself: RotationTableTest.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,51 +118,6 @@ TEST(RotateBitmap, MinusHalfADegreeTurnsClockwise) {
     };
     EXPECT_GE(lineRow(390) - lineRow(10), 3);
     EXPECT_LE(lineRow(390) - lineRow(10), 4);
-}
-
-TEST(RotateBitmap, AgreesWithAFloatingPointRotationExceptAtSamplingBoundaries) {
-    // The reference samples with the exact sine and cosine; the fixed-point values are
-    // truncated to 1/65536, so a sample may fall on the other side of a pixel border only
-    // when the exact position lies within (|x| + |y|) / 65536 of that border.
-    QImage img(64, 48, QImage::Format_RGB32);
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x)
-            reinterpret_cast<Px *>(img.scanLine(y))[x] = Px(x * 7919 + y * 104729) | 0x01000000;
-    const TBitmap src(img);
-    long long compared = 0, differing = 0;
-    for (const long double angle : {10.0L, 33.3L, 45.0L, 60.0L, 123.4L, -77.0L, 200.0L, 300.5L}) {
-        SCOPED_TRACE(double(angle));
-        const auto r = RotateBitmap(src, Background, angle);
-        const double a = double(NormalizeAngle(angle)) * M_PI / 180;
-        const double cs = std::cos(a), sn = std::sin(-a);
-        EXPECT_NEAR(r->Width(), std::fabs(cs) * 64 + std::fabs(sn) * 48, 1.0);
-        EXPECT_NEAR(r->Height(), std::fabs(sn) * 64 + std::fabs(cs) * 48, 1.0);
-        const int W2 = r->Width(), H2 = r->Height();
-        const int cx = W2 / 2, cy = H2 / 2; // no correction away from 0 and +-90
-        for (int row = 0; row < H2; ++row)
-            for (int i = 0; i < W2; ++i) {
-                const int j = H2 - 1 - row; // rows counted from the bottom
-                const double x = i - (W2 - 1) + cx, y = j - (H2 - 1) + cy;
-                const double uf = x * cs - y * sn, vf = x * sn + y * cs;
-                const int u = int(std::floor(uf)) + 32, v = int(std::floor(vf)) + 24;
-                const Px want = (u >= 0 && u < 64 && v >= 0 && v < 48)
-                                    ? reinterpret_cast<const Px *>(img.constScanLine(47 - v))[u]
-                                    : BackgroundPixel;
-                ++compared;
-                if (At(*r, i, row) == want)
-                    continue;
-                ++differing;
-                const double slack = (std::fabs(x) + std::fabs(y)) / 65536 + 1e-9;
-                const double du = std::fabs(uf - std::round(uf)),
-                             dv = std::fabs(vf - std::round(vf));
-                EXPECT_TRUE(du <= slack || dv <= slack)
-                    << "pixel (" << i << ", " << row << ") off by more than the truncation";
-            }
-    }
-    // Quantified: boundary cases are rare.
-    RecordProperty("differing", int(differing));
-    RecordProperty("compared", int(compared));
-    EXPECT_LT(double(differing) / double(compared), 0.01) << differing << " of " << compared;
 }
 
 TEST(RotateBitmap, ResultDoesNotDependOnTheSplitAcrossThreads) {

@@ -237,13 +237,16 @@ def main():
 
     # Whole turns: the source index of every turned pixel, hashed.
     print("const TurnRow TurnRows[] = {")
-    for w, h in ((13, 7), (12, 8)):
-        for angle in (0, 90, -90, 270, -270, 180, 450, -450, 360, 45, 150, 330, -0.5, 1e9 + 0.5):
-            angle = rnd(mpf(angle), EXT)
-            w2, h2, idx = turn_indices(w, h, angle)
-            background = idx.count(-1)
-            print(f"    {{{w}, {h}, {hexld(angle)}, {w2}, {h2}, {background}, "
-                  f"0x{fnv1a(idx):016X}ull}}, // {mp.nstr(angle, 15)}")
+    turns = [(w, h, angle) for w, h in ((13, 7), (12, 8))
+             for angle in (0, 90, -90, 270, -270, 180, 450, -450, 360, 45, 150, 330, -0.5,
+                           1e9 + 0.5)]
+    turns += [(64, 48, angle) for angle in (10, 33.3, 60, 123.4, -77, 200, 300.5)]
+    for w, h, angle in turns:
+        angle = rnd(mpf(angle), EXT)
+        w2, h2, idx = turn_indices(w, h, angle)
+        background = idx.count(-1)
+        print(f"    {{{w}, {h}, {hexld(angle)}, {w2}, {h2}, {background}, "
+              f"0x{fnv1a(idx):016X}ull}}, // {mp.nstr(angle, 15)}")
     print("};")
 
     # MapToRotated: halves (the sine or cosine is exactly 1/2 at 150 and 300 degrees, also
