@@ -192,8 +192,9 @@ def layout(pw, ph, cw, ch, center, proportional, stretch, unique, angle, scale_p
     return diag, (rw, rh), rect, outline
 
 
-def note(text):
-    print(f"// {text}")
+# An angle only extended precision holds: rounded to double it is 150, whose sine is exactly
+# -1/2 there; just above it the fixed-point sine is one smaller in size.
+EXT_ONLY = mpf(150) + mpf(2) ** -56
 
 
 def main():
@@ -205,7 +206,7 @@ def main():
     angles = [90, -90, 180, -180, 270, -270, 45, -0.5, 1e-6, 450, -450, 720, 3600.5,
               1e9 + 0.5, -123456789.25, 30, 60, 120, 150, 210, 240, 300, 330, -30, -60,
               -120, -150, -210, -240, -330, 390, 420, 480, 510, 570, 600, 660, 690, -390,
-              -420, -480, -510, -570, -600, -660, -690]
+              -420, -480, -510, -570, -600, -660, -690, EXT_ONLY]
     print("const AngleRow AngleRows[] = {")
     told = {k: 0 for k in NARROW}
     for angle in angles:
@@ -312,6 +313,11 @@ def main():
             if all(base[3] != layout(*case, scale_prec=p)[3] for p in (300, EXT, DBL)):
                 cases.append(case)
                 found += 1
+    # The control keeps its angle in extended precision too.
+    _, s1, c1 = fixed(EXT_ONLY)
+    _, s2, c2 = fixed(rnd(EXT_ONLY, DBL))
+    pw, ph = sensitive_size(s1, c1, {(s2, c2)})
+    cases.append((pw, ph, 400, 400, 0, 0, 0, 0, EXT_ONLY))
     scaled = 0
     for case in cases:
         diag, (rw, rh), rect, outline = layout(*case)
@@ -321,7 +327,8 @@ def main():
             scaled += 1
         pts = ", ".join(f"{{{x}, {y}}}" for x, y in outline)
         pw, ph, cw, ch, center, prop, stretch, unique, angle = case
-        print(f"    {{{pw}, {ph}, {cw}, {ch}, {center}, {prop}, {stretch}, {unique}, {angle}, "
+        print(f"    {{{pw}, {ph}, {cw}, {ch}, {center}, {prop}, {stretch}, {unique}, "
+              f"{hexld(rnd(mpf(angle), EXT))}, "
               f"{diag}, {rw}, {rh}, {{{', '.join(map(str, rect))}}}, {{{pts}}}}}, "
               f"// {', '.join(tells) or '-'}")
     print("};")
