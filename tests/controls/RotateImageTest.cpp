@@ -132,8 +132,11 @@ TEST(RotateImage, UnchangedAngleDoesNothingAndAnglesWaitForAPicture) {
     EXPECT_EQ(image.Rotated().Width(), 4);
     EXPECT_EQ(image.Rotated().Image(), image.Source()->Image());
 
+    ASSERT_FALSE(image.ClipOutline().isEmpty());
     image.Picture().Clear();
     EXPECT_TRUE(image.Rotated().Empty());
+    EXPECT_TRUE(image.ClipOutline().isEmpty());
+    EXPECT_TRUE(image.GetClipRgn().isEmpty());
     EXPECT_EQ(image.Source(), nullptr);
     EXPECT_EQ(image.Diagonal(), 0);
 }
@@ -235,6 +238,7 @@ TEST(RotateImage, ATurnWithoutAreaIsRefusedAndKeepsThePicture) {
 TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize) {
     TRotateImage image;
     image.SetAutoSize(true);
+    EXPECT_EQ(image.size(), QSize(0, 0)); // no picture: no diagonal
     Load(image, Filled(300, 400, qRgb(1, 1, 1)));
     EXPECT_EQ(image.size(), QSize(500, 500));
 

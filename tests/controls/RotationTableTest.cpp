@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 
 #include "Exceptions.h"
 #include "RotImg.h"
@@ -153,4 +154,34 @@ TEST(RotationTable, BackgroundPixelsCarryTheColourAndItsFlagByte) {
     image.SetAngle(30);
     EXPECT_EQ(reinterpret_cast<const std::uint32_t *>(image.Rotated().Image().constBits())[0],
               0x00112233u);
+}
+
+TEST(RotationTable, RoundingGoesToTheNearestWithHalvesToEvenWithin32Bits) {
+    const struct {
+        long double Value;
+        std::int64_t Rounded; // beyond 32 bits: the overflow error
+    } rows[] = {
+        {0.5L, 0},
+        {1.5L, 2},
+        {2.5L, 2},
+        {-0.5L, 0},
+        {-1.5L, -2},
+        {-2.5L, -2},
+        {2.4999L, 2},
+        {-2.5001L, -3},
+        {-7.3L, -7},
+        {2147483647.4L, INT32_MAX},
+        {-2147483648.5L, INT32_MIN},
+        {2147483647.5L, 1ll << 31},
+        {-2147483648.6L, -(1ll << 31) - 1},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(testing::Message() << double(r.Value));
+        if (r.Rounded > INT32_MAX || r.Rounded < INT32_MIN)
+            EXPECT_THROW(rotation::RoundHalfEven(r.Value), EIntOverflow);
+        else
+            EXPECT_EQ(rotation::RoundHalfEven(r.Value), r.Rounded);
+    }
+    EXPECT_THROW(rotation::RoundHalfEven(std::numeric_limits<long double>::quiet_NaN()),
+                 EIntOverflow);
 }
