@@ -3,6 +3,9 @@
 
     python3 tests/controls/rotation_table.py > tests/controls/RotationTable.inc
 
+(needs mpmath: Debian's python3-mpmath). Run by hand when a rule changes; the tests only read
+the table.
+
 Worked out apart from the code under test: mpmath at a 64-bit significand stands in for the
 80-bit extended floats (every operation rounded to nearest, as the FPU does), sines and cosines
 are taken at 300 bits and then rounded once, sizes and roundings use exact integers and
