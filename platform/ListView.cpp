@@ -190,12 +190,21 @@ void TListView::FitCacheToView() {
 }
 
 int TListView::AddItem(const std::string &caption, int imageIndex) {
+    return InsertItem(count(), caption, imageIndex);
+}
+
+int TListView::InsertItem(int index, const std::string &caption, int imageIndex) {
     auto *it = new TListItem(PathToText(caption));
     it->setData(RawCaptionRole, QByteArray::fromStdString(caption));
     it->setData(ImageIndexRole, imageIndex);
     it->setSizeHint(gridSize());
-    addItem(it);
-    return count() - 1;
+    const int at = std::clamp(index, 0, count());
+    insertItem(at, it);
+    return at;
+}
+
+void TListView::RemoveItem(int index) {
+    delete takeItem(index);
 }
 
 std::string TListView::Caption(int index) const {

@@ -90,6 +90,9 @@ public:
     TImageList *LargeImages() const { return FImages; }
 
     int AddItem(const std::string &caption, int imageIndex = -1);
+    // An item put in at index (the end when index is past it); returns where it went.
+    int InsertItem(int index, const std::string &caption, int imageIndex = -1);
+    void RemoveItem(int index);
     int Count() const { return count(); }
     std::string Caption(int index) const;
     int ImageIndex(int index) const;
