@@ -195,6 +195,7 @@ bool TMainForm::StartListing(const std::string &folder) {
     } while (search.FindNext());
     search.FindClose();
     SetProgressMax(ListView->Count());
+    ReadListMarks();
 
     // The cells are rendered at the screen's device pixels and shown at 120 x 120.
     const qreal ratio = ListView->devicePixelRatioF();

@@ -48,9 +48,13 @@ TMainForm::TMainForm(QWidget *parent) : TForm(parent) {
     BuildLayout();
     FormCreate();
     SetUpKeyboard(*this);
+    SetUpCulling();
 }
 
 TMainForm::~TMainForm() {
+    // Its results would reach a window half taken down.
+    delete FMetaWorker;
+    FMetaWorker = nullptr;
     // The extractor reads this window's list until it ends: stop it and wait for that end,
     // which no longer reaches this window.
     FScan.Close();
@@ -328,6 +332,7 @@ void TMainForm::ListViewSelectItem(int item, bool) {
     Label1->setText(Decode(FSelectedPicture));
     SetCaption("Pixavant - " +
                (FSelectedPicture == path ? caption : ExtractFileName(FSelectedPicture)));
+    ShowSelectedInfo();
 }
 
 void TMainForm::ListViewDblClick() {

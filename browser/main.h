@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,9 +23,12 @@
 #include "FolderWatch.h"
 #include "Forms.h"
 #include "ListView.h"
+#include "Marks.h"
+#include "MetaWorker.h"
 #include "RawFailureReport.h"
 #include "ScanController.h"
 #include "ScanProgress.h"
+#include "Trash.h"
 #include "ViewerBrowser.h"
 
 class TFolderTreeModel;
@@ -123,6 +127,17 @@ public:
     void SelectEntry(int index) override;
     std::string SelectedPicture() const override { return FSelectedPicture; }
 
+    // Culling (MainCulling.cpp): marks, shooting information and the trash.
+    void MarkEntry(int index, char key);
+    void MarkSelected(char key) override;
+    std::string SelectedMarksText() const override;
+    int DeleteSelected() override;
+    bool UndoDelete() override;
+    bool ShootingInfoShown() const override { return FShowInfo; }
+    void SetShootingInfoShown(bool shown) override;
+    // True while marks or shooting information are being read.
+    bool MetaBusy() const;
+
 protected:
     void WndProc(TMessage &message) override;
     void FormClose() override;
@@ -171,6 +186,11 @@ private:
     void FolderGone(const std::string &folder);
     void ShowFolderGone(const std::string &folder);
     void ReportRawFailures();
+    void SetUpCulling();
+    // Reads the marks of every listed entry off this thread; the grid shows them as they come.
+    void ReadListMarks();
+    void ShowSelectedInfo();
+    std::string EntryPicture(int index) const;
 
     // The scan's side of the window.
     void BeginListUpdate() override;
@@ -205,6 +225,19 @@ private:
     // The RAW pass's workers; destroying it waits for the files in hand.
     std::unique_ptr<TRawConverter> FRawConverter;
     std::vector<std::string> FRawNames;
+    bool FShowInfo = false;
+    TMetaWorker *FMetaWorker = nullptr;
+    // One deletion: the entry, where it stood, and the files the trash holds for it.
+    struct TDeletion {
+        std::string Folder;
+        int Index = 0;
+        std::string Caption;
+        int ImageIndex = -1;
+        int Scan = 0; // the scan whose list and images it left
+        std::optional<TMarks> Marks;
+        std::vector<TTrashedFile> Files;
+    };
+    std::vector<TDeletion> FDeletions; // the last one is undone first
 };
 
 constexpr UINT WM_RAWFAILURES = WM_USER + 52;

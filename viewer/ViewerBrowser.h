@@ -18,4 +18,18 @@ public:
     // The full path of the selected picture as the file system has it (a RAW file's
     // thumbnail entry leads to the RAW file); empty when none is selected.
     virtual std::string SelectedPicture() const = 0;
+
+    // Culling the selected picture. A browser without these does nothing.
+    // Marks it by a key: '0'-'5' stars, 'X' reject, '6'-'9' a colour label.
+    virtual void MarkSelected(char) {}
+    // Its marks as the viewer's caption shows them; empty when it has none.
+    virtual std::string SelectedMarksText() const { return {}; }
+    // Moves it to the trash with the files that belong to it; the index its entry had, or -1
+    // when nothing went.
+    virtual int DeleteSelected() { return -1; }
+    // Brings back the last deletion and selects its entry; false when there is none.
+    virtual bool UndoDelete() { return false; }
+    // Whether the shooting information is shown, in both windows.
+    virtual bool ShootingInfoShown() const { return false; }
+    virtual void SetShootingInfoShown(bool) {}
 };

@@ -81,6 +81,7 @@ TviewForm::TviewForm(QWidget *parent) : TForm(parent) {
         viewForm = this;
     BuildLayout();
     FormCreate();
+    SetUpCulling();
     // The program's end waits for running threads: a picture still being made is not worth it.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { KillShellRequest(); });
 }
@@ -116,6 +117,7 @@ void TviewForm::BtnBrowseClick() {
     Edit1->setText(Decode(path));
     Label1->setText(Decode(ExtractFileName(path)));
     Memo1->setPlainText(QStringLiteral("Extracting..."));
+    ShowCulling(path);
 
     if (!IsRawFileName(path)) {
         // Every opened picture starts unturned.

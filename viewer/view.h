@@ -39,6 +39,7 @@ int PreviewScaleDenom(int width, int height, QSize screen);
 
 class TViewerShellRequest;
 class TViewZoom;
+class TMetaWorker;
 
 class TviewForm : public TForm {
     Q_OBJECT
@@ -115,6 +116,16 @@ public:
     void ToggleFullScreen();
     TViewZoom *Zoom() const { return FZoom.get(); }
 
+    // Culling (ViewCulling.cpp): keys 0-9 and X mark the shown picture, I shows or hides its
+    // shooting information, Delete moves it to the trash and shows the next, Ctrl+Z undoes.
+    void MarkShown(char key);
+    void ToggleShootingInfo();
+    void DeleteShown();
+    void UndoDelete();
+    QLabel *InfoPanel() const { return FInfoPanel; }
+    // True while marks or shooting information are being read.
+    bool MetaBusy() const;
+
 protected:
     void WndProc(TMessage &message) override;
     void keyPressEvent(QKeyEvent *event) override;
@@ -137,6 +148,15 @@ private:
     void RequestShellThumbnail();
     void ShellThumbnailDone(TViewerShellRequest *request);
     void KillShellRequest();
+
+    void SetUpCulling();
+    // The opened picture's marks in the caption, its information in the panel when shown.
+    void ShowCulling(const std::string &path);
+    void ShowMarksCaption(const std::string &marks);
+    QLabel *FInfoPanel = nullptr;
+    TMetaWorker *FMetaWorker = nullptr;
+    std::string FCullingPath;
+    std::string FCaptionBase;
 
     // The file the shell renders for the current picture (empty when it came another way),
     // and the size it was rendered for: a picture control that changes size (the window being

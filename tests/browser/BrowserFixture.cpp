@@ -15,8 +15,9 @@
 #include "main.h"
 
 namespace {
-const char *const Vars[] = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME"};
-}
+// XDG_DATA_HOME holds the trash.
+const char *const Vars[] = {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "XDG_DATA_HOME"};
+} // namespace
 
 void BrowserTest::SetUp() {
     FHome = std::make_unique<testutil::TempDir>();

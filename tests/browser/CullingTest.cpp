@@ -1,0 +1,227 @@
+// Culling a card by the keys, in the real windows: marks that the exiv2 program reads back
+// with every other property intact, and deleting to the trash with undo.
+#include <QApplication>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "BrowserFixture.h"
+#include "Cr2Writer.h"
+#include "FileSystem.h"
+#include "GridMarks.h"
+#include "fullscreen.h"
+#include "view.h"
+
+namespace {
+
+const char *const LightroomSidecar = R"(<?xml version="1.0" encoding="UTF-8"?>
+<x:xmpmeta xmlns:x="adobe:ns:meta/">
+ <rdf:RDF xmlns:rdf="http://www.w3.org/1999/02/22-rdf-syntax-ns#">
+  <rdf:Description rdf:about="" xmlns:xmp="http://ns.adobe.com/xap/1.0/"
+    xmlns:dc="http://purl.org/dc/elements/1.1/"
+    xmlns:crs="http://ns.adobe.com/camera-raw-settings/1.0/"
+    xmp:Rating="1" crs:Exposure2012="+0.35" crs:Temperature="5400">
+   <dc:subject><rdf:Bag><rdf:li>fjord</rdf:li></rdf:Bag></dc:subject>
+  </rdf:Description>
+ </rdf:RDF>
+</x:xmpmeta>
+)";
+
+// exiv2 -px, run from outside, as key -> value.
+std::map<std::string, std::string> ExternalXmp(const std::string &file) {
+    std::map<std::string, std::string> values;
+    const std::string command = "exiv2 -q -px '" + file + "' 2>/dev/null";
+    std::string out;
+    if (FILE *pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, n);
+        ::pclose(pipe);
+    }
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string key, type, count, value;
+        fields >> key >> type >> count;
+        std::getline(fields, value);
+        values[key] = value.substr(std::min(value.find_first_not_of(' '), value.size()));
+    }
+    return values;
+}
+
+std::vector<std::string> Names(const std::string &folder) {
+    std::vector<std::string> names;
+    if (DIR *dir = ::opendir(folder.c_str())) {
+        while (dirent *e = ::readdir(dir))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class CullingTest : public BrowserTest {
+protected:
+    void SetUp() override {
+        BrowserTest::SetUp();
+        // The trash of the user's home is used for files on the home's file system.
+        const char *home = std::getenv("HOME");
+        FOldHome = home ? home : "";
+        setenv("HOME", FHome->path().c_str(), 1);
+        View = std::make_unique<TviewForm>();
+        View->SetBrowser(Main.get());
+        Full = std::make_unique<Tfullform>();
+        Main->show();
+        Main->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+    }
+    void TearDown() override {
+        BrowserTest::TearDown();
+        Full.reset();
+        View.reset();
+        setenv("HOME", FOldHome.c_str(), 1);
+    }
+    void WriteCr2(const std::string &name) {
+        cr2::Cr2Options options;
+        options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(300, 200));
+        cr2::WriteCr2(Folder.file(name), options);
+    }
+    // Selects an entry in the grid with the focus on it, marks read.
+    void FocusEntry(int index) {
+        ASSERT_TRUE(testutil::WaitFor([this] { return !Main->MetaBusy(); }));
+        Main->List()->SetItemIndex(index);
+        Main->List()->setFocus();
+        ASSERT_TRUE(
+            testutil::WaitFor([this] { return QApplication::focusWidget() == Main->List(); }));
+    }
+    void OpenViewer() {
+        QTest::keyClick(Main->List(), Qt::Key_Return);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(View.get()));
+        View->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(View.get()));
+    }
+
+    testutil::TempDir Folder;
+    std::unique_ptr<TviewForm> View;
+    std::unique_ptr<Tfullform> Full;
+    std::string FOldHome;
+};
+
+} // namespace
+
+TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirProperties) {
+    WriteCr2("IMG_0001.CR2");
+    testutil::WriteFile(Folder.file("photo.JPG"), cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
+    const std::string rawSidecar = Folder.file("IMG_0001.xmp");
+    testutil::WriteFile(rawSidecar, LightroomSidecar);
+    auto before = ExternalXmp(rawSidecar);
+    ASSERT_EQ(before.at("Xmp.dc.subject"), "fjord");
+    ClickAndWait(Folder.path());
+    ASSERT_EQ(Captions(), (std::vector<std::string>{"IMG_0001.CR2.JPG", "photo.JPG"}));
+    ASSERT_TRUE(testutil::WaitFor([this] { return !Main->MetaBusy(); }));
+    // The grid read the other program's rating.
+    EXPECT_EQ(ItemMarks(Main->List()->item(0)), (TMarks{1, ""}));
+
+    FocusEntry(0);
+    QTest::keyClick(Main->List(), Qt::Key_3);
+    QTest::keyClick(Main->List(), Qt::Key_6);
+    EXPECT_EQ(ItemMarks(Main->List()->item(0)), (TMarks{3, "Red"}));
+    // The cell shows the label's colour and the stars' gold; the unmarked one neither.
+    const QImage grid = Main->List()->viewport()->grab().toImage();
+    const double ratio = grid.devicePixelRatio();
+    auto count = [&](int row, QColor color) {
+        const QRect cell = Main->List()->visualItemRect(Main->List()->item(row));
+        int n = 0;
+        for (int y = int(cell.top() * ratio); y < int(cell.bottom() * ratio); ++y)
+            for (int x = int(cell.left() * ratio); x < int(cell.right() * ratio); ++x)
+                n += grid.pixelColor(x, y) == color;
+        return n;
+    };
+    EXPECT_GT(count(0, LabelColor("Red")), 20);
+    EXPECT_GT(count(0, QColor(0xb8, 0x86, 0x0b)), 20);
+    EXPECT_EQ(count(1, LabelColor("Red")) + count(1, QColor(0xb8, 0x86, 0x0b)), 0);
+
+    FocusEntry(1);
+    OpenViewer();
+    QTest::keyClick(View.get(), Qt::Key_5);
+    EXPECT_NE(View->Caption().find("\u2605\u2605\u2605\u2605\u2605"), std::string::npos)
+        << View->Caption();
+
+    auto after = ExternalXmp(rawSidecar);
+    EXPECT_EQ(after.at("Xmp.xmp.Rating"), "3");
+    EXPECT_EQ(after.at("Xmp.xmp.Label"), "Red");
+    for (auto *values : {&before, &after}) {
+        values->erase("Xmp.xmp.Rating");
+        values->erase("Xmp.xmp.Label");
+    }
+    EXPECT_EQ(after, before); // the keyword and every other property survive
+    EXPECT_EQ(ExternalXmp(Folder.file("photo.JPG.xmp")).at("Xmp.xmp.Rating"), "5");
+    EXPECT_EQ(Names(Folder.path()),
+              (std::vector<std::string>{"IMG_0001.CR2", "IMG_0001.CR2.JPG", "IMG_0001.xmp",
+                                        "photo.JPG", "photo.JPG.xmp"}));
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBringsThemBack) {
+    testutil::WriteFile(Folder.file("a.png"), "x");
+    WriteCr2("IMG_0001.CR2");
+    testutil::WriteFile(Folder.file("IMG_0001.xmp"), LightroomSidecar);
+    testutil::WriteFile(Folder.file("z.png"), "x");
+    ClickAndWait(Folder.path());
+    const std::vector<std::string> listed = {"a.png", "IMG_0001.CR2.JPG", "z.png"};
+    ASSERT_EQ(Captions(), listed);
+    const std::vector<std::string> files = Names(Folder.path());
+
+    FocusEntry(1);
+    OpenViewer();
+    QTest::keyClick(View.get(), Qt::Key_Delete);
+    const std::string trash = FHome->file("XDG_DATA_HOME") + "/Trash";
+    const std::vector<std::string> taken = {"IMG_0001.CR2", "IMG_0001.CR2.JPG", "IMG_0001.xmp"};
+    EXPECT_EQ(Names(trash + "/files"), taken);
+    EXPECT_EQ(Names(trash + "/info"),
+              (std::vector<std::string>{"IMG_0001.CR2.JPG.trashinfo", "IMG_0001.CR2.trashinfo",
+                                        "IMG_0001.xmp.trashinfo"}));
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"a.png", "z.png"}));
+    // The viewer went on to the next picture.
+    EXPECT_EQ(Main->SelectedPicture(), Folder.file("z.png"));
+
+    QTest::keyClick(View.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Names(Folder.path()), files);
+    EXPECT_TRUE(Names(trash + "/files").empty());
+    EXPECT_TRUE(Names(trash + "/info").empty());
+    EXPECT_EQ(Captions(), listed);
+    EXPECT_EQ(Main->SelectedPicture(), Folder.file("IMG_0001.CR2"));
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST_F(CullingTest, ITogglesTheShootingInformationInBothWindows) {
+    const std::string photo = Folder.file("photo.jpg");
+    testutil::WriteFile(photo, cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
+    const std::string command = "exiv2 -q -M'set Exif.Image.Model Ascii Test Camera 7' "
+                                "-M'set Exif.Photo.FNumber Rational 56/10' '" +
+                                photo + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ClickAndWait(Folder.path());
+    FocusEntry(0);
+    QTest::keyClick(Main->List(), Qt::Key_I);
+    ASSERT_TRUE(testutil::WaitFor([this] {
+        return Main->CurrentFileText().contains("Test Camera 7") &&
+               Main->CurrentFileText().contains("F5.6");
+    })) << Main->CurrentFileText().toStdString();
+
+    OpenViewer();
+    ASSERT_TRUE(
+        testutil::WaitFor([this] { return View->InfoPanel()->text().contains("Aperture: F5.6"); }));
+    EXPECT_TRUE(View->InfoPanel()->isVisible());
+    QTest::keyClick(View.get(), Qt::Key_I);
+    EXPECT_FALSE(View->InfoPanel()->isVisible());
+    EXPECT_FALSE(Main->ShootingInfoShown());
+}
