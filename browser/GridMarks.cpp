@@ -7,7 +7,30 @@ namespace {
 // Beside the list view's own roles (caption bytes, image index).
 constexpr int RatingRole = Qt::UserRole + 16;
 constexpr int LabelRole = Qt::UserRole + 17;
+constexpr int NameOrderRole = Qt::UserRole + 18;
+constexpr int DateTakenRole = Qt::UserRole + 19;
 } // namespace
+
+int ItemNameOrder(const QListWidgetItem *item) {
+    return item ? item->data(NameOrderRole).toInt() : 0;
+}
+
+void SetItemNameOrder(QListWidgetItem *item, int order) {
+    if (item)
+        item->setData(NameOrderRole, order);
+}
+
+std::optional<std::string> ItemDateTaken(const QListWidgetItem *item) {
+    const QVariant date = item ? item->data(DateTakenRole) : QVariant();
+    if (!date.isValid())
+        return std::nullopt;
+    return date.toString().toStdString();
+}
+
+void SetItemDateTaken(QListWidgetItem *item, const std::string &date) {
+    if (item)
+        item->setData(DateTakenRole, QString::fromStdString(date));
+}
 
 std::optional<TMarks> ItemMarks(const QListWidgetItem *item) {
     if (!item)

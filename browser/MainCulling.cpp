@@ -55,6 +55,7 @@ void TMainForm::SetUpCulling() {
     info->setShortcut(QKeySequence(Qt::Key_I));
     connect(info, &QAction::triggered, this, [this] { SetShootingInfoShown(!FShowInfo); });
     addAction(info);
+    SetUpViewMenu();
 }
 
 std::string TMainForm::EntryPicture(int index) const {
@@ -72,6 +73,9 @@ void TMainForm::ReadListMarks() {
     FMetaWorker->Cancel();
     const std::string folder = FSelFolder;
     const int scan = FScan.ScanCount();
+    for (int row = 0; row < ListView->Count(); ++row)
+        SetItemNameOrder(ListView->item(row), row);
+    ApplyFilter();
     for (int first = 0; first < ListView->Count(); first += MarksPerJob) {
         std::vector<std::pair<std::string, std::string>> entries; // caption, picture
         for (int i = first; i < std::min(first + MarksPerJob, ListView->Count()); ++i)
@@ -95,6 +99,9 @@ void TMainForm::ReadListMarks() {
                     if (row >= 0 && !ItemMarks(ListView->item(row)))
                         SetItemMarks(ListView->item(row), marks[i]);
                 }
+                ApplyFilter();
+                if (FSortKey == TSortKey::Rating && !FMetaWorker->Busy())
+                    ApplySort();
             });
         });
     }
@@ -124,6 +131,7 @@ void TMainForm::MarkEntry(int index, char key) {
         return;
     }
     SetItemMarks(item, marks);
+    ApplyFilter();
     if (index == ListView->ItemIndex())
         ShowSelectedInfo();
 }
@@ -191,6 +199,7 @@ int TMainForm::DeleteSelected() {
     deletion.Index = index;
     deletion.Caption = caption;
     deletion.ImageIndex = ListView->ImageIndex(index);
+    deletion.NameOrder = ItemNameOrder(ListView->item(index));
     deletion.Scan = FScan.ScanCount();
     deletion.Marks = ItemMarks(ListView->item(index));
     FDeletions.push_back(std::move(deletion));
@@ -228,8 +237,10 @@ bool TMainForm::UndoDelete() {
         return true;
     }
     const int row = ListView->InsertItem(deletion.Index, deletion.Caption, deletion.ImageIndex);
+    SetItemNameOrder(ListView->item(row), deletion.NameOrder);
     if (deletion.Marks)
         SetItemMarks(ListView->item(row), *deletion.Marks);
+    ApplyFilter();
     ListView->SetItemIndex(row);
     return true;
 }

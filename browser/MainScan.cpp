@@ -227,6 +227,8 @@ void TMainForm::ScanEnded() {
     SetProgressPosition(0);
     ShowStatus("Ready");
     BtnStop->setEnabled(false);
+    if (FSortKey != TSortKey::Name || FSortDescending)
+        ApplySort();
     // Gone before the scan began (a row of the tree not read again), or stopped by its going.
     if (FFolderWatch.Gone())
         FolderGone(FFolderWatch.Folder());

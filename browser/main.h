@@ -22,6 +22,7 @@
 #include "FolderTreeView.h"
 #include "FolderWatch.h"
 #include "Forms.h"
+#include "GridOrder.h"
 #include "ListView.h"
 #include "Marks.h"
 #include "MetaWorker.h"
@@ -138,6 +139,11 @@ public:
     // True while marks or shooting information are being read.
     bool MetaBusy() const;
 
+    // What the grid shows and in what order (MainOrder.cpp), from the View menu.
+    void SetFilter(const TGridFilter &filter);
+    void SetSort(TSortKey key, bool descending);
+    bool EntryShown(int index) const override;
+
 protected:
     void WndProc(TMessage &message) override;
     void FormClose() override;
@@ -191,6 +197,9 @@ private:
     void ReadListMarks();
     void ShowSelectedInfo();
     std::string EntryPicture(int index) const;
+    void SetUpViewMenu();
+    void ApplyFilter();
+    void ApplySort();
 
     // The scan's side of the window.
     void BeginListUpdate() override;
@@ -226,6 +235,9 @@ private:
     std::unique_ptr<TRawConverter> FRawConverter;
     std::vector<std::string> FRawNames;
     bool FShowInfo = false;
+    TGridFilter FFilter;
+    TSortKey FSortKey = TSortKey::Name;
+    bool FSortDescending = false;
     TMetaWorker *FMetaWorker = nullptr;
     // One deletion: the entry, where it stood, and the files the trash holds for it.
     struct TDeletion {
@@ -233,6 +245,7 @@ private:
         int Index = 0;
         std::string Caption;
         int ImageIndex = -1;
+        int NameOrder = 0;
         int Scan = 0; // the scan whose list and images it left
         std::optional<TMarks> Marks;
         std::vector<TTrashedFile> Files;

@@ -101,12 +101,13 @@ void TviewForm::DeleteShown() {
     const int index = FBrowser->DeleteSelected();
     if (index < 0)
         return;
-    // The next picture, wrapping after the last.
+    // The next picture shown, wrapping after the last.
     const int count = FBrowser->EntryCount();
-    if (count > 0) {
-        OpenEntry(index < count ? index : 0);
-        return;
-    }
+    for (int i = 0; i < count; ++i)
+        if (FBrowser->EntryShown((index + i) % count)) {
+            OpenEntry((index + i) % count);
+            return;
+        }
     // Nothing left to show: the picture must not stay as if its file were still there.
     FCullingPath.clear();
     RImage1->Picture().SetGraphic(nullptr);

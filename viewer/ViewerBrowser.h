@@ -29,6 +29,8 @@ public:
     virtual int DeleteSelected() { return -1; }
     // Brings back the last deletion and selects its entry; false when there is none.
     virtual bool UndoDelete() { return false; }
+    // False for an entry a filter hides: Next, Previous and the slideshow pass it by.
+    virtual bool EntryShown(int) const { return true; }
     // Whether the shooting information is shown, in both windows.
     virtual bool ShootingInfoShown() const { return false; }
     virtual void SetShootingInfoShown(bool) {}

@@ -344,19 +344,31 @@ void TviewForm::Step(int delta) {
     const int count = FBrowser->EntryCount();
     if (count == 0)
         return;
-    const int index = FBrowser->SelectedEntry();
-    if (index < 0) {
-        // With no selection Next begins at the first entry, Previous at the last.
-        OpenEntry(delta > 0 ? 0 : count - 1);
-        return;
+    // With no selection Next begins at the first entry, Previous at the last.
+    int index = FBrowser->SelectedEntry();
+    if (index < 0)
+        index = delta > 0 ? -1 : count;
+    // Wraps around at both ends, passing the entries a filter hides.
+    for (int tries = 0; tries < count; ++tries) {
+        index = ((index + delta) % count + count) % count;
+        if (FBrowser->EntryShown(index)) {
+            OpenEntry(index);
+            return;
+        }
     }
-    OpenEntry((index + delta + count) % count); // wraps around at both ends
 }
 
 void TviewForm::JumpToEnd(bool last) {
-    if (!FBrowser || FBrowser->EntryCount() == 0)
+    if (!FBrowser)
         return;
-    OpenEntry(last ? FBrowser->EntryCount() - 1 : 0);
+    const int count = FBrowser->EntryCount();
+    for (int i = 0; i < count; ++i) {
+        const int index = last ? count - 1 - i : i;
+        if (FBrowser->EntryShown(index)) {
+            OpenEntry(index);
+            return;
+        }
+    }
 }
 
 void TviewForm::Button2Click() {

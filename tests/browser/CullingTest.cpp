@@ -202,6 +202,77 @@ TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBrin
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
 }
 
+TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThem) {
+    const std::pair<const char *, int> ratings[] = {
+        {"a", 1}, {"b", 3}, {"c", 5}, {"d", 0}, {"e", 4}};
+    for (const auto &[name, rating] : ratings) {
+        const std::string picture = Folder.file(std::string(name) + ".png");
+        testutil::WriteFile(picture, "x");
+        WriteMarks(picture, {rating, ""});
+    }
+    ClickAndWait(Folder.path());
+    ASSERT_TRUE(testutil::WaitFor([this] { return !Main->MetaBusy(); }));
+    Main->SetFilter({TGridFilter::AtLeast, 3});
+    std::vector<std::string> shown;
+    for (int i = 0; i < Main->EntryCount(); ++i)
+        if (Main->EntryShown(i))
+            shown.push_back(Main->EntryCaption(i));
+    EXPECT_EQ(shown, (std::vector<std::string>{"b.png", "c.png", "e.png"}));
+
+    FocusEntry(1);
+    OpenViewer();
+    std::vector<std::string> stepped;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(View.get(), Qt::Key_Space);
+        stepped.push_back(ExtractFileName(Main->SelectedPicture()));
+    }
+    EXPECT_EQ(stepped, (std::vector<std::string>{"c.png", "e.png", "b.png"}));
+
+    // Sorted by rating, best first: the filter still holds, Next follows the new order.
+    Main->SetSort(TSortKey::Rating, true);
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"c.png", "e.png", "b.png", "a.png", "d.png"}));
+    QTest::keyClick(View.get(), Qt::Key_Space);
+    EXPECT_EQ(ExtractFileName(Main->SelectedPicture()), "c.png");
+}
+
+TEST(GridOrderTest, TheFilterByMarks) {
+    const struct {
+        TGridFilter Filter;
+        int Rating;
+        bool Shown;
+    } rows[] = {
+        {{}, -1, true},
+        {{TGridFilter::AtLeast, 3}, 3, true},
+        {{TGridFilter::AtLeast, 3}, 2, false},
+        {{TGridFilter::AtLeast, 1}, -1, false},
+        {{TGridFilter::Picks}, 1, true},
+        {{TGridFilter::Picks}, 0, false},
+        {{TGridFilter::Picks}, -1, false},
+        {{TGridFilter::Rejects}, -1, true},
+        {{TGridFilter::Rejects}, 0, false},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(FilterPasses(row.Filter, {row.Rating, "Red"}), row.Shown)
+            << int(row.Filter.Kind) << " " << row.Filter.Stars << " " << row.Rating;
+}
+
+TEST(GridOrderTest, EqualKeysKeepTheListingOrderInBothDirections) {
+    // Listing order 0-3; two shot in the same second, two of the same size.
+    std::vector<TSortFacts> facts(4);
+    const char *dates[] = {"2024:05:01 10:00:02", "2024:05:01 10:00:01", "2024:05:01 10:00:01",
+                           "2023:12:31 23:59:59"};
+    const long long sizes[] = {300, 100, 300, 200};
+    for (int i = 0; i < 4; ++i) {
+        facts[std::size_t(i)].NameOrder = i;
+        facts[std::size_t(i)].DateTaken = dates[i];
+        facts[std::size_t(i)].Size = sizes[i];
+    }
+    EXPECT_EQ(SortedOrder(facts, TSortKey::DateTaken, false), (std::vector<int>{3, 1, 2, 0}));
+    EXPECT_EQ(SortedOrder(facts, TSortKey::DateTaken, true), (std::vector<int>{0, 1, 2, 3}));
+    EXPECT_EQ(SortedOrder(facts, TSortKey::Size, true), (std::vector<int>{0, 2, 3, 1}));
+    EXPECT_EQ(SortedOrder(facts, TSortKey::Name, true), (std::vector<int>{3, 2, 1, 0}));
+}
+
 TEST_F(CullingTest, ITogglesTheShootingInformationInBothWindows) {
     const std::string photo = Folder.file("photo.jpg");
     testutil::WriteFile(photo, cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
