@@ -51,10 +51,10 @@ void TMainForm::SetUpCulling() {
     undo->setShortcut(QKeySequence::Undo);
     connect(undo, &QAction::triggered, this, [this] { UndoDelete(); });
     addAction(undo);
-    auto *info = new QAction(tr("Shooting Information"), this);
-    info->setShortcut(QKeySequence(Qt::Key_I));
-    connect(info, &QAction::triggered, this, [this] { SetShootingInfoShown(!FShowInfo); });
-    addAction(info);
+    // On the grid only: in the tree a letter still finds the folder that begins with it.
+    auto *info = new QShortcut(QKeySequence(Qt::Key_I), ListView);
+    info->setContext(Qt::WidgetShortcut);
+    connect(info, &QShortcut::activated, this, [this] { SetShootingInfoShown(!FShowInfo); });
     SetUpViewMenu();
 }
 
