@@ -221,8 +221,7 @@ bool TViewZoom::Key(QKeyEvent *event) {
     if (modifiers != Qt::NoModifier)
         return false;
     switch (event->key()) {
-    case Qt::Key_Z:
-    case Qt::Key_1:
+    case Qt::Key_Z: // not 1 as well: the digits are the star ratings, in the grid as here
         ToggleFit();
         return true;
     case Qt::Key_Plus:
