@@ -1,7 +1,10 @@
-// The RAW preview library. LibRaw finds the preview inside the RAW file, reading it through a
-// datastream that forwards every call to the caller's table; the preview is turned upright and
-// written as a JPEG file through the same table. Nothing here opens a file by itself.
+// The RAW preview library. LibRaw and a walk of the file's structure find the previews inside
+// the RAW file, reading through a datastream that forwards every call to the caller's table; the
+// largest is turned upright and written as a JPEG file through the same table. Nothing here
+// opens a file by itself.
 #include "Mervante.h"
+
+#include "EmbeddedPreviews.h"
 
 #include <libraw/libraw.h>
 #include <turbojpeg.h>
@@ -446,18 +449,54 @@ Bytes EncodeBitmap(const libraw_thumbnail_t &thumb, int flip, int quality) {
 extern "C" void QuietDataError(void *, const char *, const int) {}
 extern "C" void QuietMemoryError(void *, const char *, const char *) {}
 
-// Reads the RAW file through stream and returns its largest preview as an upright JPEG.
-Preview ReadPreview(TableStream &stream, int quality) {
-    Preview preview;
-    preview.Owner = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
-    LibRaw *raw = preview.Owner.get();
-    // LibRaw reports damaged data on standard error by default; its result codes say enough.
-    raw->set_dataerror_handler(QuietDataError, nullptr);
-    raw->set_memerror_handler(QuietMemoryError, nullptr);
-    if (raw->open_datastream(&stream) != LIBRAW_SUCCESS)
-        throw Failure{MervanteNoPreview};
-    const libraw_thumbnail_t &info = raw->imgdata.thumbnail;
-    const INT64 fileSize = stream.size();
+// n bytes at offset, through the stream; false when the file has fewer there.
+bool ReadAt(TableStream &stream, std::int64_t offset, void *buffer, size_t n) {
+    return stream.seek(offset, SEEK_SET) == 0 && size_t(stream.read(buffer, 1, n)) == n;
+}
+
+// The pixel count of a JPEG preview; 0 when it is no 8-bit JPEG picture of a sane size (the
+// raw data of a file in lossless JPEG is turned away here).
+long long JpegArea(const unsigned char *jpeg, size_t size) {
+    int width = 0, height = 0;
+    bool grey = false;
+    if (!ReadJpegHeader(jpeg, size, width, height, grey) || width <= 0 || height <= 0)
+        return 0;
+    const long long area = static_cast<long long>(width) * height;
+    return area > MaxPreviewPixels ? 0 : area;
+}
+
+// The largest of the JPEG previews the walk found that lies whole inside the file and is
+// larger than `than` pixels; false when there is none.
+bool LargestEmbeddedJpeg(TableStream &stream, const TPreviewScan &scan, INT64 fileSize,
+                         long long than, Bytes &out) {
+    // The start of each is enough for its header (a camera's markers take a few dozen
+    // kilobytes); only the winner is read whole.
+    constexpr size_t HeaderBytes = 256 << 10;
+    long long best = than;
+    const TPreviewSpan *winner = nullptr;
+    Bytes head;
+    for (const TPreviewSpan &span : scan.Jpegs) {
+        if (span.Length > MaxPreviewBytes || span.Offset + span.Length > fileSize)
+            continue;
+        head.resize(std::min<size_t>(size_t(span.Length), HeaderBytes));
+        if (!ReadAt(stream, span.Offset, head.data(), head.size()))
+            continue;
+        const long long area = JpegArea(head.data(), head.size());
+        if (area > best) {
+            best = area;
+            winner = &span;
+        }
+    }
+    if (winner == nullptr)
+        return false;
+    out.resize(size_t(winner->Length));
+    return ReadAt(stream, winner->Offset, out.data(), out.size());
+}
+
+// LibRaw's own preview, checked; returns its pixel count and leaves it in raw's thumbnail, or
+// raises the Failure that says why there is none.
+long long UnpackLibRawPreview(LibRaw &raw, TableStream &stream, INT64 fileSize) {
+    const libraw_thumbnail_t &info = raw.imgdata.thumbnail;
     if (info.tformat == LIBRAW_THUMBNAIL_UNKNOWN && info.tlength == 0 && info.twidth == 0)
         throw Failure{MervanteNoPreview};
     // A stored preview cannot be larger than the file that holds it.
@@ -470,26 +509,71 @@ Preview ReadPreview(TableStream &stream, int quality) {
         throw Failure{MervanteNoPreview};
 
     stream.ClearShortRead();
-    const int status = raw->unpack_thumb();
+    const int status = raw.unpack_thumb();
     if (status == LIBRAW_NO_THUMBNAIL)
         throw Failure{MervanteNoPreview};
     if (status != LIBRAW_SUCCESS || stream.ShortRead())
         throw Failure{MervanteDamagedPreview};
-
-    const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
-    const int flip = raw->imgdata.sizes.flip;
+    const libraw_thumbnail_t &thumb = raw.imgdata.thumbnail;
     if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
         if (thumb.thumb == nullptr || thumb.tlength < 4)
             throw Failure{MervanteDamagedPreview};
+        const long long area =
+            JpegArea(reinterpret_cast<const unsigned char *>(thumb.thumb), thumb.tlength);
+        if (area == 0)
+            throw Failure{MervanteDamagedPreview};
+        return area;
+    }
+    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP || thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16)
+        return static_cast<long long>(thumb.twidth) * thumb.theight;
+    throw Failure{MervanteNoPreview};
+}
+
+// Reads the RAW file through stream and returns its largest preview as an upright JPEG: LibRaw's
+// choice, unless the file carries a larger JPEG elsewhere (or LibRaw cannot read the file, but
+// a whole preview lies in it all the same).
+Preview ReadPreview(TableStream &stream, int quality) {
+    Preview preview;
+    preview.Owner = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
+    LibRaw *raw = preview.Owner.get();
+    // LibRaw reports damaged data on standard error by default; its result codes say enough.
+    raw->set_dataerror_handler(QuietDataError, nullptr);
+    raw->set_memerror_handler(QuietMemoryError, nullptr);
+    const INT64 fileSize = stream.size();
+    const bool opened = raw->open_datastream(&stream) == LIBRAW_SUCCESS;
+
+    int libRawFailure = MervanteNoPreview;
+    long long libRawArea = 0;
+    if (opened) {
+        try {
+            libRawArea = UnpackLibRawPreview(*raw, stream, fileSize);
+        } catch (const Failure &failure) {
+            libRawFailure = failure.Code;
+        }
+    }
+    const TPreviewScan scan =
+        ScanPreviews([&](std::int64_t offset, void *buffer,
+                         size_t n) { return ReadAt(stream, offset, buffer, n); },
+                     fileSize);
+    const int flip = opened ? raw->imgdata.sizes.flip : FlipOfOrientation(scan.Orientation);
+    Bytes embedded;
+    if (LargestEmbeddedJpeg(stream, scan, fileSize, libRawArea, embedded)) {
+        preview.Owner.reset();
+        preview.Take(std::move(embedded));
+        UprightJpeg(preview.Own.data(), preview.Own.size(), flip, quality, preview);
+        return preview;
+    }
+    if (libRawArea == 0)
+        throw Failure{libRawFailure};
+
+    const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
+    if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
         const auto *data = reinterpret_cast<const unsigned char *>(thumb.thumb);
         UprightJpeg(data, thumb.tlength, flip, quality, preview);
         return preview;
     }
-    if (thumb.tformat == LIBRAW_THUMBNAIL_BITMAP || thumb.tformat == LIBRAW_THUMBNAIL_BITMAP16) {
-        preview.Take(EncodeBitmap(thumb, flip, quality));
-        return preview;
-    }
-    throw Failure{MervanteNoPreview};
+    preview.Take(EncodeBitmap(thumb, flip, quality));
+    return preview;
 }
 
 bool TableUsable(const MervanteIoTable *table) {
