@@ -2,6 +2,7 @@
 // result is encoded again, all through memory.
 #include "JpegConv.h"
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "JpegError.h"
 #include "JpegMarkers.h"
 #include "JpegWork.h"
+#include "PreviewPicture.h"
 
 namespace {
 
@@ -44,6 +46,13 @@ struct RenderJob {
     int rows;
     const int *columnSource;
     int columns;
+    // A picture that is turned: the source rows the thumbnail samples (ascending) are stored
+    // whole, as decoded, one after the other; the caller samples them once the decode is done.
+    const int *storedRows;
+    int storedCount;
+    std::uint8_t *store;
+    int components;     // out: bytes per decoded pixel
+    bool adobeInverted; // out
     int messageCode;
 };
 
@@ -85,12 +94,20 @@ bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
 
     const int components = cinfo.output_components;
     const bool adobeInverted = cinfo.saw_Adobe_marker;
+    job.components = components;
+    job.adobeInverted = adobeInverted;
     // jpeg_skip_scanlines gives the rows read after it exactly the pixels of a full decode, on
     // sequential and progressive files, every usual chroma subsampling, greyscale and CMYK,
     // whole, truncated or corrupt (the tests compare both ways on all of them).
     const bool skip = job.mayskip;
     JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                 cinfo.output_width * JDIMENSION(components), 1);
+    const std::size_t rowBytes = std::size_t(cinfo.output_width) * std::size_t(components);
+    for (int i = 0; i < job.storedCount; ++i) {
+        PassRows(cinfo, JDIMENSION(job.storedRows[i]) - cinfo.output_scanline, skip, row);
+        jpeg_read_scanlines(&cinfo, row, 1);
+        std::memcpy(job.store + std::size_t(i) * rowBytes, row[0], rowBytes);
+    }
     const std::uint8_t *previous = nullptr;
     int previousSource = -1;
     for (int r = 0; r < job.rows; ++r) {
@@ -213,6 +230,82 @@ TThumbPlacement ThumbnailPlacement(int pictureW, int pictureH, int width, int he
     return p;
 }
 
+namespace {
+
+void Render(RenderJob &job) {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager err;
+    TJpegWorkLimit work;
+    if (!RunRender(job, cinfo, err, work)) {
+        if (work.exceeded)
+            throw EJPEG(JpegWorkMessage(work));
+        RaiseJpeg(job.messageCode);
+    }
+}
+
+// The thumbnail of a picture stored turned: the upright picture's sample (rowSource[r],
+// columnSource[c]) is the stored picture's pixel the flip names. The stored rows that holds
+// are decoded once each, in order; a quarter turn makes them the thumbnail's columns.
+QImage &RenderTurned(const std::uint8_t *data, std::size_t size, TRowAccess access, int flip,
+                     const JpegHeaderInfo &info, QImage &bitmap, int top, int left,
+                     const std::vector<int> &rowSource, const std::vector<int> &columnSource) {
+    const bool swap = (flip & 4) != 0;
+    const auto storedRow = [&](int r, int c) {
+        const int row = swap ? columnSource[std::size_t(c)] : rowSource[std::size_t(r)];
+        return (flip & 2) ? info.height - 1 - row : row;
+    };
+    const auto storedColumn = [&](int r, int c) {
+        const int column = swap ? rowSource[std::size_t(r)] : columnSource[std::size_t(c)];
+        return (flip & 1) ? info.width - 1 - column : column;
+    };
+    const int rows = int(rowSource.size()), columns = int(columnSource.size());
+    std::vector<int> stored;
+    for (int i = 0, n = swap ? columns : rows; i < n; ++i)
+        stored.push_back(swap ? storedRow(0, i) : storedRow(i, 0));
+    std::sort(stored.begin(), stored.end());
+    stored.erase(std::unique(stored.begin(), stored.end()), stored.end());
+    const int components = info.components == 1 ? 3 : info.components == 4 ? 4 : 3;
+    const std::size_t rowBytes = std::size_t(info.width) * std::size_t(components);
+    std::vector<std::uint8_t> store(stored.size() * rowBytes);
+
+    RenderJob job{data,
+                  size,
+                  access == TRowAccess::WhereIdentical,
+                  nullptr,
+                  0,
+                  nullptr,
+                  0,
+                  nullptr,
+                  0,
+                  stored.data(),
+                  int(stored.size()),
+                  store.data(),
+                  0,
+                  false,
+                  0};
+    Render(job);
+    if (job.components != components)
+        RaiseJpeg(JERR_BAD_J_COLORSPACE);
+    const auto slot = [&](int row) {
+        return std::size_t(std::lower_bound(stored.begin(), stored.end(), row) - stored.begin());
+    };
+    for (int r = 0; r < rows; ++r) {
+        std::uint8_t *dst = bitmap.bits() + std::ptrdiff_t(top + r) * bitmap.bytesPerLine() +
+                            std::ptrdiff_t(left) * 3;
+        for (int c = 0; c < columns; ++c, dst += 3) {
+            const std::uint8_t *src = store.data() + slot(storedRow(r, c)) * rowBytes +
+                                      std::size_t(storedColumn(r, c)) * std::size_t(components);
+            if (components == 4)
+                CmykToRgb(src, job.adobeInverted, dst);
+            else
+                std::memcpy(dst, src, 3);
+        }
+    }
+    return bitmap;
+}
+
+} // namespace
+
 QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, int height,
                        TColor fillColor, TRowAccess access) {
     if (width < 1)
@@ -222,7 +315,13 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
     if (size == 0)
         throw MakeInvalidOp(); // a picture of 0 x 0 pixels has no shape
     const JpegHeaderInfo info = ReadJpegHeader(data, size);
-    const TThumbPlacement place = ThumbnailPlacement(info.width, info.height, width, height);
+    // A RAW file's preview may be stored turned: it is placed as it stands upright, and each
+    // pixel the upright picture would give is taken from where it is stored.
+    const int flip = PreviewTurn(data, size);
+    const bool swap = (flip & 4) != 0;
+    const int uprightW = swap ? info.height : info.width;
+    const int uprightH = swap ? info.width : info.height;
+    const TThumbPlacement place = ThumbnailPlacement(uprightW, uprightH, width, height);
     if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION)
         RaiseJpeg(JERR_IMAGE_TOO_BIG);
     if (std::int64_t(width) * height > MaxThumbnailPixels)
@@ -241,10 +340,13 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
     std::vector<int> rowSource, columnSource;
     if (top < bottom && left < right) {
         for (int y = top; y < bottom; ++y)
-            rowSource.push_back(NearestSource(y - place.Y, place.DrawH, info.height));
+            rowSource.push_back(NearestSource(y - place.Y, place.DrawH, uprightH));
         for (int x = left; x < right; ++x)
-            columnSource.push_back(NearestSource(x - place.X, place.DrawW, info.width));
+            columnSource.push_back(NearestSource(x - place.X, place.DrawW, uprightW));
     }
+    if (flip != 0)
+        return RenderTurned(data, size, access, flip, info, bitmap, top, left, rowSource,
+                            columnSource);
     RenderJob job{data,
                   size,
                   access == TRowAccess::WhereIdentical,
@@ -254,15 +356,13 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
                   int(rowSource.size()),
                   columnSource.data(),
                   int(columnSource.size()),
+                  nullptr,
+                  0,
+                  nullptr,
+                  0,
+                  false,
                   0};
-    jpeg_decompress_struct cinfo;
-    JpegErrorManager err;
-    TJpegWorkLimit work;
-    if (!RunRender(job, cinfo, err, work)) {
-        if (work.exceeded)
-            throw EJPEG(JpegWorkMessage(work));
-        RaiseJpeg(job.messageCode);
-    }
+    Render(job);
     return bitmap;
 }
 
@@ -303,7 +403,10 @@ void MakeThumbnail(std::istream &source, std::ostream &dest, int width, int heig
         std::vector<std::uint8_t> data = ReadToEnd(source);
         if (data.empty())
             throw MakeInvalidOp();
-        const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive;
+        // A preview stored turned was once turned into a sequential picture, and its
+        // thumbnail is still made sequential.
+        const bool progressive = ReadJpegHeader(data.data(), data.size()).progressive &&
+                                 PreviewTurn(data.data(), data.size()) == 0;
         const QImage bitmap = RenderThumbnail(data.data(), data.size(), width, height, fillColor);
         data = {}; // the encoder's buffer may take its place
         jpeg = EncodeThumbnail(bitmap, progressive, sourceIdentity);

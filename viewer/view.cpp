@@ -21,6 +21,7 @@
 #include "ExtractOptions.h"
 #include "FileSystem.h"
 #include "JpegCodec.h"
+#include "PreviewPicture.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
 #include "ShellObjHelper.h"
@@ -56,7 +57,7 @@ QSize LoadPreview(TPicture &picture, const std::string &path) {
     const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
     const int denom = PreviewScaleDenom(info.width, info.height, LargestScreen());
     TJPEGImage jpeg;
-    jpeg.LoadFromImage(DecodeJpeg(bytes.data(), bytes.size(), denom));
+    jpeg.LoadFromImage(DecodePreview(bytes.data(), bytes.size(), denom));
     picture.SetGraphic(&jpeg);
     return QSize(info.width, info.height);
 }

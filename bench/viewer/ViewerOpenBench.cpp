@@ -25,6 +25,7 @@
 #include "Application.h"
 #include "Cr2Writer.h"
 #include "JpegCodec.h"
+#include "PreviewPicture.h"
 #include "RawPreview.h"
 #include "fullscreen.h"
 #include "main.h"
@@ -129,7 +130,7 @@ void ExtractAndDecode(benchmark::State &state) {
         const std::vector<std::uint8_t> bytes = ReadWholeFile(TempPreviewFile(TempPreview::Viewer));
         const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-        const QImage image = DecodeJpeg(bytes.data(), bytes.size(),
+        const QImage image = DecodePreview(bytes.data(), bytes.size(),
                                         PreviewScaleDenom(info.width, info.height, screen));
         benchmark::DoNotOptimize(image.constBits());
     }

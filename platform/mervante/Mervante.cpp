@@ -1,13 +1,12 @@
 // The RAW preview library. LibRaw and a walk of the file's structure find the previews inside
 // the RAW file, reading through a datastream that forwards every call to the caller's table; the
-// largest is turned upright and written as a JPEG file through the same table. Nothing here
-// opens a file by itself.
+// largest is written as a JPEG file, with its turn, through the same table. Nothing here opens a
+// file by itself.
 #include "Mervante.h"
 
 #include "EmbeddedPreviews.h"
 
 #include <libraw/libraw.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -315,38 +314,6 @@ bool ReadJpegHeader(const unsigned char *jpeg, size_t size, int &width, int &hei
     return ok;
 }
 
-struct TjHandle {
-    tjhandle Handle;
-    explicit TjHandle(tjhandle h) : Handle(h) {}
-    ~TjHandle() {
-        if (Handle)
-            tjDestroy(Handle);
-    }
-    TjHandle(const TjHandle &) = delete;
-    TjHandle &operator=(const TjHandle &) = delete;
-};
-
-int TransformFor(int flip) {
-    switch (flip & 7) {
-    case 1:
-        return TJXOP_HFLIP;
-    case 2:
-        return TJXOP_VFLIP;
-    case 3:
-        return TJXOP_ROT180;
-    case 4:
-        return TJXOP_TRANSPOSE;
-    case 5:
-        return TJXOP_ROT270;
-    case 6:
-        return TJXOP_ROT90;
-    case 7:
-        return TJXOP_TRANSVERSE;
-    default:
-        return TJXOP_NONE;
-    }
-}
-
 // A preview ready to be written: bytes of its own, or a view into LibRaw's buffer, which then
 // stays alive with it (a preview is never held twice).
 struct Preview {
@@ -362,54 +329,30 @@ struct Preview {
     }
 };
 
-// Checks that the JPEG picture jpeg (size bytes) is of a sane size and turns it upright:
-// losslessly when its size allows, else by decoding, turning and encoding again. A picture that
-// needs no turn is left where it is.
-void UprightJpeg(const unsigned char *jpeg, size_t size, int flip, int quality, Preview &out) {
-    TjHandle handle(tjInitTransform());
-    if (!handle.Handle)
-        throw Failure{MervanteOutOfMemory};
+// Checks that the JPEG picture jpeg (size bytes) is of a sane size and says how it stands. A
+// picture that needs a turn keeps its bytes, with the turn in a marker segment of its own
+// after the start of the picture: turning it here would cost decoding the full-size picture,
+// where its readers turn a picture they have already scaled down.
+void UprightJpeg(const unsigned char *jpeg, size_t size, int flip, Preview &out) {
     int width = 0, height = 0;
     bool grey = false;
     if (!ReadJpegHeader(jpeg, size, width, height, grey) || width <= 0 || height <= 0)
         throw Failure{MervanteDamagedPreview};
     if (static_cast<long long>(width) * height > MaxPreviewPixels)
         throw Failure{MervanteNoPreview};
-    const int op = TransformFor(flip);
-    if (op == TJXOP_NONE) {
+    if ((flip & 7) == 0) {
         out.Data = jpeg;
         out.Size = size;
         return;
     }
-
-    tjtransform transform{};
-    transform.op = op;
-    // The picture's own orientation tag would be wrong once it is turned.
-    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
-    unsigned char *turned = nullptr;
-    unsigned long turnedSize = 0;
-    if (tjTransform(handle.Handle, jpeg, size, 1, &turned, &turnedSize, &transform,
-                    TJFLAG_LIMITSCANS) == 0) {
-        Bytes result(turned, turned + turnedSize);
-        tjFree(turned);
-        out.Take(std::move(result));
-        return;
-    }
-    tjFree(turned);
-
-    // Edge blocks that cannot be turned losslessly: decode, turn and encode.
-    Pixels pixels;
-    pixels.Width = width;
-    pixels.Height = height;
-    pixels.Components = grey ? 1 : 3;
-    pixels.Data.resize(size_t(width) * height * pixels.Components);
-    if (tjDecompress2(handle.Handle, jpeg, size, pixels.Data.data(), width, 0, height,
-                      pixels.Components == 1 ? TJPF_GRAY : TJPF_RGB,
-                      TJFLAG_LIMITSCANS | TJFLAG_ACCURATEDCT) != 0)
-        throw Failure{MervanteDamagedPreview};
+    const unsigned char segment[] = {0xFF, MervanteTurnMarker, 0, 2 + MervanteTurnIdLength + 1};
     Bytes result;
-    if (!EncodeJpeg(Upright(pixels, flip), quality, result))
-        throw Failure{MervanteDamagedPreview};
+    result.reserve(size + sizeof segment + MervanteTurnIdLength + 1);
+    result.insert(result.end(), jpeg, jpeg + 2); // the start-of-image marker
+    result.insert(result.end(), segment, segment + sizeof segment);
+    result.insert(result.end(), MervanteTurnId, MervanteTurnId + MervanteTurnIdLength);
+    result.push_back(static_cast<unsigned char>(flip & 7));
+    result.insert(result.end(), jpeg + 2, jpeg + size);
     out.Take(std::move(result));
 }
 
@@ -560,7 +503,7 @@ Preview ReadPreview(TableStream &stream, int quality) {
     if (LargestEmbeddedJpeg(stream, scan, fileSize, libRawArea, embedded)) {
         preview.Owner.reset();
         preview.Take(std::move(embedded));
-        UprightJpeg(preview.Own.data(), preview.Own.size(), flip, quality, preview);
+        UprightJpeg(preview.Own.data(), preview.Own.size(), flip, preview);
         return preview;
     }
     if (libRawArea == 0)
@@ -569,7 +512,7 @@ Preview ReadPreview(TableStream &stream, int quality) {
     const libraw_thumbnail_t &thumb = raw->imgdata.thumbnail;
     if (thumb.tformat == LIBRAW_THUMBNAIL_JPEG) {
         const auto *data = reinterpret_cast<const unsigned char *>(thumb.thumb);
-        UprightJpeg(data, thumb.tlength, flip, quality, preview);
+        UprightJpeg(data, thumb.tlength, flip, preview);
         return preview;
     }
     preview.Take(EncodeBitmap(thumb, flip, quality));

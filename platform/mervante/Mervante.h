@@ -62,8 +62,16 @@ enum {
     MervanteOutOfMemory = 6,
 };
 
-// Writes the largest preview of the RAW file `input` as an upright JPEG file to the path held
-// in `output` (MervanteOutputPathSize bytes). `quality` (1 to 100, may be null) is the JPEG
+// The marker segment that carries the turn of a JPEG preview: APP15 holding MervanteTurnId and
+// one byte, LibRaw's flip (bit 2: swap rows and columns, then bit 1: mirror rows, bit 0: mirror
+// columns, as the upright pixel's source in the stored picture).
+enum { MervanteTurnMarker = 0xEF, MervanteTurnIdLength = 14 };
+static constexpr unsigned char MervanteTurnId[MervanteTurnIdLength + 1] = "Pixavant turn";
+
+// Writes the largest preview of the RAW file `input` as a JPEG file to the path held in
+// `output` (MervanteOutputPathSize bytes). A JPEG preview is written as the file stores it, with
+// the turn that makes it upright in a MervanteTurnMarker segment right after its start when it
+// needs one; a bitmap preview is encoded upright. `quality` (1 to 100, may be null) is the JPEG
 // quality used when the preview has to be encoded. Returns MervanteOk when the file was
 // written. An exception raised by an entry of the table leaves this call unchanged, after every
 // stream the library opened has been closed.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,7 +23,9 @@
 #include "Exceptions.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
+#include "PreviewPicture.h"
 #include "RawConverter.h"
+#include "RawPreview.h"
 #include "TestUtil.h"
 
 namespace {
@@ -224,6 +227,55 @@ TEST(RawConverterTest, WithoutTheCreatorWindowThumbnailsAreTheCreatorsDefault150
         jpegtest::ReadFacts(testutil::ReadFile(dir.file(names[0] + ".JPG")));
     EXPECT_EQ(facts.width, 150);
     EXPECT_EQ(facts.height, 100);
+}
+
+TEST(RawConverterTest, ATurnedPreviewGivesTheThumbnailOfItsUprightPicture) {
+    // Grey 8 x 8 blocks of random levels: a thumbnail sampling one pixel off shows at every
+    // block edge, and there is no colour for chroma subsampling to smear.
+    cr2::Rgb blocks{240, 160, {}};
+    std::srand(27);
+    blocks.Data.resize(std::size_t(blocks.Width) * blocks.Height * 3);
+    std::vector<int> levels(std::size_t(blocks.Width / 8) * (blocks.Height / 8));
+    for (int &level : levels)
+        level = std::rand() % 256;
+    for (int y = 0; y < blocks.Height; ++y)
+        for (int x = 0; x < blocks.Width; ++x)
+            for (int c = 0; c < 3; ++c)
+                blocks.Data[(std::size_t(y) * blocks.Width + x) * 3 + c] =
+                    std::uint8_t(levels[std::size_t(y / 8) * (blocks.Width / 8) + x / 8]);
+    const cr2::Bytes preview = cr2::EncodeJpeg(blocks, 95);
+    testutil::TempDir dir;
+    const std::string previewFile = TRawConverter::WorkerPreviewPath(0);
+    const auto thumbnail = [&](const std::string &name, const cr2::Bytes &jpeg, int orientation) {
+        cr2::Cr2Options options;
+        options.PreviewJpeg = jpeg;
+        options.Orientation = orientation;
+        cr2::WriteCr2(dir.file(name), options);
+        EXPECT_EQ(ConvertRawFile(dir.path(), name, TThumbSettings{}, previewFile).Outcome,
+                  TRawOutcome::Converted);
+        return cr2::DecodeJpeg(testutil::ReadFile(dir.file(name + ".JPG")));
+    };
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const cr2::Rgb turned = thumbnail("turned.CR2", preview, orientation);
+        // The thumbnail as it was made before: from the preview turned first, here through the
+        // viewer's decode (whose turns the preview tests check), stored upright.
+        ASSERT_EQ(ExtractPreviewToFile(dir.file("turned.CR2"), previewFile), 0);
+        const cr2::Bytes file = testutil::ReadFile(previewFile);
+        const QImage upright =
+            DecodePreview(file.data(), file.size()).convertToFormat(QImage::Format_RGB888);
+        cr2::Rgb rgb{upright.width(), upright.height(), {}};
+        for (int y = 0; y < rgb.Height; ++y)
+            rgb.Data.insert(rgb.Data.end(), upright.constScanLine(y),
+                            upright.constScanLine(y) + rgb.Width * 3);
+        const cr2::Rgb before = thumbnail("upright.CR2", cr2::EncodeJpeg(rgb, 100), 1);
+        ASSERT_EQ(std::pair(turned.Width, turned.Height), std::pair(before.Width, before.Height));
+        int worst = 0;
+        for (std::size_t i = 0; i < turned.Data.size(); ++i)
+            worst = std::max(worst, std::abs(int(turned.Data[i]) - int(before.Data[i])));
+        EXPECT_LE(worst, 12); // JPEG rounding; a pixel off would differ by a block's contrast
+    }
+    ::unlink(previewFile.c_str());
 }
 
 TEST(RawConverterTest, ParallelPassWritesTheSameBytesAsOneWorkerInListingOrder) {
