@@ -19,6 +19,7 @@
 #include "ShellUi.h"
 #include "ThumbsMain.h"
 #include "main.h"
+#include "view.h"
 
 namespace {
 
@@ -118,6 +119,8 @@ void TMainForm::ScanStarted(const std::string &folder) {
     ShowStatus("Extracting default icons");
     FRawReport.Begin();
     ClearList();
+    if (viewForm)
+        viewForm->BrowserFolder(folder);
 }
 
 std::vector<std::string> TMainForm::RawFiles(const std::string &folder) {

@@ -351,6 +351,12 @@ std::string TMainForm::EntryCaption(int index) const {
     return ListView->Caption(index);
 }
 
+std::string TMainForm::EntryPicture(int index) const {
+    if (index < 0 || index >= ListView->Count())
+        return {};
+    return PictureForEntry(IncludeTrailingPathDelimiter(FSelFolder) + ListView->Caption(index));
+}
+
 void TMainForm::SelectEntry(int index) {
     ListView->SetItemIndex(index);
 }

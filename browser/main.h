@@ -127,6 +127,7 @@ public:
     std::string EntryCaption(int index) const override;
     void SelectEntry(int index) override;
     std::string SelectedPicture() const override { return FSelectedPicture; }
+    std::string EntryPicture(int index) const override;
 
     // Culling (MainCulling.cpp): marks, shooting information and the trash.
     void MarkEntry(int index, char key);

@@ -32,6 +32,7 @@ QImage TurnUpright(const QImage &picture, int flip) {
     return picture.mirrored(mirrorColumns, !mirrorRows).transformed(QTransform().rotate(90));
 }
 
-QImage DecodePreview(const std::uint8_t *data, std::size_t size, int scaleDenom) {
-    return TurnUpright(DecodeJpeg(data, size, scaleDenom), PreviewTurn(data, size));
+QImage DecodePreview(const std::uint8_t *data, std::size_t size, int scaleDenom,
+                     const std::atomic<bool> *cancel) {
+    return TurnUpright(DecodeJpeg(data, size, scaleDenom, cancel), PreviewTurn(data, size));
 }

@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -16,4 +17,5 @@ QImage TurnUpright(const QImage &picture, int flip);
 
 // Decodes the preview at 1/scaleDenom of its size (see DecodeJpeg) and turns it upright. Raises
 // as DecodeJpeg.
-QImage DecodePreview(const std::uint8_t *data, std::size_t size, int scaleDenom = 1);
+QImage DecodePreview(const std::uint8_t *data, std::size_t size, int scaleDenom = 1,
+                     const std::atomic<bool> *cancel = nullptr);

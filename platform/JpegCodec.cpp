@@ -128,7 +128,8 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size) {
     return job.info;
 }
 
-QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom) {
+QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom,
+                  const std::atomic<bool> *cancel) {
     QImage image;
     DecodeJob job{data, size, {}, &image, 0, false, false};
     if (scaleDenom == 2 || scaleDenom == 4 || scaleDenom == 8)
@@ -136,7 +137,10 @@ QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom) {
     jpeg_decompress_struct cinfo;
     JpegErrorManager err;
     TJpegWorkLimit work;
+    work.cancel = cancel;
     if (!RunDecode(job, cinfo, err, work)) {
+        if (work.cancelled)
+            throw EJPEG(JpegCancelledMessage);
         if (work.exceeded)
             throw EJPEG(JpegWorkMessage(work));
         if (job.noMemory)

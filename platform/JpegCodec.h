@@ -3,6 +3,7 @@
 
 #include <QImage>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -24,8 +25,11 @@ JpegHeaderInfo ReadJpegHeader(const std::uint8_t *data, std::size_t size);
 // Decodes an in-memory JPEG file at full size into a Format_RGB32 image, converting greyscale,
 // CMYK and YCCK to RGB. Raises EJPEG; refuses pictures above MaxJpegPixels. A scaleDenom of 2,
 // 4 or 8 decodes at that fraction of the size (rounded up) through libjpeg's DCT scaling, far
-// faster for a picture that is shown smaller; other values decode at full size.
-QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom = 1);
+// faster for a picture that is shown smaller; other values decode at full size. Raising cancel
+// from another thread stops the decode within a row: it raises EJPEG JpegCancelledMessage.
+QImage DecodeJpeg(const std::uint8_t *data, std::size_t size, int scaleDenom = 1,
+                  const std::atomic<bool> *cancel = nullptr);
+inline constexpr char JpegCancelledMessage[] = "The decoding was cancelled";
 
 // True when the in-memory JPEG file is whole: it ends with its end-of-image marker and decodes
 // without an error or a warning of corrupt data. Never raises.

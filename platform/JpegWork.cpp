@@ -12,6 +12,11 @@ namespace {
 void CountWork(j_common_ptr common) {
     auto *cinfo = reinterpret_cast<j_decompress_ptr>(common);
     auto *limit = reinterpret_cast<TJpegWorkLimit *>(common->progress);
+    if (limit->cancel && limit->cancel->load(std::memory_order_relaxed)) {
+        limit->cancelled = true;
+        common->err->msg_code = JERR_BAD_PROGRESSION;
+        (*common->err->error_exit)(common);
+    }
     if (cinfo->comps_in_scan <= 0)
         return;
     // The monitor runs before each iMCU row the input side decodes, and also per output row;

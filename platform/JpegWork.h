@@ -4,6 +4,7 @@
 // decode through the error manager once the bound is passed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio> // jpeglib.h needs size_t and FILE declared first
 #include <string>
@@ -22,6 +23,9 @@ struct TJpegWorkLimit {
     std::int64_t work = 0;
     int scans = 0; // scans started
     bool exceeded = false;
+    // When set and raised by another thread, the decode stops at its next row.
+    const std::atomic<bool> *cancel = nullptr;
+    bool cancelled = false;
     int lastScan = -1;
     JDIMENSION lastRow = 0;
 };

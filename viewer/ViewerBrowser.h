@@ -34,4 +34,7 @@ public:
     // Whether the shooting information is shown, in both windows.
     virtual bool ShootingInfoShown() const { return false; }
     virtual void SetShootingInfoShown(bool) {}
+    // The picture an entry stands for, as SelectedPicture() would give it once the entry is
+    // selected; empty when the browser cannot say (the viewer then reads nothing ahead).
+    virtual std::string EntryPicture(int) const { return {}; }
 };

@@ -24,6 +24,7 @@
 #include "PreviewPicture.h"
 #include "RawFormats.h"
 #include "RawPreview.h"
+#include "ReadAhead.h"
 #include "ShellObjHelper.h"
 #include "Thread.h"
 #include "ViewPosition.h"
@@ -50,16 +51,11 @@ QSize LargestScreen() {
     return largest;
 }
 
-// The preview file as a JPEG picture, decoded no larger than a screen needs. Returns the
-// preview's own size.
-QSize LoadPreview(TPicture &picture, const std::string &path) {
-    const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
-    const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
-    const int denom = PreviewScaleDenom(info.width, info.height, LargestScreen());
+// The preview as a JPEG picture, as large as a screen shows it.
+void SetPreview(TPicture &picture, const QImage &image) {
     TJPEGImage jpeg;
-    jpeg.LoadFromImage(DecodePreview(bytes.data(), bytes.size(), denom));
+    jpeg.LoadFromImage(image);
     picture.SetGraphic(&jpeg);
-    return QSize(info.width, info.height);
 }
 
 } // namespace
@@ -84,11 +80,16 @@ TviewForm::TviewForm(QWidget *parent) : TForm(parent) {
     FormCreate();
     SetUpCulling();
     // The program's end waits for running threads: a picture still being made is not worth it.
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { KillShellRequest(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        KillShellRequest();
+        FReadAhead.reset();
+    });
+    FReadAhead = std::make_unique<TReadAhead>();
 }
 
 TviewForm::~TviewForm() {
     KillShellRequest();
+    FReadAhead.reset();
     if (viewForm == this)
         viewForm = nullptr;
 }
@@ -120,11 +121,23 @@ void TviewForm::BtnBrowseClick() {
     Memo1->setPlainText(QStringLiteral("Extracting..."));
     ShowCulling(path);
 
+    ScheduleReadAhead();
     if (!IsRawFileName(path)) {
         // Every opened picture starts unturned.
         RImage1->SetAngle(0);
         FShellPath = path;
         FShellSize = QSize();
+        FShellPictureCurrent = false;
+        // Read ahead for the control as it stands: a window not yet shown asks the shell later.
+        if (FReadAhead && isVisible())
+            if (const auto ready = FReadAhead->Ready(ScreenRequest(path))) {
+                KillShellRequest();
+                FShellSize = RImage1->size();
+                FShellPictureCurrent = true;
+                ShowShellPicture(path, ready->Made, ready->Bitmap.get(), ready->Flags);
+                FZoom->Opened(path, QSize());
+                return;
+            }
         RequestShellThumbnail();
         FZoom->Opened(path, QSize());
         return;
@@ -141,26 +154,33 @@ void TviewForm::BtnBrowseClick() {
     RImage1->SetLoading(true);
     RImage1->SetAngle(0);
     ViewerRawPath = path;
-    if (!BikinRaw()) {
-        // No preview: never show the previous file's preview in its place.
-        ShowDefaultIcon(path);
-        FZoom->Opened(path, QSize());
-        return;
-    }
-    // Once loaded the preview file is of no more use; it would hold memory where the temporary
-    // folder lives in memory.
-    const std::string previewFile = TempPreviewFile(TempPreview::Viewer);
-    struct TUsedUp {
-        const std::string &path;
-        ~TUsedUp() { ::unlink(path.c_str()); }
-    } usedUp{previewFile};
     TPicture preview;
-    const QSize fullSize = LoadPreview(preview, previewFile);
+    const auto ready = FReadAhead ? FReadAhead->Ready(ScreenRequest(path), true) : std::nullopt;
+    if (ready) {
+        // Read ahead: the read-ahead's own preview file was written and decoded already.
+        SetPreview(preview, ready->Image);
+    } else {
+        if (!BikinRaw()) {
+            // No preview: never show the previous file's preview in its place.
+            ShowDefaultIcon(path);
+            FZoom->Opened(path, QSize());
+            return;
+        }
+        // Once loaded the preview file is of no more use; it would hold memory where the
+        // temporary folder lives in memory.
+        const std::string previewFile = TempPreviewFile(TempPreview::Viewer);
+        struct TUsedUp {
+            const std::string &path;
+            ~TUsedUp() { ::unlink(path.c_str()); }
+        } usedUp{previewFile};
+        SetPreview(preview, PreviewForScreen(ReadWholeFile(previewFile), LargestScreen()));
+    }
     RImage1->SetPicture(preview);
     if (fullform)
         fullform->RImage2->SetPicture(preview);
     Memo1->setPlainText(QStringLiteral("Ready"));
-    FZoom->Opened(path, fullSize);
+    // The full size is not known from a picture fitted to the screen: the zoom decodes it.
+    FZoom->Opened(path, QSize());
 }
 
 bool TviewForm::BikinRaw() {
@@ -184,6 +204,10 @@ void TviewForm::WMShowThumbnail() {
     const std::string path = FShellPath;
     if (path.empty())
         return;
+    // Shown from the read-ahead already, at this size.
+    if (FShellPictureCurrent && FShellSize == RImage1->size())
+        return;
+    FShellPictureCurrent = false;
     // A file the shell cannot even name is reported once, not again on every resize.
     FShellPath.clear();
     FShellSize = RImage1->size();
@@ -195,6 +219,9 @@ bool TviewForm::eventFilter(QObject *watched, QEvent *event) {
     if (watched == RImage1 && event->type() == QEvent::Resize && !FShellPath.empty() &&
         !FShellSize.isEmpty() && isVisible() && RImage1->size() != FShellSize)
         RequestShellThumbnail();
+    // The shell's pictures read ahead are for the control's size.
+    if (watched == RImage1 && event->type() == QEvent::Resize && isVisible())
+        ScheduleReadAhead();
     return TForm::eventFilter(watched, event);
 }
 
@@ -224,10 +251,13 @@ protected:
     void Execute() override {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         try {
-            ComPtr<IExtractImage> extractor;
-            if (!Terminated() && GetExtractImageForFile(Path, extractor))
-                Made = GetThumbnailBitmap(extractor.Get(), Size.width(), Size.height(), Depth,
-                                          Flags, FTask, Bitmap);
+            if (!Terminated()) {
+                TScreenPicture picture = DecodeForScreen(Path, Size, Depth, Flags, FTask);
+                Made = picture.Made;
+                Flags = picture.Flags;
+                if (picture.Bitmap)
+                    Bitmap = std::make_unique<TBitmap>(*picture.Bitmap);
+            }
         } catch (...) {
             Error = std::current_exception();
         }
@@ -266,13 +296,18 @@ void TviewForm::ShellThumbnailDone(TViewerShellRequest *request) {
     FShellRequest = nullptr;
     if (request->Error)
         std::rethrow_exception(request->Error);
-    if (!request->Made || !request->Bitmap) {
-        ShowDefaultIcon(request->Path);
+    ShowShellPicture(request->Path, request->Made, request->Bitmap.get(), request->Flags);
+}
+
+void TviewForm::ShowShellPicture(const std::string &path, bool made, const TBitmap *bitmap,
+                                 DWORD flags) {
+    if (!made || !bitmap) {
+        ShowDefaultIcon(path);
         return;
     }
-    RImage1->Picture().SetGraphic(request->Bitmap.get());
+    RImage1->Picture().SetGraphic(bitmap);
     if (fullform)
-        fullform->RImage2->Picture().SetGraphic(request->Bitmap.get());
+        fullform->RImage2->Picture().SetGraphic(bitmap);
     static const struct {
         DWORD Flag;
         const char *Text;
@@ -284,7 +319,7 @@ void TviewForm::ShellThumbnailDone(TViewerShellRequest *request) {
     };
     Memo1->clear();
     for (const auto &line : FlagLines)
-        if (request->Flags & line.Flag)
+        if (flags & line.Flag)
             Memo1->appendPlainText(QString::fromUtf8(line.Text));
 }
 
@@ -345,6 +380,7 @@ void TviewForm::Step(int delta) {
     const int count = FBrowser->EntryCount();
     if (count == 0)
         return;
+    FDirection = delta > 0 ? +1 : -1;
     // With no selection Next begins at the first entry, Previous at the last.
     int index = FBrowser->SelectedEntry();
     if (index < 0)
@@ -362,6 +398,8 @@ void TviewForm::Step(int delta) {
 void TviewForm::JumpToEnd(bool last) {
     if (!FBrowser)
         return;
+    // From the end the only way is back.
+    FDirection = last ? -1 : +1;
     const int count = FBrowser->EntryCount();
     for (int i = 0; i < count; ++i) {
         const int index = last ? count - 1 - i : i;
@@ -412,6 +450,78 @@ void TviewForm::keyPressEvent(QKeyEvent *event) {
             return;
         }
     TForm::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading ahead
+
+void TviewForm::SetReadAhead(bool on) {
+    if (on && !FReadAhead)
+        FReadAhead = std::make_unique<TReadAhead>();
+    else if (!on)
+        FReadAhead.reset();
+}
+
+void TviewForm::BrowserFolder(const std::string &folder) {
+    if (folder != FBrowserFolder && FReadAhead)
+        FReadAhead->Clear();
+    FBrowserFolder = folder;
+}
+
+void TviewForm::hideEvent(QHideEvent *event) {
+    // A closed viewer leaves the processor to the RAW pass and the extractor.
+    if (FReadAhead)
+        FReadAhead->Clear();
+    TForm::hideEvent(event);
+}
+
+TScreenRequest TviewForm::ScreenRequest(const std::string &path) const {
+    TScreenRequest request;
+    request.Path = path;
+    request.Raw = IsRawFileName(path);
+    if (request.Raw) {
+        request.Size = LargestScreen();
+    } else {
+        request.Size = ShellRequestSize();
+        request.Depth = unsigned(PixelFormatBits());
+        request.Flags = ExtractFlags();
+    }
+    return request;
+}
+
+void TviewForm::ScheduleReadAhead() {
+    if (!FReadAhead || FReadAheadPending)
+        return;
+    FReadAheadPending = true;
+    QTimer::singleShot(0, this, [this] {
+        FReadAheadPending = false;
+        ReadAheadAround();
+    });
+}
+
+void TviewForm::ReadAheadAround() {
+    if (!FReadAhead || !FBrowser || !isVisible())
+        return;
+    const int count = FBrowser->EntryCount();
+    const int index = FBrowser->SelectedEntry();
+    if (index < 0 || index >= count)
+        return;
+    // Two ahead in the direction of travel, then one behind, wrapping as the steps do.
+    std::vector<TScreenRequest> wanted;
+    for (const int offset : {FDirection, 2 * FDirection, -FDirection}) {
+        const int entry = ((index + offset) % count + count) % count;
+        if (entry == index)
+            continue;
+        const std::string path = FBrowser->EntryPicture(entry);
+        if (path.empty())
+            continue;
+        TScreenRequest request = ScreenRequest(path);
+        if (std::find(wanted.begin(), wanted.end(), request) == wanted.end())
+            wanted.push_back(std::move(request));
+    }
+    const std::string shown = FBrowser->SelectedPicture();
+    FReadAhead->Want(wanted, shown.empty() ? std::nullopt
+                                           : std::optional<TScreenRequest>(ScreenRequest(shown)));
 }
 
 // ---------------------------------------------------------------------------------------------

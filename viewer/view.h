@@ -40,6 +40,8 @@ int PreviewScaleDenom(int width, int height, QSize screen);
 class TViewerShellRequest;
 class TViewZoom;
 class TMetaWorker;
+class TReadAhead;
+struct TScreenRequest;
 
 class TviewForm : public TForm {
     Q_OBJECT
@@ -98,6 +100,18 @@ public:
     int PixelFormatBits() const;
     void CheckBox1Click(QCheckBox *sender);
 
+    // Reading ahead: on by default; off drops what is held and decodes every picture when it
+    // is opened.
+    void SetReadAhead(bool on);
+    TReadAhead *ReadAhead() const { return FReadAhead.get(); }
+    // What the viewer would show of path now, as the read-ahead decodes it.
+    TScreenRequest ScreenRequest(const std::string &path) const;
+    // The browser lists folder (again): another folder's pictures are no longer read ahead.
+    void BrowserFolder(const std::string &folder);
+    // Once the events in hand have run, the neighbours of the selected entry in the direction
+    // of travel are read ahead. Every open asks for it.
+    void ScheduleReadAhead();
+
     // Turns: clockwise is a negative angle.
     void SpeedButton4Click();
     void Button1Click();
@@ -129,6 +143,7 @@ public:
 protected:
     void WndProc(TMessage &message) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -147,6 +162,8 @@ private:
 
     void RequestShellThumbnail();
     void ShellThumbnailDone(TViewerShellRequest *request);
+    void ShowShellPicture(const std::string &path, bool made, const TBitmap *bitmap, DWORD flags);
+    void ReadAheadAround();
     void KillShellRequest();
 
     void SetUpCulling();
@@ -165,6 +182,13 @@ private:
     QSize FShellSize;
     bool FShellThumbnailPending = false;
     TViewerShellRequest *FShellRequest = nullptr; // frees itself when its run ends
+    // True while the picture shown is the shell's of FShellPath at FShellSize.
+    bool FShellPictureCurrent = false;
+
+    std::unique_ptr<TReadAhead> FReadAhead;
+    int FDirection = +1; // of the last step: +1 forward, -1 back
+    bool FReadAheadPending = false;
+    std::string FBrowserFolder;
 
     struct TKeyBinding {
         QList<QKeySequence> Keys;

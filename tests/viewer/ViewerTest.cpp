@@ -15,15 +15,22 @@
 #include <QThread>
 #include <QWheelEvent>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Cr2Writer.h"
 #include "Dialogs.h"
 #include "Forms.h"
+#include "ReadAhead.h"
 #include "ShellExtract.h"
 #include "TempFolder.h"
 #include "TestUtil.h"
@@ -52,6 +59,7 @@ struct TShellScript {
         DWORD Depth, Flags;
     };
     std::vector<TRequest> Requests;
+    std::mutex Lock;
 };
 
 TShellScript *Script = nullptr;
@@ -71,7 +79,11 @@ public:
     }
     HRESULT GetLocation(char16_t *, DWORD, DWORD *, const SIZE *size, DWORD depth,
                         DWORD *flags) override {
-        Script->Requests.push_back({FPath, int(size->cx), int(size->cy), depth, *flags});
+        {
+            // The read-ahead's thread asks too.
+            std::lock_guard lock(Script->Lock);
+            Script->Requests.push_back({FPath, int(size->cx), int(size->cy), depth, *flags});
+        }
         FSize = QSize(size->cx, size->cy);
         *flags |= Script->ReturnedFlags;
         return Script->LocationResult;
@@ -131,6 +143,8 @@ protected:
         View = std::make_unique<TviewForm>();
         Full = std::make_unique<Tfullform>();
         View->SetBrowser(Main.get());
+        // Reading ahead has tests of its own; here every open decodes what it shows.
+        View->SetReadAhead(false);
         ASSERT_EQ(viewForm, View.get());
         ASSERT_EQ(fullform, Full.get());
     }
@@ -254,6 +268,82 @@ TEST_F(ViewerTest, RawFilesOfOtherCamerasOpenThroughTheRawRoad) {
     EXPECT_TRUE(Boxes.empty());
 }
 
+TEST_F(ViewerTest, ReadAheadStepsShowPrefetchedPicturesAndNeverAnotherFilesPicture) {
+    // Each file its own preview width, so the picture shown names the file it came from.
+    const std::vector<std::string> names = {"A.CR2", "B.CR2", "C.CR2", "D.CR2", "E.CR2"};
+    std::map<std::string, int> width;
+    std::vector<std::string> entries;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        width[names[i]] = 40 + 8 * int(i);
+        WriteRaw(names[i], width[names[i]], 30);
+        entries.push_back(names[i] + ".JPG");
+    }
+    List(entries);
+    View->SetReadAhead(true);
+    Open(0);
+    // Two ahead (B, C) and one behind (E, wrapping round).
+    ASSERT_TRUE(testutil::WaitFor([&] { return View->ReadAhead()->Held() >= 3; }));
+
+    // B's bytes spoilt behind the read-ahead's back, its identity kept: only a picture
+    // decoded before can still show.
+    const std::string b = Folder.file("B.CR2");
+    const cr2::Bytes good = testutil::ReadFile(b);
+    struct stat st {};
+    ASSERT_EQ(::stat(b.c_str(), &st), 0);
+    testutil::WriteFile(b, std::string(good.size(), 'x'));
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
+    View->Button2Click();
+    EXPECT_EQ(View->RImage1->Picture().Width(), width["B.CR2"]);
+    EXPECT_EQ(Full->RImage2->Picture().Width(), width["B.CR2"]);
+    EXPECT_EQ(MemoLines(), QStringList{"Ready"});
+    testutil::WriteFile(b, good);
+
+    // D, prefetched two ahead, is replaced by A's file: the entry shows what its file is now.
+    ASSERT_TRUE(testutil::WaitFor([&] { return View->ReadAhead()->Held() >= 3; }));
+    std::filesystem::copy_file(Folder.file("A.CR2"), Folder.file("new"));
+    std::filesystem::rename(Folder.file("new"), Folder.file("D.CR2"));
+    width["D.CR2"] = width["A.CR2"];
+
+    // Fast steps, turning back and forth, some before anything could be read ahead.
+    int index = 1;
+    for (const int delta : {+1, +1, -1, -1, -1, +1, +1, +1, +1, -1, +1}) {
+        (delta > 0 ? View->Button2Click() : View->Button3Click());
+        index = (index + delta + 5) % 5;
+        EXPECT_EQ(View->RImage1->Picture().Width(), width[names[std::size_t(index)]])
+            << names[std::size_t(index)];
+        if (delta < 0)
+            QCoreApplication::processEvents();
+    }
+    EXPECT_LE(View->ReadAhead()->Held(), TReadAhead::MaxHeld);
+    EXPECT_TRUE(Boxes.empty());
+
+    // A closed viewer reads nothing ahead.
+    View->Close();
+    EXPECT_EQ(View->ReadAhead()->Held(), 0);
+}
+
+TEST_F(ViewerTest, ReadAheadStepToAPrefetchedShellPictureShowsItAtOnce) {
+    List({"a.png", "b.png", "c.png"});
+    View->SetReadAhead(true);
+    Open(0);
+    ASSERT_TRUE(testutil::WaitFor([&] {
+        return View->ReadAhead()->Ready(View->ScreenRequest(Folder.file("b.png"))).has_value();
+    }));
+    // From here a picture asked of the shell would take ten seconds.
+    FScript.Hold = true;
+    View->Button2Click();
+    ASSERT_NE(View->RImage1->Picture().Graphic(), nullptr);
+    EXPECT_STREQ(View->RImage1->Picture().Graphic()->ClassName(), "TBitmap");
+    const TBitmap *shown = static_cast<const TBitmap *>(View->RImage1->Picture().Graphic());
+    EXPECT_EQ(shown->Image().pixel(2, 2), QColor(Qt::darkRed).rgb()); // b.png's colour
+    EXPECT_EQ(shown->Image().size(), View->ShellRequestSize());
+    EXPECT_FALSE(View->ShellRequestRunning());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(View->ShellRequestRunning()); // and the posted request asks nothing more
+    FScript.Hold = false;
+}
+
 TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound) {
     // Hand-computed: the needed share is the larger of the upright and the turned fit.
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize(1920, 1080)), 2);  // needs 0.3125
@@ -267,17 +357,15 @@ TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound) {
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize()), 1);
 }
 
-TEST_F(ViewerTest, PreviewLargerThanTheScreenIsDecodedSmallerButStillCoversIt) {
+TEST_F(ViewerTest, PreviewLargerThanTheScreenIsHeldAtTheSizeTheScreenShowsOfIt) {
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    const int w = screen.width() * 3, h = screen.height() * 3;
+    // Three screens wide and two high: the upright fit shows a third of it.
+    const int w = screen.width() * 3, h = screen.height() * 2;
     WriteRaw("big.CR2", w, h);
     List({"big.CR2.JPG"});
     Open(0);
-    const int denom = PreviewScaleDenom(w, h, screen);
-    ASSERT_GT(denom, 1);
-    EXPECT_EQ(View->RImage1->Picture().Width(), (w + denom - 1) / denom);
-    EXPECT_EQ(View->RImage1->Picture().Height(), (h + denom - 1) / denom);
-    EXPECT_GE(View->RImage1->Picture().Width(), screen.width());
+    EXPECT_EQ(View->RImage1->Picture().Width(), screen.width());
+    EXPECT_EQ(View->RImage1->Picture().Height(), (screen.height() * 2 + 1) / 3);
     EXPECT_EQ(Full->RImage2->Picture().Width(), View->RImage1->Picture().Width());
 }
 
