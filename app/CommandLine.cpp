@@ -13,6 +13,7 @@
 #include "RawFormats.h"
 #include "ThumbsMain.h"
 #include "main.h"
+#include "view.h"
 
 namespace {
 
@@ -90,6 +91,14 @@ std::string ListEntryForFile(const std::string &name) {
 
 bool StartOn(TMainForm &main, const TStartRequest &request, std::string &error) {
     error.clear();
+    // A picture is on the screen at once; its folder's scan and RAW pass follow behind it.
+    const std::string entry = request.File.empty() ? std::string() : ListEntryForFile(request.File);
+    const bool shownFirst = !entry.empty() && IsListedName(entry) && viewForm;
+    if (shownFirst) {
+        viewForm->OpenPicture(PictureForEntry(IncludeTrailingPathDelimiter(request.Folder) + entry),
+                              entry);
+        viewForm->Show();
+    }
     if (!request.Folder.empty())
         main.SetSelFolder(request.Folder);
     const int scansBefore = main.ScanCount();
@@ -116,11 +125,13 @@ bool StartOn(TMainForm &main, const TStartRequest &request, std::string &error) 
             "pixavant: another folder was chosen before \"" + request.File + "\" could be opened\n";
         return false;
     }
-    const std::string entry = ListEntryForFile(request.File);
     for (int i = 0; i < main.List()->Count(); ++i)
         if (main.List()->Caption(i) == entry) {
             main.List()->SetItemIndex(i);
-            main.Button1Click();
+            if (!shownFirst)
+                main.Button1Click();
+            else if (viewForm)
+                viewForm->ScheduleReadAhead();
             return true;
         }
     error =

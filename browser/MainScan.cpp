@@ -25,14 +25,6 @@ namespace {
 
 const char *const ListedExtensions[] = {".PNG", ".WMF", ".TIF", ".GIF", ".BMP", ".JPG"};
 
-bool IsListed(const std::string &name) {
-    const std::string key = ExtensionKey(name);
-    for (const char *ext : ListedExtensions)
-        if (key == ext)
-            return true;
-    return false;
-}
-
 std::string JoinPath(const std::string &folder, const std::string &name) {
     return IncludeTrailingPathDelimiter(folder) + name;
 }
@@ -44,6 +36,14 @@ int BrowseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
 }
 
 } // namespace
+
+bool IsListedName(const std::string &name) {
+    const std::string key = ExtensionKey(name);
+    for (const char *ext : ListedExtensions)
+        if (key == ext)
+            return true;
+    return false;
+}
 
 const TColor MaskColorByPass[2] = {clWindow, clNone};
 
@@ -193,7 +193,7 @@ bool TMainForm::StartListing(const std::string &folder) {
         return false;
     do {
         const std::string &name = search.Current().Name;
-        if (IsListed(name))
+        if (IsListedName(name))
             ListView->AddItem(name, -1);
     } while (search.FindNext());
     search.FindClose();

@@ -262,5 +262,7 @@ extern const TColor MaskColorByPass[2];
 // The picture a list entry stands for: a thumbnail file NAME.EXT.JPG of a RAW file leads back
 // to NAME.EXT (only the final ".JPG" is removed); any other path stays as it is.
 std::string PictureForEntry(const std::string &path);
+// True when a file of that name is listed: its extension is one of the listed pictures'.
+bool IsListedName(const std::string &name);
 
 extern TMainForm *MainForm;

@@ -114,8 +114,12 @@ void TviewForm::BtnBrowseClick() {
     const std::string path = FBrowser->SelectedPicture();
     if (path.empty())
         return;
-    SetCaption("Pixavant - " + FBrowser->EntryCaption(index));
     LabelPosition->setText(PositionText(index, FBrowser->EntryCount()));
+    OpenPicture(path, FBrowser->EntryCaption(index));
+}
+
+void TviewForm::OpenPicture(const std::string &path, const std::string &entryCaption) {
+    SetCaption("Pixavant - " + entryCaption);
     Edit1->setText(Decode(path));
     Label1->setText(Decode(ExtractFileName(path)));
     Memo1->setPlainText(QStringLiteral("Extracting..."));

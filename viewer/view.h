@@ -84,6 +84,9 @@ public:
     // Opens the selected picture of the browser's list. Does nothing when no entry is
     // selected.
     void BtnBrowseClick();
+    // Opens path as the open routine opens a selected entry, captioned with the entry's name:
+    // for a picture the list does not hold yet (a start on a file, before its folder's scan).
+    void OpenPicture(const std::string &path, const std::string &entryCaption);
     // Writes the preview of ViewerRawPath to the viewer's temporary preview file; false when
     // the file has none (then no preview file exists).
     bool BikinRaw();

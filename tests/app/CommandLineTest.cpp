@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QImage>
+#include <QTimer>
 
 #include <memory>
 #include <sys/stat.h>
@@ -178,7 +179,15 @@ TEST_F(StartOnTest, PictureIsSelectedInItsFolderAndShownInTheViewer) {
         std::string error;
         const TStartRequest request = ParseCommandLine({Folder.file(row.Arg)}, error);
         ASSERT_EQ(error, "");
+        // The picture is on the screen before its folder's scan has begun.
+        const int scans = Main->ScanCount();
+        bool shownFirst = false;
+        QTimer::singleShot(0, [&] {
+            shownFirst = View->isVisible() && Main->ScanCount() == scans &&
+                         View->Caption() == std::string("Pixavant - ") + row.Entry;
+        });
         ASSERT_TRUE(StartOn(*Main, request, error)) << error;
+        EXPECT_TRUE(shownFirst) << row.Arg;
         EXPECT_EQ(Main->FolderText().toStdString(), Folder.path());
         const int index = Main->List()->ItemIndex();
         ASSERT_GE(index, 0) << row.Arg;
