@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <omp.h>
 #include <time.h>
 
 namespace {
@@ -558,6 +559,9 @@ extern "C" int ExtractThumbnail(const MervanteIoTable *table, const char *input,
     int q = quality ? *quality : DefaultQuality;
     if (q < 1 || q > 100)
         q = DefaultQuality;
+    // LibRaw's OpenMP loops would spread one file over every core, where the callers run one
+    // file per worker and one worker per core: each call keeps to the thread it is made on.
+    omp_set_num_threads(1);
 
     try {
         MervanteStream *in = table->Open(input, "rb");
