@@ -131,7 +131,7 @@ void ExtractAndDecode(benchmark::State &state) {
         const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
         const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
         const QImage image = DecodePreview(bytes.data(), bytes.size(),
-                                        PreviewScaleDenom(info.width, info.height, screen));
+                                           PreviewScaleDenom(info.width, info.height, screen));
         benchmark::DoNotOptimize(image.constBits());
     }
 }
