@@ -48,18 +48,21 @@ QImage PreviewForScreen(const std::vector<std::uint8_t> &bytes, QSize screen,
                         const std::atomic<bool> *cancel) {
     const JpegHeaderInfo info = ReadJpegHeader(bytes.data(), bytes.size());
     const int denom = PreviewScaleDenom(info.width, info.height, screen);
-    QImage image = DecodePreview(bytes.data(), bytes.size(), denom, cancel);
+    // Scaled first and turned after: the turn then moves the few pixels that are kept.
+    QImage image = DecodeJpeg(bytes.data(), bytes.size(), denom, cancel);
+    const int flip = PreviewTurn(bytes.data(), bytes.size());
     if (image.isNull() || screen.isEmpty())
-        return image;
-    // What a fit shows at most, upright or turned: more pixels would only be held, never seen.
+        return TurnUpright(image, flip);
+    // What a fit shows at most, upright or turned (the same either way round the picture
+    // stands): more pixels would only be held, never seen.
     const double w = image.width(), h = image.height();
     const double fit = std::max(std::min(screen.width() / w, screen.height() / h),
                                 std::min(screen.width() / h, screen.height() / w));
-    if (fit >= 1.0)
-        return image;
-    const QSize size(std::max(1, int(std::lround(w * fit))),
-                     std::max(1, int(std::lround(h * fit))));
-    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (fit < 1.0)
+        image = image.scaled(
+            QSize(std::max(1, int(std::lround(w * fit))), std::max(1, int(std::lround(h * fit)))),
+            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return TurnUpright(image, flip);
 }
 
 QImage DecodeRawForScreen(const std::string &rawPath, QSize screen, int worker,

@@ -146,10 +146,17 @@ TEST(ReadAheadDecode, ARawPreviewIsHeldNoLargerThanTheScreenShowsOfIt) {
     const QSize screen(800, 600);
     cr2::Cr2Options options;
     options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(4000, 4200));
-    cr2::WriteCr2(dir.file("tall.CR2"), options);
-    const QImage image = DecodeRawForScreen(dir.file("tall.CR2"), screen, 1);
-    EXPECT_EQ(image.size(), QSize(600, 630));
-    EXPECT_FALSE(testutil::FileExists(TempPreviewPath(TempPreview::Viewer, 1)));
+    // Stored as it is and turned a quarter clockwise to stand upright (orientation 6), its
+    // top-left quarter is the stored bottom-left one, blue.
+    for (const int orientation : {1, 6}) {
+        SCOPED_TRACE(orientation);
+        options.Orientation = orientation;
+        cr2::WriteCr2(dir.file("tall.CR2"), options);
+        const QImage image = DecodeRawForScreen(dir.file("tall.CR2"), screen, 1);
+        EXPECT_EQ(image.size(), orientation == 1 ? QSize(600, 630) : QSize(630, 600));
+        EXPECT_EQ(image.pixelColor(100, 100).blue() > 128, orientation == 6);
+        EXPECT_FALSE(testutil::FileExists(TempPreviewPath(TempPreview::Viewer, 1)));
+    }
 }
 
 } // namespace
