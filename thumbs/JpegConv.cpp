@@ -46,10 +46,13 @@ struct RenderJob {
     int rows;
     const int *columnSource;
     int columns;
-    // A picture that is turned: the source rows the thumbnail samples (ascending) are stored
-    // whole, as decoded, one after the other; the caller samples them once the decode is done.
+    // A picture that is turned: of the source rows the thumbnail samples (ascending), the
+    // columns it samples are stored as decoded, row after row; the caller samples them once
+    // the decode is done.
     const int *storedRows;
     int storedCount;
+    const int *storedColumns;
+    int storedColumnCount;
     std::uint8_t *store;
     int components;     // out: bytes per decoded pixel
     bool adobeInverted; // out
@@ -102,11 +105,13 @@ bool RunRender(RenderJob &job, jpeg_decompress_struct &cinfo, JpegErrorManager &
     const bool skip = job.mayskip;
     JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
                                                 cinfo.output_width * JDIMENSION(components), 1);
-    const std::size_t rowBytes = std::size_t(cinfo.output_width) * std::size_t(components);
+    std::uint8_t *kept = job.store;
     for (int i = 0; i < job.storedCount; ++i) {
         PassRows(cinfo, JDIMENSION(job.storedRows[i]) - cinfo.output_scanline, skip, row);
         jpeg_read_scanlines(&cinfo, row, 1);
-        std::memcpy(job.store + std::size_t(i) * rowBytes, row[0], rowBytes);
+        for (int k = 0; k < job.storedColumnCount; ++k, kept += components)
+            std::memcpy(kept, row[0] + std::ptrdiff_t(job.storedColumns[k]) * components,
+                        std::size_t(components));
     }
     const std::uint8_t *previous = nullptr;
     int previousSource = -1;
@@ -259,13 +264,19 @@ QImage &RenderTurned(const std::uint8_t *data, std::size_t size, TRowAccess acce
         return (flip & 1) ? info.width - 1 - column : column;
     };
     const int rows = int(rowSource.size()), columns = int(columnSource.size());
-    std::vector<int> stored;
+    // The stored row depends on one of the thumbnail's coordinates, the stored column on the
+    // other: every pair the thumbnail samples is among these rows and columns.
+    std::vector<int> stored, kept;
     for (int i = 0, n = swap ? columns : rows; i < n; ++i)
         stored.push_back(swap ? storedRow(0, i) : storedRow(i, 0));
-    std::sort(stored.begin(), stored.end());
-    stored.erase(std::unique(stored.begin(), stored.end()), stored.end());
-    const int components = info.components == 1 ? 3 : info.components == 4 ? 4 : 3;
-    const std::size_t rowBytes = std::size_t(info.width) * std::size_t(components);
+    for (int i = 0, n = swap ? rows : columns; i < n; ++i)
+        kept.push_back(swap ? storedColumn(i, 0) : storedColumn(0, i));
+    for (std::vector<int> *v : {&stored, &kept}) {
+        std::sort(v->begin(), v->end());
+        v->erase(std::unique(v->begin(), v->end()), v->end());
+    }
+    const int components = info.components == 4 ? 4 : 3;
+    const std::size_t rowBytes = kept.size() * std::size_t(components);
     std::vector<std::uint8_t> store(stored.size() * rowBytes);
 
     RenderJob job{data,
@@ -279,6 +290,8 @@ QImage &RenderTurned(const std::uint8_t *data, std::size_t size, TRowAccess acce
                   0,
                   stored.data(),
                   int(stored.size()),
+                  kept.data(),
+                  int(kept.size()),
                   store.data(),
                   0,
                   false,
@@ -286,15 +299,15 @@ QImage &RenderTurned(const std::uint8_t *data, std::size_t size, TRowAccess acce
     Render(job);
     if (job.components != components)
         RaiseJpeg(JERR_BAD_J_COLORSPACE);
-    const auto slot = [&](int row) {
-        return std::size_t(std::lower_bound(stored.begin(), stored.end(), row) - stored.begin());
+    const auto slot = [](const std::vector<int> &v, int value) {
+        return std::size_t(std::lower_bound(v.begin(), v.end(), value) - v.begin());
     };
     for (int r = 0; r < rows; ++r) {
         std::uint8_t *dst = bitmap.bits() + std::ptrdiff_t(top + r) * bitmap.bytesPerLine() +
                             std::ptrdiff_t(left) * 3;
         for (int c = 0; c < columns; ++c, dst += 3) {
-            const std::uint8_t *src = store.data() + slot(storedRow(r, c)) * rowBytes +
-                                      std::size_t(storedColumn(r, c)) * std::size_t(components);
+            const std::uint8_t *src = store.data() + slot(stored, storedRow(r, c)) * rowBytes +
+                                      slot(kept, storedColumn(r, c)) * std::size_t(components);
             if (components == 4)
                 CmykToRgb(src, job.adobeInverted, dst);
             else
@@ -356,6 +369,8 @@ QImage RenderThumbnail(const std::uint8_t *data, std::size_t size, int width, in
                   int(rowSource.size()),
                   columnSource.data(),
                   int(columnSource.size()),
+                  nullptr,
+                  0,
                   nullptr,
                   0,
                   nullptr,
