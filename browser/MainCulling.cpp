@@ -58,10 +58,6 @@ void TMainForm::SetUpCulling() {
     SetUpViewMenu();
 }
 
-std::string TMainForm::EntryPicture(int index) const {
-    return PictureForEntry(IncludeTrailingPathDelimiter(FSelFolder) + ListView->Caption(index));
-}
-
 bool TMainForm::MetaBusy() const {
     return FMetaWorker && FMetaWorker->Busy();
 }

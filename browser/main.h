@@ -197,7 +197,6 @@ private:
     // Reads the marks of every listed entry off this thread; the grid shows them as they come.
     void ReadListMarks();
     void ShowSelectedInfo();
-    std::string EntryPicture(int index) const;
     void SetUpViewMenu();
     void ApplyFilter();
     void ApplySort();
