@@ -183,7 +183,11 @@ ShootingInfo ReadShootingInfo(const std::string &path) {
         return info;
     info.FileSize = st.st_size;
     ReadWithExiv2(path, info);
-    if (IsRawFileName(path))
+    // LibRaw only where exiv2 left a gap: its parsers are the ones a crafted file can keep busy.
+    const bool gap = info.Camera.empty() || info.ExposureTime.empty() || info.FNumber.empty() ||
+                     info.Iso.empty() || info.FocalLength.empty() || info.DateTaken.empty() ||
+                     info.Width <= 0 || info.Height <= 0;
+    if (gap && IsRawFileName(path))
         FillWithLibRaw(path, info);
     info.Marks = ReadMarks(path);
     return info;

@@ -104,3 +104,17 @@ TEST(ShootingInfoTest, FilesThatAreNoPictureGiveNothingAndNoError) {
     }
     EXPECT_EQ(ReadShootingInfo(dir.file("missing.jpg")).FileSize, -1);
 }
+
+TEST(ShootingInfoTest, ARawFileExiv2CannotReadTakesLibRawsValues) {
+    PIXAVANT_REQUIRE_SAMPLES();
+    // exiv2 finds no EXIF in this CR3; the values are those LibRaw's raw-identify -v prints.
+    const ShootingInfo info = ReadShootingInfo(testutil::Sample("raw/exiftool_CanonRaw.cr3"));
+    EXPECT_EQ(info.Camera, "Canon EOS M50");
+    EXPECT_EQ(info.Lens, "EF-M15-45mm f/3.5-6.3 IS STM");
+    EXPECT_EQ(info.ExposureTime, "1/80 s");
+    EXPECT_EQ(info.FNumber, "F3.5");
+    EXPECT_EQ(info.Iso, "12800");
+    EXPECT_EQ(info.FocalLength, "15.0 mm");
+    EXPECT_EQ(info.Width, 6024);
+    EXPECT_EQ(info.Height, 4020);
+}
