@@ -237,6 +237,7 @@ TEST(RotateImage, ATurnWithoutAreaIsRefusedAndKeepsThePicture) {
 
 TEST(RotateImage, AutoSizeFollowsTheDiagonalOrTheTurnedSize) {
     TRotateImage image;
+    EXPECT_EQ(image.size(), QSize(105, 105)); // as created
     image.SetAutoSize(true);
     EXPECT_EQ(image.size(), QSize(0, 0)); // no picture: no diagonal
     Load(image, Filled(300, 400, qRgb(1, 1, 1)));

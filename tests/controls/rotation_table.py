@@ -316,6 +316,8 @@ def main():
             if all(base[3] != layout(*case, scale_prec=p)[3] for p in (300, EXT, DBL)):
                 cases.append(case)
                 found += 1
+    # A picture one pixel high, stretched and kept in proportion, is not filled to the area.
+    cases.append((100, 1, 200, 200, 0, 1, 1, 0, 0))
     # The control keeps its angle in extended precision too.
     _, s1, c1 = fixed(EXT_ONLY)
     _, s2, c2 = fixed(rnd(EXT_ONLY, DBL))
