@@ -14,6 +14,7 @@
 #include "Cr2Writer.h"
 #include "FileSystem.h"
 #include "GridMarks.h"
+#include "MetaTestUtil.h"
 #include "fullscreen.h"
 #include "view.h"
 
@@ -31,30 +32,6 @@ const char *const LightroomSidecar = R"(<?xml version="1.0" encoding="UTF-8"?>
  </rdf:RDF>
 </x:xmpmeta>
 )";
-
-// exiv2 -px, run from outside, as key -> value.
-std::map<std::string, std::string> ExternalXmp(const std::string &file) {
-    std::map<std::string, std::string> values;
-    const std::string command = "exiv2 -q -px '" + file + "' 2>/dev/null";
-    std::string out;
-    if (FILE *pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, n);
-        ::pclose(pipe);
-    }
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string key, type, count, value;
-        fields >> key >> type >> count;
-        std::getline(fields, value);
-        values[key] = value.substr(std::min(value.find_first_not_of(' '), value.size()));
-    }
-    return values;
-}
 
 std::vector<std::string> Names(const std::string &folder) {
     std::vector<std::string> names;
@@ -122,7 +99,7 @@ TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirP
     testutil::WriteFile(Folder.file("photo.JPG"), cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
     const std::string rawSidecar = Folder.file("IMG_0001.xmp");
     testutil::WriteFile(rawSidecar, LightroomSidecar);
-    auto before = ExternalXmp(rawSidecar);
+    auto before = metatest::Exiv2Values("-px", rawSidecar);
     ASSERT_EQ(before.at("Xmp.dc.subject"), "fjord");
     ClickAndWait(Folder.path());
     ASSERT_EQ(Captions(), (std::vector<std::string>{"IMG_0001.CR2.JPG", "photo.JPG"}));
@@ -155,7 +132,7 @@ TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirP
     EXPECT_NE(View->Caption().find("\u2605\u2605\u2605\u2605\u2605"), std::string::npos)
         << View->Caption();
 
-    auto after = ExternalXmp(rawSidecar);
+    auto after = metatest::Exiv2Values("-px", rawSidecar);
     EXPECT_EQ(after.at("Xmp.xmp.Rating"), "3");
     EXPECT_EQ(after.at("Xmp.xmp.Label"), "Red");
     for (auto *values : {&before, &after}) {
@@ -163,7 +140,7 @@ TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirP
         values->erase("Xmp.xmp.Label");
     }
     EXPECT_EQ(after, before); // the keyword and every other property survive
-    EXPECT_EQ(ExternalXmp(Folder.file("photo.JPG.xmp")).at("Xmp.xmp.Rating"), "5");
+    EXPECT_EQ(metatest::Exiv2Values("-px", Folder.file("photo.JPG.xmp")).at("Xmp.xmp.Rating"), "5");
     EXPECT_EQ(Names(Folder.path()),
               (std::vector<std::string>{"IMG_0001.CR2", "IMG_0001.CR2.JPG", "IMG_0001.xmp",
                                         "photo.JPG", "photo.JPG.xmp"}));
