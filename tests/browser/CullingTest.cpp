@@ -3,12 +3,10 @@
 #include <QApplication>
 #include <QTest>
 
-#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <map>
 #include <memory>
-#include <sstream>
 
 #include "BrowserFixture.h"
 #include "Cr2Writer.h"
