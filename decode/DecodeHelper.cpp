@@ -160,6 +160,12 @@ void RunTestJob(const TDecodeRequest &request, TDecodeReply &reply) {
     reply.Status = TDecodeStatus::Done;
 }
 
+bool IsTestSpinFile(int in) {
+    char head[sizeof DecodeTestSpinMarker - 1] = {};
+    return ::pread(in, head, sizeof head, 0) == ssize_t(sizeof head) &&
+           std::memcmp(head, DecodeTestSpinMarker, sizeof head) == 0;
+}
+
 TDecodeReply Serve(const TDecodeRequest &request, int in, int out, bool testJobs) {
     TDecodeReply reply;
     if (request.Magic != DecodeWireMagic)
@@ -169,6 +175,11 @@ TDecodeReply Serve(const TDecodeRequest &request, int in, int out, bool testJobs
     const QSize box(request.BoxWidth, request.BoxHeight);
     switch (request.Job) {
     case TDecodeJob::RawPreview: {
+        if (testJobs && IsTestSpinFile(in)) {
+            TDecodeRequest spin = request;
+            spin.Job = TDecodeJob::TestSpin;
+            RunTestJob(spin, reply);
+        }
         reply.Status = TDecodeStatus::Done;
         reply.Code = ExtractPreviewBetweenDescriptors(in, out);
         struct stat st {};

@@ -180,7 +180,8 @@ int ExtractPreviewBetweenDescriptors(int inFd, int outFd) {
     return result;
 }
 
-int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath) {
+int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath,
+                         const std::atomic<bool> *cancel) {
     if (outputPath.size() >= RawPreviewPathBufferSize)
         throw Exception("The temporary folder's path is too long for the preview file: \"" +
                         outputPath + "\"");
@@ -191,7 +192,7 @@ int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPa
         return MervanteCannotOpenInput;
     TDecodeRequest request;
     request.Job = TDecodeJob::RawPreview;
-    const TSandboxResult result = RunDecode(request, in);
+    const TSandboxResult result = RunDecode(request, in, cancel);
     ::close(in);
     switch (result.End) {
     case TSandboxEnd::Done:
@@ -200,6 +201,8 @@ int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPa
         return RawPreviewDecoderCrashed;
     case TSandboxEnd::OverLimit:
         return RawPreviewDecoderOverLimit;
+    case TSandboxEnd::Cancelled:
+        return RawPreviewCancelled;
     default:
         return RawPreviewNoDecoder;
     }
@@ -230,6 +233,8 @@ std::string RawPreviewFailureText(int result) {
         return "its decoder went over its time or memory limit on it";
     case RawPreviewNoDecoder:
         return "the decoding helper could not be started";
+    case RawPreviewCancelled:
+        return "its decode was cancelled";
     default:
         return "no preview picture could be extracted";
     }

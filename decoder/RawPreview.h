@@ -2,6 +2,7 @@
 // it: the folder scan's RAW pass and the viewer.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -36,8 +37,9 @@ bool ExtractPreviewToTemp(const std::string &rawPath, TempPreview which);
 // in the sandboxed decoding helper, so a hostile file can crash or stall only that process.
 // Returns the library's result, or one of the RawPreview results below: 0 when the preview
 // file was written; otherwise no preview file exists. A division by zero during the call
-// counts as "no preview" (3).
-int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath);
+// counts as "no preview" (3). Raising *cancel stops the helper: RawPreviewCancelled.
+int ExtractPreviewToFile(const std::string &rawPath, const std::string &outputPath,
+                         const std::atomic<bool> *cancel = nullptr);
 
 // The library's call inside the decoding helper: the preview of the RAW file open on inFd is
 // written into the file open on outFd (emptied first). Neither descriptor is closed, and the
@@ -48,6 +50,7 @@ int ExtractPreviewBetweenDescriptors(int inFd, int outFd);
 constexpr int RawPreviewDecoderCrashed = 100;
 constexpr int RawPreviewDecoderOverLimit = 101;
 constexpr int RawPreviewNoDecoder = 102;
+constexpr int RawPreviewCancelled = 103;
 
 // Why no preview came out of a RAW file, for the user: the text for a result of
 // ExtractPreviewToFile.

@@ -1,5 +1,6 @@
 #include "DecodeSandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -46,6 +47,7 @@ constexpr int HelperExitOutOfMemory = 3;
 std::mutex PoolLock;
 std::vector<TWorker> Idle;
 std::atomic<bool> TestJobs{false};
+std::atomic<std::int64_t> TestBudgetMs{0};
 std::atomic<std::uint64_t> Runs{0};
 
 struct TRememberedFailure {
@@ -363,15 +365,18 @@ TSandboxResult RunDecode(const TDecodeRequest &request, int fd, const std::atomi
     const int out = ::memfd_create("pixavant-decode", MFD_CLOEXEC);
     if (out < 0)
         return result;
+    TDecodeRequest sent = request;
+    if (TestJobs && TestBudgetMs > 0)
+        sent.BudgetMs = std::min<std::int64_t>(sent.BudgetMs, TestBudgetMs);
     // A helper that waited in the pool may have gone meanwhile: one fresh try then.
     for (int attempt = 0; attempt < 2; ++attempt) {
         TWorker worker;
         if (!Acquire(NeedsFonts(request.Job), worker))
             break;
         ++Runs;
-        bool sent = false;
-        result = Exchange(worker, request, fd, out, cancel, sent);
-        if (sent)
+        bool handed = false;
+        result = Exchange(worker, sent, fd, out, cancel, handed);
+        if (handed)
             break;
     }
     if (result.End == TSandboxEnd::Done && result.Reply.Size != 0 &&
@@ -402,8 +407,9 @@ void PrestartDecoders(int count) {
     }
 }
 
-void AllowDecodeTestJobs(bool allow) {
+void AllowDecodeTestJobs(bool allow, std::int64_t budgetMs) {
     TestJobs = allow;
+    TestBudgetMs = allow ? budgetMs : 0;
     std::lock_guard lock(PoolLock);
     for (TWorker &worker : Idle)
         Discard(worker);

@@ -52,8 +52,10 @@ void PrestartDecoders(int count);
 // program, else the installed one.
 std::string DecodeHelperPath();
 
-// For tests: lets the helpers answer the test jobs, and forgets every remembered failure.
-void AllowDecodeTestJobs(bool allow);
+// For tests: lets the helpers answer the test jobs, a RAW file that begins with
+// DecodeTestSpinMarker among them (it then stalls its decode as a hostile file can), and caps
+// every decode's processor budget at budgetMs when that is above 0.
+void AllowDecodeTestJobs(bool allow, std::int64_t budgetMs = 0);
 void ForgetDecodeFailures();
 // Decodes handed to a helper so far (remembered failures are not counted).
 std::uint64_t DecodesRun();

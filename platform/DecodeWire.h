@@ -49,6 +49,9 @@ struct TDecodeReply {
     std::int32_t Format = 0; // a QImage::Format
 };
 
+// The first bytes of a RAW file that a helper started for tests spins on instead of decoding.
+constexpr char DecodeTestSpinMarker[] = "PIXAVANT-TEST-SPIN";
+
 // Largest result the program takes back: a 120-megapixel picture at 4 bytes a pixel.
 constexpr std::int64_t MaxDecodeOutputBytes = std::int64_t(480) << 20;
 
