@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "Cr2Writer.h"
+#include "DecodeSandbox.h"
+#include "DecodeWire.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
 #include "JpegConv.h"
@@ -214,6 +216,32 @@ TEST(RawConverterTest, SwappedRawFilesAreConvertedAgainEachIntoItsOwnThumbnail) 
     // Left as they are, they are current.
     for (const TRawResult &result : RunPass(converter, dir.path(), names).Results)
         EXPECT_EQ(result.Outcome, TRawOutcome::UpToDate) << result.Name;
+}
+
+TEST(RawConverterTest, ARevisitOfFilesThatStalledTheirDecoderCostsNoNewDecode) {
+    // Stand-ins for crafted CR3 files that hold the RAW library until its budget runs out.
+    AllowDecodeTestJobs(true, 100);
+    ForgetDecodeFailures();
+    testutil::TempDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("LOOP_" + std::to_string(i) + ".CR3");
+        testutil::WriteFile(dir.file(names.back()),
+                            std::string(DecodeTestSpinMarker) + std::string(52 << 10, '\0'));
+    }
+    TRawConverter converter;
+    for (const char *visit : {"first", "again"}) {
+        SCOPED_TRACE(visit);
+        const std::uint64_t before = DecodesRun();
+        const PassLog log = RunPass(converter, dir.path(), names);
+        ASSERT_EQ(log.Results.size(), names.size());
+        for (const TRawResult &result : log.Results) {
+            EXPECT_EQ(result.Outcome, TRawOutcome::Failed);
+            EXPECT_NE(result.Error.find("limit"), std::string::npos) << result.Error;
+        }
+        EXPECT_EQ(DecodesRun() - before, std::string(visit) == "first" ? names.size() : 0u);
+    }
+    AllowDecodeTestJobs(false);
 }
 
 TEST(RawConverterTest, WithoutTheCreatorWindowThumbnailsAreTheCreatorsDefault150By100) {
