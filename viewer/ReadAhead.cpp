@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <iterator>
 
 #include "Exceptions.h"
 #include "FileRead.h"
@@ -67,18 +67,28 @@ QImage PreviewForScreen(const std::vector<std::uint8_t> &bytes, QSize screen,
 
 QImage DecodeRawForScreen(const std::string &rawPath, QSize screen, int worker,
                           const std::atomic<bool> *cancel) {
-    const std::string file = TempPreviewPath(TempPreview::Viewer, worker);
-    if (ExtractPreviewToFile(rawPath, file) != 0)
-        return {};
-    // Once read the preview file is of no more use; it would hold memory where the temporary
-    // folder lives in memory.
-    struct TUsedUp {
-        const std::string &path;
-        ~TUsedUp() { ::unlink(path.c_str()); }
-    } usedUp{file};
+    // A decode superseded while it writes or reads the file must not remove the next one's.
+    static std::mutex fileLocks[4];
+    std::vector<std::uint8_t> bytes;
+    {
+        const std::lock_guard lock(fileLocks[unsigned(worker) % std::size(fileLocks)]);
+        const std::string file = TempPreviewPath(TempPreview::Viewer, worker);
+        if (ExtractPreviewToFile(rawPath, file, cancel) != 0) {
+            if (cancel && cancel->load())
+                throw EJPEG(JpegCancelledMessage);
+            return {};
+        }
+        // Once read the preview file is of no more use; it would hold memory where the
+        // temporary folder lives in memory.
+        struct TUsedUp {
+            const std::string &path;
+            ~TUsedUp() { ::unlink(path.c_str()); }
+        } usedUp{file};
+        bytes = ReadWholeFile(file);
+    }
     if (cancel && cancel->load())
         throw EJPEG(JpegCancelledMessage);
-    return PreviewForScreen(ReadWholeFile(file), screen, cancel);
+    return PreviewForScreen(bytes, screen, cancel);
 }
 
 std::string ScreenFileIdentity(const std::string &path) {
@@ -172,14 +182,11 @@ void TReadAhead::Clear() {
     Want({}, std::nullopt);
 }
 
-std::optional<TScreenPicture> TReadAhead::Ready(const TScreenRequest &request, bool finishRunning) {
+std::optional<TScreenPicture> TReadAhead::Ready(const TScreenRequest &request) {
     std::string identity;
     TScreenPicture picture;
     {
-        std::unique_lock lock(FLock);
-        if (finishRunning)
-            FDone.wait_for(lock, std::chrono::seconds(10),
-                           [&] { return !FRunning || !(*FRunning == request); });
+        std::lock_guard lock(FLock);
         const auto it = std::find_if(FHeld.begin(), FHeld.end(),
                                      [&](const TEntry &e) { return e.Request == request; });
         if (it == FHeld.end() || !it->Picture.Made)
@@ -194,6 +201,11 @@ std::optional<TScreenPicture> TReadAhead::Ready(const TScreenRequest &request, b
         return std::nullopt;
     }
     return picture;
+}
+
+bool TReadAhead::Running(const TScreenRequest &request) const {
+    std::lock_guard lock(FLock);
+    return FRunning && *FRunning == request;
 }
 
 int TReadAhead::Held() const {
@@ -242,7 +254,6 @@ void TReadAhead::Run() {
 
         lock.lock();
         FRunning.reset();
-        FDone.notify_all();
         if (cancel->load() || !IsWanted(request)) {
             ++FCancelled;
         } else {

@@ -47,7 +47,8 @@ TScreenPicture DecodeForScreen(const std::string &path, QSize deviceSize, unsign
 // The RAW road's one decode: the preview of rawPath written to the viewer's preview file of
 // `worker` (removed again once read) and decoded upright at the screen's size (see
 // PreviewForScreen). A null image when the file has no preview; raises EJPEG
-// JpegCancelledMessage once cancel is raised, and what the extraction raises.
+// JpegCancelledMessage once cancel is raised (which also stops the extraction's helper), and
+// what the extraction raises. Calls for one worker's file take turns.
 QImage DecodeRawForScreen(const std::string &rawPath, QSize screen, int worker,
                           const std::atomic<bool> *cancel = nullptr);
 
@@ -81,10 +82,11 @@ public:
     // Everything else is dropped and its decode cancelled.
     void Want(const std::vector<TScreenRequest> &wanted,
               const std::optional<TScreenRequest> &shown);
-    // The picture for request when it is decoded and its file is still the one decoded. With
-    // finishRunning, a decode of that request already under way is waited for: a step faster
-    // than the read-ahead then gets the picture no later than a decode of its own would.
-    std::optional<TScreenPicture> Ready(const TScreenRequest &request, bool finishRunning = false);
+    // The picture for request when it is decoded and its file is still the one decoded.
+    std::optional<TScreenPicture> Ready(const TScreenRequest &request);
+    // True while request is being decoded: a step faster than the read-ahead waits for
+    // OnDecoded rather than decoding the same picture twice.
+    bool Running(const TScreenRequest &request) const;
     void Clear();
 
     int Held() const;
@@ -107,7 +109,6 @@ private:
     TDecoder FDecoder;
     mutable std::mutex FLock; // guards everything below
     std::condition_variable FWake;
-    std::condition_variable FDone; // a decode has ended
     std::vector<TScreenRequest> FWanted;
     std::optional<TScreenRequest> FShown;
     std::vector<TEntry> FHeld;

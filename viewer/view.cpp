@@ -82,13 +82,15 @@ TviewForm::TviewForm(QWidget *parent) : TForm(parent) {
     // The program's end waits for running threads: a picture still being made is not worth it.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         KillShellRequest();
+        KillRawRequest();
         FReadAhead.reset();
     });
-    FReadAhead = std::make_unique<TReadAhead>();
+    SetReadAhead(true);
 }
 
 TviewForm::~TviewForm() {
     KillShellRequest();
+    KillRawRequest();
     FReadAhead.reset();
     if (viewForm == this)
         viewForm = nullptr;
@@ -148,47 +150,118 @@ void TviewForm::OpenPicture(const std::string &path, const std::string &entryCap
     }
     FShellPath.clear();
     KillShellRequest(); // a late shell picture must not replace the preview
+    KillRawRequest();   // nor a late preview of the file opened before
+    FRawAwaited.clear();
+    ViewerRawPath = path;
+    if (FReadAhead) {
+        const TScreenRequest request = ScreenRequest(path);
+        if (const auto ready = FReadAhead->Ready(request)) {
+            ShowRawPreview(path, ready->Image);
+            return;
+        }
+        // A step faster than the read-ahead: the decode under way arrives through OnDecoded.
+        if (FReadAhead->Running(request)) {
+            FRawAwaited = path;
+            return;
+        }
+    }
+    BikinRaw();
+}
 
-    // The turn and the new picture are built once, not the old picture unturned first; an
-    // error still leaves the old picture, unturned.
+void TviewForm::ShowRawPreview(const std::string &path, const QImage &image) {
+    // The turn and the new picture are built once, not the old picture unturned first; with no
+    // preview, never the previous file's preview in its place.
     struct TLoadGuard {
         TRotateImage *image;
         ~TLoadGuard() { image->SetLoading(false); }
     } guard{RImage1};
     RImage1->SetLoading(true);
     RImage1->SetAngle(0);
-    ViewerRawPath = path;
-    TPicture preview;
-    const auto ready = FReadAhead ? FReadAhead->Ready(ScreenRequest(path), true) : std::nullopt;
-    if (ready) {
-        // Read ahead: the read-ahead's own preview file was written and decoded already.
-        SetPreview(preview, ready->Image);
+    if (image.isNull()) {
+        ShowDefaultIcon(path);
     } else {
-        if (!BikinRaw()) {
-            // No preview: never show the previous file's preview in its place.
-            ShowDefaultIcon(path);
-            FZoom->Opened(path, QSize());
-            return;
-        }
-        // Once loaded the preview file is of no more use; it would hold memory where the
-        // temporary folder lives in memory.
-        const std::string previewFile = TempPreviewFile(TempPreview::Viewer);
-        struct TUsedUp {
-            const std::string &path;
-            ~TUsedUp() { ::unlink(path.c_str()); }
-        } usedUp{previewFile};
-        SetPreview(preview, PreviewForScreen(ReadWholeFile(previewFile), LargestScreen()));
+        TPicture preview;
+        SetPreview(preview, image);
+        RImage1->SetPicture(preview);
+        if (fullform)
+            fullform->RImage2->SetPicture(preview);
+        Memo1->setPlainText(QStringLiteral("Ready"));
     }
-    RImage1->SetPicture(preview);
-    if (fullform)
-        fullform->RImage2->SetPicture(preview);
-    Memo1->setPlainText(QStringLiteral("Ready"));
     // The full size is not known from a picture fitted to the screen: the zoom decodes it.
     FZoom->Opened(path, QSize());
 }
 
-bool TviewForm::BikinRaw() {
-    return ExtractPreviewToTemp(ViewerRawPath, TempPreview::Viewer);
+void TviewForm::ReadAheadDecoded() {
+    if (FRawAwaited.empty() || !FReadAhead)
+        return;
+    const std::string path = FRawAwaited;
+    const TScreenRequest request = ScreenRequest(path);
+    if (FReadAhead->Running(request))
+        return;
+    FRawAwaited.clear();
+    if (const auto ready = FReadAhead->Ready(request))
+        ShowRawPreview(path, ready->Image);
+    else
+        BikinRaw(); // dropped or failed there: decoded here, with its own outcome
+}
+
+// One RAW preview for the viewer: extracted by the decoding helper into the viewer's preview
+// file and decoded at the screen's size, on a thread of its own. Kill stops the helper; the
+// result is read on the GUI thread once the run has ended.
+class TViewerRawRequest : public TThread {
+public:
+    TViewerRawRequest(std::string path, QSize screen) : Path(std::move(path)), Screen(screen) {
+        FreeOnTerminate = true;
+    }
+    void Kill() {
+        Terminate();
+        FCancel = true;
+    }
+
+    const std::string Path;
+    const QSize Screen;
+    QImage Image;             // null when the file has no preview
+    std::exception_ptr Error; // what the extraction raised, reported on the GUI thread
+
+protected:
+    void Execute() override {
+        try {
+            Image = DecodeRawForScreen(Path, Screen, 0, &FCancel);
+        } catch (...) {
+            if (!FCancel)
+                Error = std::current_exception();
+        }
+    }
+
+private:
+    std::atomic<bool> FCancel{false};
+};
+
+void TviewForm::BikinRaw() {
+    KillRawRequest();
+    auto *request = new TViewerRawRequest(ViewerRawPath, LargestScreen());
+    request->SetOnTerminate(this, [this](TThread *thread) {
+        RawRequestDone(static_cast<TViewerRawRequest *>(thread));
+    });
+    FRawRequest = request;
+    request->Resume();
+}
+
+void TviewForm::RawRequestDone(TViewerRawRequest *request) {
+    if (request != FRawRequest)
+        return;
+    FRawRequest = nullptr;
+    if (request->Error)
+        std::rethrow_exception(request->Error);
+    ShowRawPreview(request->Path, request->Image);
+}
+
+void TviewForm::KillRawRequest() {
+    if (FRawRequest) {
+        FRawRequest->Kill();
+        FRawRequest->OnTerminate = nullptr; // its preview is for a file no longer shown
+        FRawRequest = nullptr;
+    }
 }
 
 void TviewForm::WndProc(TMessage &message) {
@@ -460,10 +533,20 @@ void TviewForm::keyPressEvent(QKeyEvent *event) {
 // Reading ahead
 
 void TviewForm::SetReadAhead(bool on) {
-    if (on && !FReadAhead)
+    if (on && !FReadAhead) {
         FReadAhead = std::make_unique<TReadAhead>();
-    else if (!on)
+        // Set before any decode is asked for; run on the read-ahead's thread.
+        FReadAhead->OnDecoded = [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { ReadAheadDecoded(); }, Qt::QueuedConnection);
+        };
+    } else if (!on) {
         FReadAhead.reset();
+        if (!FRawAwaited.empty()) {
+            FRawAwaited.clear();
+            BikinRaw();
+        }
+    }
 }
 
 void TviewForm::BrowserFolder(const std::string &folder) {

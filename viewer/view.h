@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -38,6 +39,7 @@ extern std::string ViewerRawPath;
 int PreviewScaleDenom(int width, int height, QSize screen);
 
 class TViewerShellRequest;
+class TViewerRawRequest;
 class TViewZoom;
 class TMetaWorker;
 class TReadAhead;
@@ -87,9 +89,13 @@ public:
     // Opens path as the open routine opens a selected entry, captioned with the entry's name:
     // for a picture the list does not hold yet (a start on a file, before its folder's scan).
     void OpenPicture(const std::string &path, const std::string &entryCaption);
-    // Writes the preview of ViewerRawPath to the viewer's temporary preview file; false when
-    // the file has none (then no preview file exists).
-    bool BikinRaw();
+    // Sends the extraction of ViewerRawPath's preview to the decoding helper, on a thread of
+    // its own: the preview goes through the viewer's temporary preview file and arrives in both
+    // picture controls (or the file's icon, when it has none) once made. The memo says
+    // "Extracting..." until then; a later open supersedes it and stops its helper.
+    void BikinRaw();
+    // True while the opened RAW file's preview is still to arrive.
+    bool RawRequestRunning() const { return FRawRequest != nullptr || !FRawAwaited.empty(); }
     // Asks the shell for a picture of path at the picture control's size, on a thread of its
     // own: the window never waits for a decode, which another thread may hold for seconds. The
     // memo says "Extracting..." until the picture (or the file's icon) is shown; a newer request
@@ -168,6 +174,12 @@ private:
     void ShowShellPicture(const std::string &path, bool made, const TBitmap *bitmap, DWORD flags);
     void ReadAheadAround();
     void KillShellRequest();
+    void RawRequestDone(TViewerRawRequest *request);
+    void KillRawRequest();
+    // The preview of the RAW file path in both picture controls, unturned; its icon when null.
+    void ShowRawPreview(const std::string &path, const QImage &image);
+    // A read-ahead decode ended: the one a step waits for may be ready.
+    void ReadAheadDecoded();
 
     void SetUpCulling();
     // The opened picture's marks in the caption, its information in the panel when shown.
@@ -187,6 +199,9 @@ private:
     TViewerShellRequest *FShellRequest = nullptr; // frees itself when its run ends
     // True while the picture shown is the shell's of FShellPath at FShellSize.
     bool FShellPictureCurrent = false;
+
+    TViewerRawRequest *FRawRequest = nullptr; // frees itself when its run ends
+    std::string FRawAwaited; // the RAW file whose read-ahead decode a step waits for
 
     std::unique_ptr<TReadAhead> FReadAhead;
     int FDirection = +1; // of the last step: +1 forward, -1 back

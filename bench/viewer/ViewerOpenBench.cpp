@@ -107,6 +107,8 @@ void ViewerOpen(benchmark::State &state) {
     for (auto _ : state) {
         f.Main->List()->SetItemIndex(i++ % int(f.Files.size()));
         f.View->BtnBrowseClick();
+        while (f.View->RawRequestRunning())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
         // Ready to paint: the turned bitmaps are built; the placement is computed on first use.
         benchmark::DoNotOptimize(f.View->RImage1->GetDestRect());
         benchmark::DoNotOptimize(f.Full->RImage2->GetDestRect());

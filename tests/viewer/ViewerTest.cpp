@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
@@ -28,6 +29,8 @@
 #include <vector>
 
 #include "Cr2Writer.h"
+#include "DecodeSandbox.h"
+#include "DecodeWire.h"
 #include "Dialogs.h"
 #include "Forms.h"
 #include "ReadAhead.h"
@@ -177,11 +180,12 @@ protected:
         Settle();
     }
 
-    // Lets the posted request run, and the shell's answer arrive.
+    // Lets the posted request run, and the shell's picture or the RAW preview arrive.
     void Settle() {
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        ASSERT_TRUE(testutil::WaitFor([this] { return !View->ShellRequestRunning(); }));
+        ASSERT_TRUE(testutil::WaitFor(
+            [this] { return !View->ShellRequestRunning() && !View->RawRequestRunning(); }));
         QCoreApplication::processEvents();
     }
 
@@ -237,12 +241,57 @@ TEST_F(ViewerTest, RawThumbnailEntryOpensThePreviewOfItsRawFileInBothControls) {
     // Pictures given to the hidden full-screen window are the ones it shows.
     Full->Close();
     View->Button2Click();
+    Settle();
     Full->ShowFullScreen();
     EXPECT_EQ(Full->RImage2->Rotated().Width(), 32);
 
     // The RAW road never asks the shell.
     EXPECT_TRUE(FScript.Requests.empty());
     EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(ViewerTest, AStalledRawDecodeLeavesTheWindowsAnsweringAndTheNextStepSupersedesIt) {
+    // A stand-in for a crafted CR3 that holds the RAW library until its budget runs out.
+    AllowDecodeTestJobs(true);
+    struct TReset {
+        ~TReset() { AllowDecodeTestJobs(false); }
+    } reset;
+    testutil::WriteFile(Folder.file("LOOP.CR3"),
+                        std::string(DecodeTestSpinMarker) + std::string(52 << 10, '\0'));
+    WriteRaw("IMG_0002.CR2", 64, 48);
+    List({"LOOP.CR3.JPG", "IMG_0002.CR2.JPG"});
+    // The longest the event loop goes without running, from the open through half a second
+    // of the stall.
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0, gap = 0;
+    QTimer tick;
+    tick.setInterval(2);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        gap = std::max(gap, clock.elapsed() - last);
+        last = clock.elapsed();
+    });
+    tick.start();
+    const std::uint64_t before = DecodesRun();
+    Main->List()->SetItemIndex(0);
+    Main->ListViewDblClick();
+    ASSERT_TRUE(testutil::WaitFor([&] { return DecodesRun() > before; })); // the helper has it
+    const qint64 sent = clock.elapsed();
+    while (clock.elapsed() < sent + 500)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    EXPECT_LT(gap, 50);
+    EXPECT_TRUE(View->RawRequestRunning());
+    EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
+
+    // Next, pressed meanwhile, shows its picture and stops the stalled helper.
+    QCoreApplication::postEvent(View.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, {}));
+    Settle();
+    EXPECT_EQ(View->RImage1->Picture().Width(), 64);
+    EXPECT_EQ(MemoLines(), QStringList{"Ready"});
+    QElapsedTimer stopping;
+    stopping.start();
+    TThread::WaitForAll();
+    EXPECT_LT(stopping.elapsed(), 3000); // left alone it would run its 5 s budget
 }
 
 TEST_F(ViewerTest, RawFilesOfOtherCamerasOpenThroughTheRawRoad) {
@@ -309,11 +358,10 @@ TEST_F(ViewerTest, ReadAheadStepsShowPrefetchedPicturesAndNeverAnotherFilesPictu
     int index = 1;
     for (const int delta : {+1, +1, -1, -1, -1, +1, +1, +1, +1, -1, +1}) {
         (delta > 0 ? View->Button2Click() : View->Button3Click());
+        Settle();
         index = (index + delta + 5) % 5;
         EXPECT_EQ(View->RImage1->Picture().Width(), width[names[std::size_t(index)]])
             << names[std::size_t(index)];
-        if (delta < 0)
-            QCoreApplication::processEvents();
     }
     EXPECT_LE(View->ReadAhead()->Held(), TReadAhead::MaxHeld);
     EXPECT_TRUE(Boxes.empty());
