@@ -1,7 +1,10 @@
 #include "GridOrder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <numeric>
+
+#include "RawFormats.h"
 
 bool FilterPasses(const TGridFilter &filter, const TMarks &marks) {
     switch (filter.Kind) {
@@ -50,4 +53,36 @@ std::vector<int> SortedOrder(const std::vector<TSortFacts> &facts, TSortKey key,
         return a.NameOrder < b.NameOrder;
     });
     return order;
+}
+
+namespace {
+
+// The name before the extension, and whether the picture is a RAW file or a JPEG; false for
+// anything else.
+bool PairSide(const std::string &picture, std::string &stem, bool &raw) {
+    const std::size_t slash = picture.rfind('/');
+    const std::size_t dot = picture.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return false;
+    std::string extension = picture.substr(dot);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
+    stem = picture.substr(0, dot);
+    raw = IsRawFileName(picture);
+    return raw || extension == ".JPG" || extension == ".JPEG";
+}
+
+} // namespace
+
+int PairPartner(const std::vector<std::string> &pictures, int index) {
+    std::string stem, other;
+    bool raw = false, otherRaw = false;
+    if (index < 0 || index >= int(pictures.size()) ||
+        !PairSide(pictures[std::size_t(index)], stem, raw))
+        return -1;
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+        if (int(i) != index && PairSide(pictures[i], other, otherRaw) && otherRaw != raw &&
+            other == stem)
+            return int(i);
+    return -1;
 }

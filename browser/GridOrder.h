@@ -28,3 +28,8 @@ struct TSortFacts {
 // The entries' indexes in the order to show them; equal keys keep the listing's order, in
 // either direction, so a burst shot in one second stays in its sequence.
 std::vector<int> SortedOrder(const std::vector<TSortFacts> &facts, TSortKey key, bool descending);
+
+// The entry that makes one photo with pictures[index] (the pictures the entries stand for): a
+// RAW file and a JPEG of the same name before the extension, as a camera writes both; -1 when
+// there is none.
+int PairPartner(const std::vector<std::string> &pictures, int index);

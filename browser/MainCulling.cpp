@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QShortcut>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include "Application.h"
@@ -10,6 +12,7 @@
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "GridMarks.h"
+#include "GridOrder.h"
 #include "ShootingInfo.h"
 #include "main.h"
 
@@ -165,7 +168,7 @@ void TMainForm::ShowSelectedInfo() {
 // Trash
 
 int TMainForm::DeleteSelected() {
-    const int index = ListView->ItemIndex();
+    int index = ListView->ItemIndex();
     if (index < 0)
         return -1;
     // The extractor names the entries by their place in the list while it runs.
@@ -174,16 +177,28 @@ int TMainForm::DeleteSelected() {
                     MB_OK | MB_ICONINFORMATION);
         return -1;
     }
-    const std::string caption = ListView->Caption(index);
-    const std::string entry = IncludeTrailingPathDelimiter(FSelFolder) + caption;
-    const std::string picture = PictureForEntry(entry);
-    // A RAW file goes with its thumbnail file and both sidecar names; any other picture with
-    // its own sidecar only, since NAME.xmp may be a RAW file's of the same name.
-    std::vector<std::string> files{picture};
-    if (picture != entry)
-        files.insert(files.end(), {entry, SidecarFor(picture), picture + ".xmp"});
-    else
-        files.push_back(SidecarFor(picture));
+    // The entry, and its partner when pairs are one photo.
+    std::vector<int> rows{index};
+    if (FPairsAsOne) {
+        std::vector<std::string> pictures;
+        for (int row = 0; row < ListView->Count(); ++row)
+            pictures.push_back(PictureForEntry(ListView->Caption(row)));
+        if (const int partner = PairPartner(pictures, index); partner >= 0)
+            rows.push_back(partner);
+    }
+    std::sort(rows.begin(), rows.end());
+    std::vector<std::string> files;
+    for (const int row : rows) {
+        const std::string entry = IncludeTrailingPathDelimiter(FSelFolder) + ListView->Caption(row);
+        const std::string picture = PictureForEntry(entry);
+        // A RAW file goes with its thumbnail file and both sidecar names; any other picture
+        // with its own sidecar only, since NAME.xmp may be a RAW file's of the same name.
+        files.push_back(picture);
+        if (picture != entry)
+            files.insert(files.end(), {entry, SidecarFor(picture), picture + ".xmp"});
+        else
+            files.push_back(SidecarFor(picture));
+    }
     TDeletion deletion;
     try {
         deletion.Files = MoveToTrash(files);
@@ -192,19 +207,22 @@ int TMainForm::DeleteSelected() {
         return -1;
     }
     deletion.Folder = FSelFolder;
-    deletion.Index = index;
-    deletion.Caption = caption;
-    deletion.ImageIndex = ListView->ImageIndex(index);
-    deletion.NameOrder = ItemNameOrder(ListView->item(index));
+    deletion.Chosen = ListView->Caption(index);
     deletion.Scan = FScan.ScanCount();
-    deletion.Marks = ItemMarks(ListView->item(index));
+    for (const int row : rows) {
+        const QListWidgetItem *item = ListView->item(row);
+        deletion.Entries.push_back({row, ListView->Caption(row), ListView->ImageIndex(row),
+                                    ItemNameOrder(item), ItemMarks(item)});
+    }
     FDeletions.push_back(std::move(deletion));
 
-    FClearing = true; // the entry's going is no selection of the user's
-    ListView->RemoveItem(index);
+    FClearing = true; // the entries' going is no selection of the user's
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row)
+        ListView->RemoveItem(*row);
     FClearing = false;
-    // The entry after it takes its place; the view may have selected it by itself already,
-    // without a word to us.
+    // The entry after it takes its place (a partner before it moves it up one); the view may
+    // have selected it by itself already, without a word to us.
+    index -= int(std::count_if(rows.begin(), rows.end(), [&](int row) { return row < index; }));
     if (ListView->Count() > 0) {
         ListView->SetItemIndex(std::min(index, ListView->Count() - 1));
         ListViewSelectItem(ListView->ItemIndex(), true);
@@ -232,10 +250,15 @@ bool TMainForm::UndoDelete() {
         BtnRefreshClick();
         return true;
     }
-    const int row = ListView->InsertItem(deletion.Index, deletion.Caption, deletion.ImageIndex);
-    SetItemNameOrder(ListView->item(row), deletion.NameOrder);
-    if (deletion.Marks)
-        SetItemMarks(ListView->item(row), *deletion.Marks);
+    int row = -1;
+    for (const TDeletedEntry &entry : deletion.Entries) {
+        const int at = ListView->InsertItem(entry.Index, entry.Caption, entry.ImageIndex);
+        SetItemNameOrder(ListView->item(at), entry.NameOrder);
+        if (entry.Marks)
+            SetItemMarks(ListView->item(at), *entry.Marks);
+        if (entry.Caption == deletion.Chosen)
+            row = at;
+    }
     ApplyFilter();
     ListView->SetItemIndex(row);
     return true;

@@ -71,6 +71,12 @@ void TMainForm::SetUpViewMenu() {
     QAction *descending = sort->addAction(tr("D&escending"));
     descending->setCheckable(true);
     connect(descending, &QAction::toggled, this, [this](bool on) { SetSort(FSortKey, on); });
+
+    view->addSeparator();
+    QAction *pairs = view->addAction(tr("RAW and JPEG &Pairs as One Photo"));
+    pairs->setObjectName(QStringLiteral("PairsAsOne"));
+    pairs->setCheckable(true);
+    connect(pairs, &QAction::toggled, this, [this](bool on) { SetPairsAsOne(on); });
 }
 
 bool TMainForm::EntryShown(int index) const {

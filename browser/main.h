@@ -135,6 +135,9 @@ public:
     std::string SelectedMarksText() const override;
     int DeleteSelected() override;
     bool UndoDelete() override;
+    // From the View menu: a RAW file and a JPEG of the same name are one photo, which Delete
+    // takes to the trash together. Off by default.
+    void SetPairsAsOne(bool on) { FPairsAsOne = on; }
     bool ShootingInfoShown() const override { return FShowInfo; }
     void SetShootingInfoShown(bool shown) override;
     // True while marks or shooting information are being read.
@@ -239,15 +242,21 @@ private:
     TSortKey FSortKey = TSortKey::Name;
     bool FSortDescending = false;
     TMetaWorker *FMetaWorker = nullptr;
-    // One deletion: the entry, where it stood, and the files the trash holds for it.
-    struct TDeletion {
-        std::string Folder;
+    bool FPairsAsOne = false;
+    // One deletion: its entries (two for a pair), where they stood, and the files the trash
+    // holds for them.
+    struct TDeletedEntry {
         int Index = 0;
         std::string Caption;
         int ImageIndex = -1;
         int NameOrder = 0;
-        int Scan = 0; // the scan whose list and images it left
         std::optional<TMarks> Marks;
+    };
+    struct TDeletion {
+        std::string Folder;
+        std::vector<TDeletedEntry> Entries; // by ascending place in the list
+        std::string Chosen;                 // the caption of the entry the user deleted
+        int Scan = 0;                       // the scan whose list and images it left
         std::vector<TTrashedFile> Files;
     };
     std::vector<TDeletion> FDeletions; // the last one is undone first

@@ -1,5 +1,6 @@
 // Culling a card by the keys, in the real windows: marks that the exiv2 program reads back
 // with every other property intact, and deleting to the trash with undo.
+#include <QAction>
 #include <QApplication>
 #include <QTest>
 
@@ -12,6 +13,7 @@
 #include "Cr2Writer.h"
 #include "FileSystem.h"
 #include "GridMarks.h"
+#include "GridOrder.h"
 #include "MetaTestUtil.h"
 #include "fullscreen.h"
 #include "view.h"
@@ -175,6 +177,58 @@ TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBrin
     EXPECT_EQ(Captions(), listed);
     EXPECT_EQ(Main->SelectedPicture(), Folder.file("IMG_0001.CR2"));
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST_F(CullingTest, APairOfRawAndJpegIsOnePhotoToDeleteOnlyWhenChosenInTheMenu) {
+    WriteCr2("IMG_0001.CR2");
+    testutil::WriteFile(Folder.file("IMG_0001.JPG"), cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
+    testutil::WriteFile(Folder.file("z.png"), "x");
+    ClickAndWait(Folder.path());
+    const std::vector<std::string> listed = {"IMG_0001.CR2.JPG", "IMG_0001.JPG", "z.png"};
+    ASSERT_EQ(Captions(), listed);
+    const std::string trashed = FHome->file("XDG_DATA_HOME") + "/Trash/files";
+    auto *pairs = Main->findChild<QAction *>("PairsAsOne");
+    ASSERT_NE(pairs, nullptr);
+
+    const struct {
+        bool Pairs;
+        int Entry;
+        std::vector<std::string> Taken, Left;
+    } rows[] = {
+        {false, 1, {"IMG_0001.JPG"}, {"IMG_0001.CR2.JPG", "z.png"}},
+        {true, 1, {"IMG_0001.CR2", "IMG_0001.CR2.JPG", "IMG_0001.JPG"}, {"z.png"}},
+        {true, 0, {"IMG_0001.CR2", "IMG_0001.CR2.JPG", "IMG_0001.JPG"}, {"z.png"}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Entry);
+        pairs->setChecked(row.Pairs);
+        FocusEntry(row.Entry);
+        QTest::keyClick(Main->List(), Qt::Key_Delete);
+        EXPECT_EQ(Names(trashed), row.Taken);
+        EXPECT_EQ(Captions(), row.Left);
+        QTest::keyClick(Main->List(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(Captions(), listed);
+        EXPECT_EQ(Main->SelectedEntry(), row.Entry);
+    }
+    EXPECT_TRUE(Boxes.empty()) << Boxes.front();
+}
+
+TEST(GridOrderTest, RawAndJpegOfOneNameArePartners) {
+    const struct {
+        std::vector<std::string> Pictures;
+        int Partner; // of the first
+    } rows[] = {
+        {{"/a/IMG_1.CR2", "/a/IMG_1.JPG"}, 1},
+        {{"/a/IMG_1.jpeg", "/a/x.png", "/a/IMG_1.nef"}, 2},
+        {{"/a/IMG_1.JPG", "/a/IMG_1.jpeg"}, -1}, // two JPEGs
+        {{"/a/IMG_1.CR2", "/a/IMG_1.NEF"}, -1},  // two RAW files
+        {{"/a/IMG_1.CR2", "/a/IMG_10.JPG"}, -1},
+        {{"/a/IMG_1.CR2", "/a/img_1.JPG"}, -1}, // names differ in case
+        {{"/a/IMG_1.png", "/a/IMG_1.CR2"}, -1},
+        {{"/a.b/IMG", "/a.b/IMG.JPG"}, -1}, // no extension
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(PairPartner(row.Pictures, 0), row.Partner) << row.Pictures[1];
 }
 
 TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThem) {
