@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "BrowserFixture.h"
+#include "Cr2Writer.h"
 #include "fullscreen.h"
 #include "view.h"
 
@@ -165,6 +166,19 @@ TEST_F(KeyboardTest, GridThumbnailsAreRenderedAndDrawnAtTheScreensDevicePixels) 
         }
     }
     EXPECT_GE(longest, cell * 3 / 4);
+}
+
+TEST_F(KeyboardTest, RawThumbnailsAtTheScreensDevicePixelsAreAsWideAsThePicturesBesideThem) {
+    cr2::Cr2Options options;
+    options.PreviewJpeg = cr2::EncodeJpeg(cr2::QuarterPicture(600, 400));
+    cr2::WriteCr2(Folder.file("IMG_0001.CR2"), options);
+    WriteStripes("wide.png", 600);
+    ScanAndWait(Folder.path());
+    ASSERT_EQ(Main->List()->Count(), 2);
+    for (int row = 0; row < 2; ++row) {
+        const QPixmap &pixmap = Main->Images()->Image(Main->List()->ImageIndex(row));
+        EXPECT_EQ(qRound(pixmap.width() / pixmap.devicePixelRatio()), 120) << row;
+    }
 }
 
 TEST_F(KeyboardTest, FileTypeIconsKeepTheirSizeAtTheScreensDevicePixels) {
