@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -22,6 +23,8 @@
 
 #include "Confine.h"
 #include "DecodeWire.h"
+#include "Exceptions.h"
+#include "JpegConv.h"
 #include "MagickDecoder.h"
 #include "PictureFit.h"
 #include "PictureKind.h"
@@ -160,6 +163,13 @@ void RunTestJob(const TDecodeRequest &request, TDecodeReply &reply) {
     reply.Status = TDecodeStatus::Done;
 }
 
+// A conversion that raised: its class and message, for the program to raise again.
+void Failed(TDecodeReply &reply, const char *className, const char *message) {
+    reply.Code = 1;
+    std::snprintf(reply.ErrorClass, sizeof reply.ErrorClass, "%s", className);
+    std::snprintf(reply.Error, sizeof reply.Error, "%s", message);
+}
+
 bool IsTestSpinFile(int in) {
     char head[sizeof DecodeTestSpinMarker - 1] = {};
     return ::pread(in, head, sizeof head, 0) == ssize_t(sizeof head) &&
@@ -185,6 +195,29 @@ TDecodeReply Serve(const TDecodeRequest &request, int in, int out, bool testJobs
         struct stat st {};
         if (reply.Code == 0 && ::fstat(out, &st) == 0)
             reply.Size = st.st_size;
+        return reply;
+    }
+    case TDecodeJob::Thumbnail: {
+        if (testJobs && IsTestSpinFile(in)) {
+            TDecodeRequest spin = request;
+            spin.Job = TDecodeJob::TestSpin;
+            RunTestJob(spin, reply);
+        }
+        reply.Status = TDecodeStatus::Done;
+        try {
+            MakeThumbnailBetweenDescriptors(
+                in, std::string(request.Path, strnlen(request.Path, sizeof request.Path)), out,
+                request.BoxWidth, request.BoxHeight, TColor(request.FillColor),
+                std::string(request.Identity, strnlen(request.Identity, sizeof request.Identity)));
+            struct stat st {};
+            reply.Size = ::fstat(out, &st) == 0 ? st.st_size : 0;
+        } catch (const Exception &e) {
+            Failed(reply, e.ClassName(), e.what());
+        } catch (const std::bad_alloc &) {
+            Failed(reply, "EOutOfMemory", "Out of memory");
+        } catch (const std::exception &e) {
+            Failed(reply, "Exception", e.what());
+        }
         return reply;
     }
     case TDecodeJob::Picture:

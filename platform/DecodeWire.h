@@ -11,6 +11,7 @@ enum class TDecodeJob : std::uint32_t {
     RawPreview, // the RAW file's preview as a JPEG file
     Picture,    // a picture through Qt's readers, fitted into the box
     Metafile,   // a Windows metafile, fitted into the box
+    Thumbnail,  // a JPEG preview made into a thumbnail file of the box's size
     // What a hostile file could make a decoder do, asked for on purpose by the tests. The
     // helper answers them only when started for tests.
     TestCrash,
@@ -31,7 +32,9 @@ struct TDecodeRequest {
     std::int32_t BoxHeight = 0;
     std::int32_t Cover = 0;
     std::int64_t BudgetMs = 5000;
-    char Path[256] = {}; // TestOpen, TestCreate
+    std::int32_t FillColor = 0; // Thumbnail: a TColor
+    char Path[256] = {};        // TestOpen, TestCreate; Thumbnail: the source's name
+    char Identity[128] = {};    // Thumbnail: who the RAW file is, for the thumbnail's comment
 };
 
 // Status of a reply; Code then holds the decoder's own result (a Mervante result for
@@ -46,7 +49,9 @@ struct TDecodeReply {
     std::int32_t Width = 0;
     std::int32_t Height = 0;
     std::int32_t BytesPerLine = 0;
-    std::int32_t Format = 0; // a QImage::Format
+    std::int32_t Format = 0;  // a QImage::Format
+    char Error[256] = {};     // Thumbnail: why it failed, when Code is not 0
+    char ErrorClass[32] = {}; // and the class of what was raised
 };
 
 // The first bytes of a RAW file that a helper started for tests spins on instead of decoding.

@@ -23,6 +23,12 @@ void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
                                const std::string &destName, int width, int height, TColor fillColor,
                                const std::string &sourceIdentity = {});
 
+// As MakeThumbnailToDescriptor, from a source already open (read from its current position);
+// sourceName is the name that error messages give it. Neither descriptor is closed.
+void MakeThumbnailBetweenDescriptors(int sourceFd, const std::string &sourceName, int destFd,
+                                     int width, int height, TColor fillColor,
+                                     const std::string &sourceIdentity);
+
 // Reads one JPEG picture from source (its current position to its end) and writes a
 // width x height JPEG thumbnail to dest in one write: the picture scaled to fit by its longer
 // side, centred on fillColor, nearest-neighbour, quality 90, progressive when the source has

@@ -163,6 +163,13 @@ void MakeThumbnailToDescriptor(const std::string &sourceFile, int destFd,
     Convert(in.Fd(), sourceFile, destFd, destName, width, height, fillColor, sourceIdentity);
 }
 
+void MakeThumbnailBetweenDescriptors(int sourceFd, const std::string &sourceName, int destFd,
+                                     int width, int height, TColor fillColor,
+                                     const std::string &sourceIdentity) {
+    Convert(sourceFd, sourceName, destFd, "the thumbnail", width, height, fillColor,
+            sourceIdentity);
+}
+
 bool HasThumbnailComment(const std::string &path) {
     // Our comment follows the JFIF header; a window this size holds it with room to spare.
     constexpr std::size_t Window = 65536;

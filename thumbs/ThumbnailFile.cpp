@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "DecodeSandbox.h"
+#include "DecodeWire.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "JpegConv.h"
@@ -82,6 +84,65 @@ bool HoldsOurFile(int dir, const std::string &leaf, const struct stat &ours) {
                     "\" for another file while it was written; the thumbnail was not written");
 }
 
+// What the conversion raised in the helper, raised again here as the same class.
+[[noreturn]] void RaiseAgain(const TDecodeReply &reply) {
+    const std::string cls(reply.ErrorClass, strnlen(reply.ErrorClass, sizeof reply.ErrorClass));
+    std::string message(reply.Error, strnlen(reply.Error, sizeof reply.Error));
+    if (cls == "EJPEG")
+        throw EJPEG(std::move(message));
+    if (cls == "EInvalidOp")
+        throw EInvalidOp(std::move(message));
+    if (cls == "EZeroDivide")
+        throw EZeroDivide(std::move(message));
+    if (cls == "EIntOverflow")
+        throw EIntOverflow(std::move(message));
+    if (cls == "EOutOfMemory")
+        throw EOutOfMemory(std::move(message));
+    if (cls == "EStreamError")
+        throw EStreamError(std::move(message));
+    throw Exception(std::move(message));
+}
+
+// The thumbnail of the preview file source, written to destFd by the decoding helper: the
+// preview came out of a RAW file and is no more to be trusted than it. Raises what the
+// conversion raised there, by its message.
+void ConvertInHelper(const std::string &source, int destFd, const std::string &dest, int width,
+                     int height, TColor fillColor, const std::string &sourceIdentity) {
+    TDecodeRequest request;
+    request.Job = TDecodeJob::Thumbnail;
+    request.BoxWidth = width;
+    request.BoxHeight = height;
+    request.FillColor = fillColor;
+    if (sourceIdentity.size() >= sizeof request.Identity)
+        throw Exception("The identity of the RAW file of \"" + dest + "\" is too long");
+    std::snprintf(request.Path, sizeof request.Path, "%s", source.c_str());
+    std::snprintf(request.Identity, sizeof request.Identity, "%s", sourceIdentity.c_str());
+    TDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (in.Fd() < 0 || ::fstat(in.Fd(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw EFOpenError("Cannot open file \"" + source + "\". " +
+                          std::strerror(in.Fd() < 0 ? errno : EINVAL));
+    const TSandboxResult result = RunDecode(request, in.Fd());
+    switch (result.End) {
+    case TSandboxEnd::Done:
+        break;
+    case TSandboxEnd::Crashed:
+        throw Exception("The thumbnail converter crashed on the preview of \"" + dest + "\"");
+    case TSandboxEnd::OverLimit:
+        throw Exception("The thumbnail converter went over its time or memory limit on the "
+                        "preview of \"" +
+                        dest + "\"");
+    default:
+        throw Exception("The decoding helper could not be started");
+    }
+    if (result.Reply.Code != 0)
+        RaiseAgain(result.Reply);
+    if (result.Reply.Status != TDecodeStatus::Done || result.Reply.Size <= 0)
+        throw EStreamError("Stream write error");
+    if (const int error = result.WriteTo(destFd))
+        throw EStreamError("Cannot write file \"" + dest + "\". " + std::strerror(error));
+}
+
 } // namespace
 
 void WriteThumbnailFile(const std::string &source, const std::string &dest, int width, int height,
@@ -133,8 +194,7 @@ void WriteThumbnailFile(const std::string &source, const std::string &dest, int 
     TDescriptor file(fd);
     struct stat written {};
     try {
-        MakeThumbnailToDescriptor(source, file.Fd(), dest, width, height, fillColor,
-                                  sourceIdentity);
+        ConvertInHelper(source, file.Fd(), dest, width, height, fillColor, sourceIdentity);
         if (::fstat(file.Fd(), &written) != 0)
             RaiseCreate(dest, errno);
     } catch (...) {

@@ -244,6 +244,25 @@ TEST(RawConverterTest, ARevisitOfFilesThatStalledTheirDecoderCostsNoNewDecode) {
     AllowDecodeTestJobs(false);
 }
 
+TEST(RawConverterTest, ThePreviewBecomesAThumbnailInTheDecodingHelper) {
+    // A preview that stalls its converter, as a hostile one could: the helper is stopped at its
+    // limit, and the folder is left as it was.
+    AllowDecodeTestJobs(true, 100);
+    testutil::TempDir dir;
+    const std::string raw = dir.file("a.CR2"), preview = dir.file("preview.jpg");
+    testutil::WriteFile(raw, std::string("raw bytes"));
+    testutil::WriteFile(preview, std::string(DecodeTestSpinMarker) + std::string(4096, '\0'));
+    try {
+        MakeRawThumbnail(preview, dir.path(), raw, TThumbSettings{}, RawFileIdentity(raw));
+        ADD_FAILURE() << "nothing raised";
+    } catch (const Exception &e) {
+        EXPECT_NE(e.Message().find("limit"), std::string::npos) << e.Message();
+    }
+    AllowDecodeTestJobs(false);
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"a.CR2", "preview.jpg"}));
+}
+
 TEST(RawConverterTest, WithoutTheCreatorWindowThumbnailsAreTheCreatorsDefault150By100) {
     testutil::TempDir dir;
     const auto names = WriteCr2Files(dir.path(), 1);
