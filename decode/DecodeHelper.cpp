@@ -26,10 +26,12 @@
 #include "Exceptions.h"
 #include "JpegConv.h"
 #include "MagickDecoder.h"
+#include "MetaLibrary.h"
 #include "PictureFit.h"
 #include "PictureKind.h"
 #include "QtDecoder.h"
 #include "RawPreview.h"
+#include "ShootingInfo.h"
 
 namespace {
 
@@ -53,6 +55,8 @@ void LoadDecoders(bool metafiles) {
         QImageReader reader(&nothing, format);
         reader.canRead();
     }
+    // The metadata library sets itself up once, reading what it needs while it still can.
+    InitMetaLibrary();
     if (!metafiles)
         return;
     // The smallest metafile: a placeable header (16 x 16 at 1440 units an inch), the header
@@ -218,6 +222,22 @@ TDecodeReply Serve(const TDecodeRequest &request, int in, int out, bool testJobs
         } catch (const std::exception &e) {
             Failed(reply, "Exception", e.what());
         }
+        return reply;
+    }
+    case TDecodeJob::ShootingInfo: {
+        reply.Status = TDecodeStatus::Done;
+        struct stat st {};
+        if (::fstat(in, &st) != 0 || st.st_size <= 0)
+            return reply;
+        void *data = ::mmap(nullptr, std::size_t(st.st_size), PROT_READ, MAP_PRIVATE, in, 0);
+        if (data == MAP_FAILED)
+            return reply;
+        const std::string text = ReadShootingInfoText(
+            static_cast<const std::uint8_t *>(data), std::size_t(st.st_size),
+            std::string(request.Path, strnlen(request.Path, sizeof request.Path)));
+        ::munmap(data, std::size_t(st.st_size));
+        if (!text.empty() && WriteAll(out, text.data(), text.size()))
+            reply.Size = std::int64_t(text.size());
         return reply;
     }
     case TDecodeJob::Picture:

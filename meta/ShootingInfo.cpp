@@ -2,11 +2,17 @@
 
 #include <libraw/libraw.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "DecodeSandbox.h"
+#include "DecodeWire.h"
 #include "FileSystem.h"
 #include "MetaLibrary.h"
 #include "RawFormats.h"
@@ -43,9 +49,10 @@ std::string CameraName(const std::string &make, const std::string &model) {
     return brand + " " + model;
 }
 
-void ReadWithExiv2(const std::string &path, ShootingInfo &info) {
+void ReadWithExiv2(const std::uint8_t *data, std::size_t size, const std::string &name,
+                   ShootingInfo &info) {
     try {
-        auto image = Exiv2::ImageFactory::open(path);
+        auto image = Exiv2::ImageFactory::open(data, long(size));
         if (!image.get())
             return;
         image->readMetadata();
@@ -61,7 +68,7 @@ void ReadWithExiv2(const std::string &path, ShootingInfo &info) {
         info.FocalLength = Printed(exif, Exiv2::focalLength(exif));
         info.ExposureBias = Printed(exif, Exiv2::exposureBiasValue(exif));
         info.DateTaken = Printed(exif, Exiv2::dateTimeOriginal(exif));
-        if (IsRawFileName(path)) {
+        if (IsRawFileName(name)) {
             // A RAW file's first image is often its preview; the EXIF sizes are the photo's.
             const auto w = exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"));
             const auto h = exif.findKey(Exiv2::ExifKey("Exif.Photo.PixelYDimension"));
@@ -78,17 +85,18 @@ void ReadWithExiv2(const std::string &path, ShootingInfo &info) {
     }
 }
 
-// LibRaw reading the file itself, stopped once it has used more processor time than any real
+// LibRaw reading the file's bytes, stopped once it has used more processor time than any real
 // file's metadata takes: a crafted file can make its parser loop.
-class TBudgetStream : public LibRaw_file_datastream {
+class TBudgetStream : public LibRaw_buffer_datastream {
 public:
-    explicit TBudgetStream(const char *path) : LibRaw_file_datastream(path) {}
-    int valid() override { return !FOver && LibRaw_file_datastream::valid(); }
+    TBudgetStream(const std::uint8_t *data, std::size_t size)
+        : LibRaw_buffer_datastream(const_cast<std::uint8_t *>(data), size) {}
+    int valid() override { return !FOver && LibRaw_buffer_datastream::valid(); }
     int read(void *buffer, size_t size, size_t count) override {
-        return Check() ? LibRaw_file_datastream::read(buffer, size, count) : 0;
+        return Check() ? LibRaw_buffer_datastream::read(buffer, size, count) : 0;
     }
     int seek(INT64 offset, int whence) override {
-        return Check() ? LibRaw_file_datastream::seek(offset, whence) : -1;
+        return Check() ? LibRaw_buffer_datastream::seek(offset, whence) : -1;
     }
 
 private:
@@ -130,11 +138,13 @@ std::string ExposureText(double seconds) {
     return Format("%g", seconds) + " s";
 }
 
-void FillWithLibRaw(const std::string &path, ShootingInfo &info) {
+// The date LibRaw read, in seconds since 1970; the program writes it in its own time zone.
+void FillWithLibRaw(const std::uint8_t *bytes, std::size_t size, ShootingInfo &info,
+                    long long &timestamp) {
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
     raw->set_dataerror_handler(QuietDataError, nullptr);
     raw->set_memerror_handler(QuietMemoryError, nullptr);
-    TBudgetStream stream(path.c_str());
+    TBudgetStream stream(bytes, size);
     if (!stream.valid() || raw->open_datastream(&stream) != LIBRAW_SUCCESS)
         return;
     const auto &data = raw->imgdata;
@@ -150,20 +160,29 @@ void FillWithLibRaw(const std::string &path, ShootingInfo &info) {
         info.Iso = Format("%.0f", data.other.iso_speed);
     if (info.FocalLength.empty() && data.other.focal_len > 0)
         info.FocalLength = Format("%.1f", data.other.focal_len) + " mm";
-    if (info.DateTaken.empty() && data.other.timestamp > 0) {
-        std::tm local{};
-        const std::time_t t = data.other.timestamp;
-        char buffer[32];
-        if (::localtime_r(&t, &local) &&
-            std::strftime(buffer, sizeof buffer, "%Y:%m:%d %H:%M:%S", &local))
-            info.DateTaken = buffer;
-    }
+    if (info.DateTaken.empty() && data.other.timestamp > 0)
+        timestamp = data.other.timestamp;
     if (info.Width <= 0 || info.Height <= 0) {
         const bool turned = (data.sizes.flip & 4) != 0;
         info.Width = turned ? data.sizes.height : data.sizes.width;
         info.Height = turned ? data.sizes.width : data.sizes.height;
     }
 }
+
+// The text fields as the helper names them.
+const std::pair<const char *, std::string ShootingInfo::*> TextFields[] = {
+    {"Camera", &ShootingInfo::Camera},
+    {"Lens", &ShootingInfo::Lens},
+    {"ExposureTime", &ShootingInfo::ExposureTime},
+    {"FNumber", &ShootingInfo::FNumber},
+    {"Iso", &ShootingInfo::Iso},
+    {"FocalLength", &ShootingInfo::FocalLength},
+    {"ExposureBias", &ShootingInfo::ExposureBias},
+    {"DateTaken", &ShootingInfo::DateTaken},
+};
+
+// No real picture's fields come near this.
+constexpr std::int64_t MaxShootingInfoBytes = 1 << 20;
 
 std::string SizeText(long long bytes) {
     if (bytes < 1024)
@@ -175,20 +194,90 @@ std::string SizeText(long long bytes) {
 
 } // namespace
 
-ShootingInfo ReadShootingInfo(const std::string &path) {
+std::string ReadShootingInfoText(const std::uint8_t *data, std::size_t size,
+                                 const std::string &name) {
     InitMetaLibrary();
     ShootingInfo info;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return info;
-    info.FileSize = st.st_size;
-    ReadWithExiv2(path, info);
+    ReadWithExiv2(data, size, name, info);
     // LibRaw only where exiv2 left a gap: its parsers are the ones a crafted file can keep busy.
     const bool gap = info.Camera.empty() || info.ExposureTime.empty() || info.FNumber.empty() ||
                      info.Iso.empty() || info.FocalLength.empty() || info.DateTaken.empty() ||
                      info.Width <= 0 || info.Height <= 0;
-    if (gap && IsRawFileName(path))
-        FillWithLibRaw(path, info);
+    long long timestamp = 0;
+    if (gap && IsRawFileName(name))
+        FillWithLibRaw(data, size, info, timestamp);
+    std::string text;
+    const auto line = [&](const char *key, std::string value) {
+        if (value.empty())
+            return;
+        std::replace_if(
+            value.begin(), value.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+        text += std::string(key) + '\t' + value + '\n';
+    };
+    for (const auto &[key, field] : TextFields)
+        line(key, info.*field);
+    if (info.Width > 0 && info.Height > 0) {
+        line("Width", std::to_string(info.Width));
+        line("Height", std::to_string(info.Height));
+    }
+    if (timestamp > 0)
+        line("Timestamp", std::to_string(timestamp));
+    return text;
+}
+
+ShootingInfo ReadShootingInfo(const std::string &path) {
+    ShootingInfo info;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return info;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return info;
+    }
+    info.FileSize = st.st_size;
+    // The parsers read the file's bytes in the sandboxed decoding helper.
+    TDecodeRequest request;
+    request.Job = TDecodeJob::ShootingInfo;
+    std::snprintf(request.Path, sizeof request.Path, "%s", ExtractFileName(path).c_str());
+    const TSandboxResult result = RunDecode(request, fd);
+    ::close(fd);
+    std::string text(result.End == TSandboxEnd::Done && result.Reply.Size > 0 &&
+                             result.Reply.Size <= MaxShootingInfoBytes
+                         ? std::size_t(result.Reply.Size)
+                         : 0,
+                     '\0');
+    if (!text.empty() && !result.Read(text.data()))
+        text.clear();
+    long long timestamp = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string lineText = text.substr(at, end - at);
+        at = end + 1;
+        const std::size_t tab = lineText.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        const std::string key = lineText.substr(0, tab), value = lineText.substr(tab + 1);
+        for (const auto &[name, field] : TextFields)
+            if (key == name)
+                info.*field = value;
+        if (key == "Width")
+            info.Width = std::atoi(value.c_str());
+        else if (key == "Height")
+            info.Height = std::atoi(value.c_str());
+        else if (key == "Timestamp")
+            timestamp = std::atoll(value.c_str());
+    }
+    if (info.DateTaken.empty() && timestamp > 0) {
+        std::tm local{};
+        const std::time_t t = std::time_t(timestamp);
+        char buffer[32];
+        if (::localtime_r(&t, &local) &&
+            std::strftime(buffer, sizeof buffer, "%Y:%m:%d %H:%M:%S", &local))
+            info.DateTaken = buffer;
+    }
     info.Marks = ReadMarks(path);
     return info;
 }

@@ -2,6 +2,8 @@
 // photographer checks them while culling.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,9 +27,15 @@ struct ShootingInfo {
 };
 
 // Reads path with exiv2 (JPEG, TIFF and every RAW format it knows), LibRaw filling in what
-// exiv2 has not for a RAW file. Never raises: what cannot be read stays empty. Blocks for as
-// long as the file takes to parse, so callers run it off the GUI thread.
+// exiv2 has not for a RAW file, both in the sandboxed decoding helper; the marks come from the
+// sidecar. Never raises: what cannot be read stays empty. Blocks for as long as the file takes
+// to parse, so callers run it off the GUI thread.
 ShootingInfo ReadShootingInfo(const std::string &path);
+
+// The helper's half: the fields that the picture's bytes give (not its file size or marks),
+// read from memory; name is the file's name, for its kind. Lines of key, tab and value.
+std::string ReadShootingInfoText(const std::uint8_t *data, std::size_t size,
+                                 const std::string &name);
 
 // Caption and value of every known field, in the order the panels show them.
 std::vector<std::pair<std::string, std::string>> ShootingInfoFields(const ShootingInfo &info);

@@ -8,10 +8,11 @@
 constexpr std::uint32_t DecodeWireMagic = 0x50584431; // "PXD1"
 
 enum class TDecodeJob : std::uint32_t {
-    RawPreview, // the RAW file's preview as a JPEG file
-    Picture,    // a picture through Qt's readers, fitted into the box
-    Metafile,   // a Windows metafile, fitted into the box
-    Thumbnail,  // a JPEG preview made into a thumbnail file of the box's size
+    RawPreview,   // the RAW file's preview as a JPEG file
+    Picture,      // a picture through Qt's readers, fitted into the box
+    Metafile,     // a Windows metafile, fitted into the box
+    Thumbnail,    // a JPEG preview made into a thumbnail file of the box's size
+    ShootingInfo, // the camera, exposure and date a picture records, as text
     // What a hostile file could make a decoder do, asked for on purpose by the tests. The
     // helper answers them only when started for tests.
     TestCrash,

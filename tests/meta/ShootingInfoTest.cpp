@@ -5,6 +5,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "DecodeSandbox.h"
 #include "MetaTestUtil.h"
 #include "ShootingInfo.h"
 #include "TestUtil.h"
@@ -108,7 +109,10 @@ TEST(ShootingInfoTest, FilesThatAreNoPictureGiveNothingAndNoError) {
 TEST(ShootingInfoTest, ARawFileExiv2CannotReadTakesLibRawsValues) {
     PIXAVANT_REQUIRE_SAMPLES();
     // exiv2 finds no EXIF in this CR3; the values are those LibRaw's raw-identify -v prints.
+    // Both libraries read it in the decoding helper.
+    const std::uint64_t before = DecodesRun();
     const ShootingInfo info = ReadShootingInfo(testutil::Sample("raw/exiftool_CanonRaw.cr3"));
+    EXPECT_EQ(DecodesRun(), before + 1);
     EXPECT_EQ(info.Camera, "Canon EOS M50");
     EXPECT_EQ(info.Lens, "EF-M15-45mm f/3.5-6.3 IS STM");
     EXPECT_EQ(info.ExposureTime, "1/80 s");
@@ -117,4 +121,5 @@ TEST(ShootingInfoTest, ARawFileExiv2CannotReadTakesLibRawsValues) {
     EXPECT_EQ(info.FocalLength, "15.0 mm");
     EXPECT_EQ(info.Width, 6024);
     EXPECT_EQ(info.Height, 4020);
+    EXPECT_EQ(info.DateTaken.size(), std::string("2018:07:21 12:00:00").size()); // local time
 }
