@@ -8,9 +8,16 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include "MagickDecoder.h"
+#include <Magick++.h>
 
 namespace {
+
+// The folder ImageMagick loads its coder modules (the metafile reader among them) from, as
+// the library composes it (its own composing macro is defined only inside it).
+std::string MetafileCoderFolder() {
+    return MAGICKCORE_LIBRARY_PATH MAGICKCORE_MODULES_BASEDIRNAME "-" MAGICKCORE_ABI_SUFFIX
+                                                                  "/coders";
+}
 
 // Enough for the font folders of a well-stocked desktop; a deeper or larger tree is cut off
 // rather than walked for seconds.

@@ -94,9 +94,3 @@ TDecodeResult DecodeMetafile(int fd, QSize box, bool cover, const TStop &stop, Q
         return stop() ? stop.Reason() : TDecodeResult::Failed;
     }
 }
-
-std::string MetafileCoderFolder() {
-    // As the library composes it (its own composing macro is defined only inside it).
-    return MAGICKCORE_LIBRARY_PATH MAGICKCORE_MODULES_BASEDIRNAME "-" MAGICKCORE_ABI_SUFFIX
-                                                                  "/coders";
-}

@@ -12,6 +12,3 @@
 // It is drawn no larger than the box needs. Once stop says so the rendering ends with Killed
 // or TimedOut at its next step.
 TDecodeResult DecodeMetafile(int fd, QSize box, bool cover, const TStop &stop, QImage &result);
-
-// The folder ImageMagick loads its coder modules (the metafile reader among them) from.
-std::string MetafileCoderFolder();
