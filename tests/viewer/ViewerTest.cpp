@@ -294,6 +294,23 @@ TEST_F(ViewerTest, AStalledRawDecodeLeavesTheWindowsAnsweringAndTheNextStepSuper
     EXPECT_LT(stopping.elapsed(), 3000); // left alone it would run its 5 s budget
 }
 
+TEST_F(ViewerTest, ARawFileThatCrashesItsDecoderShowsTheDefaultIconAndTheNextOneItsPreview) {
+    PIXAVANT_REQUIRE_SAMPLES();
+    // Byte 65 gives the DNG's IFD0 Compression tag a count of 0x80000001, on which the RAW
+    // library writes past its buffer.
+    auto bytes = testutil::ReadFile(testutil::Sample("raw/bep_sample_SD450_trunc.dng"));
+    bytes[65] = 0x80;
+    testutil::WriteFile(Folder.file("flipped.dng"), bytes);
+    WriteRaw("IMG_0002.CR2", 64, 48);
+    List({"flipped.dng.JPG", "IMG_0002.CR2.JPG"});
+    Open(0);
+    EXPECT_EQ(MemoLines(), QStringList{NoThumbnail});
+    View->Button2Click();
+    Settle();
+    EXPECT_EQ(View->RImage1->Picture().Width(), 64);
+    EXPECT_TRUE(Boxes.empty());
+}
+
 TEST_F(ViewerTest, RawFilesOfOtherCamerasOpenThroughTheRawRoad) {
     WriteRaw("DSC_0001.NEF", 40, 30);
     ASSERT_TRUE(QFile::copy(QString::fromStdString(testutil::Sample("raw/exiftool_FujiFilm.raf")),
