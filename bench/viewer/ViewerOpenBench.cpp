@@ -52,8 +52,8 @@ struct Fixture {
         Main = std::make_unique<TMainForm>();
         View = std::make_unique<TviewForm>();
         Full = std::make_unique<Tfullform>();
-        Main->findChild<QLineEdit *>("EdSelFolder")
-            ->setText(QFile::decodeName(QByteArray::fromStdString(Folder)));
+        View->SetBrowser(Main.get());
+        Main->SetSelFolder(Folder);
         for (const char *photo : Photos) {
             cr2::Cr2Options o;
             o.PreviewJpeg =
