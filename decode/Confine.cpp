@@ -20,8 +20,6 @@ namespace {
 
 // Address space for one helper: a 100-megapixel picture and its scaled copy fit many times.
 constexpr rlim_t AddressSpaceLimit = rlim_t(1) << 30;
-// Processor time over a helper's whole life; the program stops a single decode far earlier.
-constexpr rlim_t LifetimeCpuSeconds = 600;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool Sanitized = true; // its shadow memory needs terabytes of address space
@@ -148,7 +146,7 @@ std::string Confine(TConfinement confinement) {
     if (!Sanitized && !Limit(RLIMIT_AS, AddressSpaceLimit))
         return "the memory limit cannot be set";
     if (!Limit(RLIMIT_FSIZE, rlim_t(MaxDecodeOutputBytes)) ||
-        !Limit(RLIMIT_CPU, LifetimeCpuSeconds))
+        !Limit(RLIMIT_CPU, rlim_t(DecodeHelperLifetimeCpuSeconds)))
         return "the output and processor limits cannot be set";
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return "new privileges cannot be ruled out";

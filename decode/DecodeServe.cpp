@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <new>
@@ -81,6 +82,13 @@ void RunTestJob(const TDecodeRequest &request, TDecodeReply &reply) {
     case TDecodeJob::TestSleep:
         for (;;)
             ::pause();
+    case TDecodeJob::TestBurn: {
+        const std::clock_t end =
+            std::clock() + std::clock_t(request.BudgetMs / 2 * (CLOCKS_PER_SEC / 1000));
+        for (unsigned long i = 0; std::clock() < end; ++i)
+            asm volatile("" : : "r"(i));
+        break;
+    }
     case TDecodeJob::TestAllocate: {
         std::vector<std::unique_ptr<char[]>> held;
         for (;;) {

@@ -226,6 +226,8 @@ TSandboxResult Exchange(TWorker &worker, const TDecodeRequest &request, int in, 
     }
     clockid_t clock{};
     const bool timed = ::clock_getcpuclockid(worker.Pid, &clock) == 0;
+    // A helper serves one request after another: only what this one uses counts against it.
+    const std::int64_t cpuStart = timed ? CpuMs(clock) : 0;
     const std::int64_t cpuLimit = request.BudgetMs + CpuMarginMs;
     const auto wallLimit = std::chrono::steady_clock::now() +
                            std::chrono::milliseconds(3 * request.BudgetMs + WallMarginMs);
@@ -244,7 +246,12 @@ TSandboxResult Exchange(TWorker &worker, const TDecodeRequest &request, int in, 
             }
             result.End = TSandboxEnd::Done;
             result.Reply = reply;
-            Release(worker);
+            // Retired well before the kernel's limit on its whole life could stop it in the
+            // middle of someone's file.
+            if (timed && CpuMs(clock) > DecodeHelperLifetimeCpuSeconds * 1000 / 2)
+                Discard(worker);
+            else
+                Release(worker);
             return result;
         }
         if (cancel && cancel->load()) {
@@ -252,7 +259,7 @@ TSandboxResult Exchange(TWorker &worker, const TDecodeRequest &request, int in, 
             result.End = TSandboxEnd::Cancelled;
             return result;
         }
-        const std::int64_t used = timed ? CpuMs(clock) : -1;
+        const std::int64_t used = timed ? CpuMs(clock) - cpuStart : -1;
         if (used > cpuLimit || std::chrono::steady_clock::now() > wallLimit) {
             Discard(worker);
             result.End = TSandboxEnd::OverLimit;

@@ -18,6 +18,7 @@ enum class TDecodeJob : std::uint32_t {
     TestCrash,
     TestSpin,
     TestSleep,
+    TestBurn, // use half the budget's processor time, then answer
     TestAllocate,
     TestOpen,        // open Path for reading
     TestOpenInFonts, // the same in a helper that draws metafiles
@@ -60,6 +61,10 @@ constexpr char DecodeTestSpinMarker[] = "PIXAVANT-TEST-SPIN";
 
 // Largest result the program takes back: a 120-megapixel picture at 4 bytes a pixel.
 constexpr std::int64_t MaxDecodeOutputBytes = std::int64_t(480) << 20;
+
+// Processor time a helper may use over its whole life, as the kernel enforces it; the program
+// stops a single decode far earlier and retires a helper at half of it.
+constexpr int DecodeHelperLifetimeCpuSeconds = 600;
 
 // The descriptor the helper finds its socket on.
 constexpr int DecodeSocketFd = 3;

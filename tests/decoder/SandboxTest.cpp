@@ -91,6 +91,18 @@ TEST_F(SandboxTest, ARunawayDecodeEndsWithinItsLimitAndTheNextFileDecodes) {
     }
 }
 
+TEST_F(SandboxTest, AHelperThatServedManyFilesStillHasItsWholeBudgetForTheNext) {
+    // Each request uses half its budget: together far more than any one may.
+    for (int i = 0; i < 12; ++i) {
+        TDecodeRequest request;
+        request.Job = TDecodeJob::TestBurn;
+        request.BudgetMs = 400;
+        const int fd = ::open(Good().c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(RunDecode(request, fd).End, TSandboxEnd::Done) << i;
+        ::close(fd);
+    }
+}
+
 TEST_F(SandboxTest, TheHelperCanReachNothingItWasNotHanded) {
     const std::string secret = FFiles.file("secret.txt");
     testutil::WriteFile(secret, std::string("not for decoders"));
