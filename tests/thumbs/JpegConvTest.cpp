@@ -289,7 +289,8 @@ TEST(ThumbnailFile, IsABaselineOrProgressiveJpegLikeItsSourceAtQuality90WithOurC
         EXPECT_EQ(facts.components, 3);
         EXPECT_EQ(facts.progressive, progressive);
         EXPECT_EQ(facts.quality, 90);
-        EXPECT_EQ(facts.comments, std::vector<std::string>{ThumbnailComment});
+        // The very text: thumbnails written by every earlier run carry it.
+        EXPECT_EQ(facts.comments, std::vector<std::string>{"Pixavant thumbnail"});
     }
     // A real progressive camera file and a greyscale one (the thumbnail is in colour).
     const JpegFacts p = ReadFacts(
@@ -396,6 +397,9 @@ TEST(ThumbnailErrors, SizesAreCheckedFirstThenTheSource) {
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 0, 0); }), "Invalid Width");
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, -5, 100); }), "Invalid Width");
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb(jpeg, 1, 0); }), "Invalid Height");
+    EXPECT_EQ(ReadFacts(Thumb(jpeg, 1, 1)).width, 1); // the smallest there is
+    EXPECT_THROW(ThumbnailPlacement(0, 0, 150, 100), EInvalidOp);
+    EXPECT_THROW(ThumbnailPlacement(10, 0, 150, 100), EZeroDivide);
     EXPECT_EQ(MessageOf<Exception>([&] { Thumb({}, 0, 10); }), "Invalid Width");
     EXPECT_EQ(MessageOf<EInvalidOp>([&] { Thumb({}, 150, 100); }),
               "Invalid floating point operation");
