@@ -58,6 +58,32 @@ void SetPreview(TPicture &picture, const QImage &image) {
     picture.SetGraphic(&jpeg);
 }
 
+// Runs a request that frees itself when its run ends. Its end shows its result through show on
+// the GUI thread, unless another request has taken slot since; what it raised is raised there.
+template <class TRequest, class TShow>
+void StartRequest(QObject *context, TRequest *&slot, TRequest *request, TShow show) {
+    request->SetOnTerminate(context, [&slot, show](TThread *thread) {
+        auto *ended = static_cast<TRequest *>(thread);
+        if (ended != slot)
+            return;
+        slot = nullptr;
+        if (ended->Error)
+            std::rethrow_exception(ended->Error);
+        show(*ended);
+    });
+    slot = request;
+    request->Resume();
+}
+
+// Stops the request in slot; its result is for a picture no longer asked for.
+template <class TRequest> void KillRequest(TRequest *&slot) {
+    if (slot) {
+        slot->Kill();
+        slot->OnTerminate = nullptr;
+        slot = nullptr;
+    }
+}
+
 } // namespace
 
 int PreviewScaleDenom(int width, int height, QSize screen) {
@@ -239,29 +265,13 @@ private:
 
 void TviewForm::BikinRaw() {
     KillRawRequest();
-    auto *request = new TViewerRawRequest(ViewerRawPath, LargestScreen());
-    request->SetOnTerminate(this, [this](TThread *thread) {
-        RawRequestDone(static_cast<TViewerRawRequest *>(thread));
-    });
-    FRawRequest = request;
-    request->Resume();
-}
-
-void TviewForm::RawRequestDone(TViewerRawRequest *request) {
-    if (request != FRawRequest)
-        return;
-    FRawRequest = nullptr;
-    if (request->Error)
-        std::rethrow_exception(request->Error);
-    ShowRawPreview(request->Path, request->Image);
+    StartRequest(
+        this, FRawRequest, new TViewerRawRequest(ViewerRawPath, LargestScreen()),
+        [this](const TViewerRawRequest &ended) { ShowRawPreview(ended.Path, ended.Image); });
 }
 
 void TviewForm::KillRawRequest() {
-    if (FRawRequest) {
-        FRawRequest->Kill();
-        FRawRequest->OnTerminate = nullptr; // its preview is for a file no longer shown
-        FRawRequest = nullptr;
-    }
+    KillRequest(FRawRequest);
 }
 
 void TviewForm::WndProc(TMessage &message) {
@@ -347,33 +357,19 @@ private:
 };
 
 void TviewForm::KillShellRequest() {
-    if (FShellRequest) {
-        FShellRequest->Kill();
-        FShellRequest->OnTerminate = nullptr; // its result is for a picture no longer asked for
-        FShellRequest = nullptr;
-    }
+    KillRequest(FShellRequest);
 }
 
 void TviewForm::ShowShellThumbnail(const std::string &path) {
     KillShellRequest();
     // Rendered at the screen's device pixels: on a 2x screen a picture of the control's logical
     // size would be half the resolution, blown up.
-    auto *request = new TViewerShellRequest(path, ShellRequestSize(), unsigned(PixelFormatBits()),
-                                            ExtractFlags());
-    request->SetOnTerminate(this, [this](TThread *thread) {
-        ShellThumbnailDone(static_cast<TViewerShellRequest *>(thread));
-    });
-    FShellRequest = request;
-    request->Resume();
-}
-
-void TviewForm::ShellThumbnailDone(TViewerShellRequest *request) {
-    if (request != FShellRequest)
-        return;
-    FShellRequest = nullptr;
-    if (request->Error)
-        std::rethrow_exception(request->Error);
-    ShowShellPicture(request->Path, request->Made, request->Bitmap.get(), request->Flags);
+    StartRequest(this, FShellRequest,
+                 new TViewerShellRequest(path, ShellRequestSize(), unsigned(PixelFormatBits()),
+                                         ExtractFlags()),
+                 [this](const TViewerShellRequest &ended) {
+                     ShowShellPicture(ended.Path, ended.Made, ended.Bitmap.get(), ended.Flags);
+                 });
 }
 
 void TviewForm::ShowShellPicture(const std::string &path, bool made, const TBitmap *bitmap,

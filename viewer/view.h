@@ -170,11 +170,9 @@ private:
     void ShowDefaultIcon(const std::string &path);
 
     void RequestShellThumbnail();
-    void ShellThumbnailDone(TViewerShellRequest *request);
     void ShowShellPicture(const std::string &path, bool made, const TBitmap *bitmap, DWORD flags);
     void ReadAheadAround();
     void KillShellRequest();
-    void RawRequestDone(TViewerRawRequest *request);
     void KillRawRequest();
     // The preview of the RAW file path in both picture controls, unturned; its icon when null.
     void ShowRawPreview(const std::string &path, const QImage &image);
