@@ -33,8 +33,10 @@
 
 namespace {
 
-const char *const Photos[] = {"exiftool_Canon1DmkIII.jpg", "exiv2_exiv2-canon-eos-20d.jpg",
-                              "exiv2_exiv2-canon-eos-300d.jpg", "fp_Landscape_2.jpg"};
+// Photographs of 3 to 12 megapixels: the files are mosaics of four of them scaled down (the
+// last, slightly up), so that they carry a camera's detail.
+const char *const Photos[] = {"exiv2_exiv2-bug2565.jpg", "oiio_ultrahdr_sky.jpg",
+                              "vips_ultra-hdr.jpg", "oiio_tahoe-gps.jpg"};
 constexpr int Files = 20;
 constexpr int BigFiles = 10; // 24-megapixel JPEGs for the first open
 
@@ -125,6 +127,39 @@ public:
     std::unique_ptr<Tfullform> Full;
 };
 
+void WriteFile(const std::string &path, const cr2::Bytes &bytes) {
+    QFile out(QString::fromStdString(path));
+    if (out.open(QIODevice::WriteOnly))
+        out.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size()));
+}
+
+// 20 CR2 files with 5184 x 3456 previews, 20 JPEGs of 6 megapixels and 10 of 24.
+void MakeFiles(const std::string &folder, std::vector<std::string> &raws,
+               std::vector<std::string> &jpegs, std::vector<std::string> &bigs) {
+    std::vector<std::string> photos;
+    for (const char *photo : Photos)
+        photos.push_back(std::string(PIXAVANT_SAMPLES) + "/jpg/" + photo);
+    for (int i = 0; i < Files; ++i) {
+        cr2::Cr2Options o;
+        o.PreviewJpeg = cr2::MosaicJpeg(photos, std::size_t(i), 5184, 3456, 92);
+        o.Model = "Canon EOS 650D";
+        o.RawWidth = 5280;
+        o.RawHeight = 3528;
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%04d.CR2", i);
+        cr2::WriteCr2(folder + "/" + name, o);
+        raws.push_back(std::string(name) + ".JPG");
+        std::snprintf(name, sizeof name, "DSC_%04d.jpg", i);
+        WriteFile(folder + "/" + name, cr2::MosaicJpeg(photos, std::size_t(i), 3000, 2000, 92));
+        jpegs.push_back(name);
+        if (i < BigFiles) {
+            std::snprintf(name, sizeof name, "BIG_%04d.jpg", i);
+            WriteFile(folder + "/" + name, cr2::MosaicJpeg(photos, std::size_t(i), 6000, 4000, 92));
+            bigs.push_back(name);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -145,36 +180,14 @@ int main(int argc, char **argv) {
     app.SetTitle("Pixavant");
     const int pace =
         std::getenv("PIXAVANT_STEP_MS") ? std::atoi(std::getenv("PIXAVANT_STEP_MS")) : 333;
+    // With --make FOLDER, only the files are written (for timing other programs on them).
+    const bool makeOnly = argc == 3 && std::string(argv[1]) == "--make";
     QTemporaryDir dir;
-    const std::string folder = dir.path().toStdString();
+    const std::string folder = makeOnly ? std::string(argv[2]) : dir.path().toStdString();
     std::vector<std::string> raws, jpegs, bigs;
-    for (int i = 0; i < Files; ++i) {
-        const std::string photo =
-            std::string(PIXAVANT_SAMPLES) + "/jpg/" + Photos[i % std::size(Photos)];
-        cr2::Cr2Options o;
-        o.PreviewJpeg = cr2::ScaledJpeg(photo, 5184, 3456, 92);
-        o.Model = "Canon EOS 650D";
-        o.RawWidth = 5280;
-        o.RawHeight = 3528;
-        char name[32];
-        std::snprintf(name, sizeof name, "IMG_%04d.CR2", i);
-        cr2::WriteCr2(folder + "/" + name, o);
-        raws.push_back(std::string(name) + ".JPG");
-        std::snprintf(name, sizeof name, "DSC_%04d.jpg", i);
-        const cr2::Bytes jpeg = cr2::ScaledJpeg(photo, 3000, 2000, 92);
-        QFile out(QString::fromStdString(folder + "/" + name));
-        if (out.open(QIODevice::WriteOnly))
-            out.write(reinterpret_cast<const char *>(jpeg.data()), qint64(jpeg.size()));
-        jpegs.push_back(name);
-        std::snprintf(name, sizeof name, "BIG_%04d.jpg", i);
-        if (i < BigFiles) {
-            const cr2::Bytes big = cr2::ScaledJpeg(photo, 6000, 4000, 92);
-            QFile bigOut(QString::fromStdString(folder + "/" + name));
-            if (bigOut.open(QIODevice::WriteOnly))
-                bigOut.write(reinterpret_cast<const char *>(big.data()), qint64(big.size()));
-            bigs.push_back(name);
-        }
-    }
+    MakeFiles(folder, raws, jpegs, bigs);
+    if (makeOnly)
+        return 0;
     // The shell road's pictures come from the thumbnail cache on a second visit; a fresh
     // cache keeps every step a decode.
     QTemporaryDir cache;

@@ -248,4 +248,32 @@ Bytes ScaledJpeg(const std::string &photoPath, int width, int height, int qualit
     return EncodeJpeg(result, quality);
 }
 
+Bytes MosaicJpeg(const std::vector<std::string> &photos, std::size_t first, int width, int height,
+                 int quality) {
+    const int qw = width / 2, qh = height / 2;
+    QImage mosaic(width, height, QImage::Format_RGB888);
+    mosaic.fill(Qt::black);
+    for (int q = 0; q < 4; ++q) {
+        const std::string &path = photos[(first + std::size_t(q)) % photos.size()];
+        std::ifstream in(path, std::ios::binary);
+        const Bytes source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const Rgb photo = DecodeJpeg(source);
+        const QImage image(photo.Data.data(), photo.Width, photo.Height, photo.Width * 3,
+                           QImage::Format_RGB888);
+        const QImage filled =
+            image.scaled(qw, qh, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+        const QImage tile =
+            filled.copy((filled.width() - qw) / 2, (filled.height() - qh) / 2, qw, qh)
+                .convertToFormat(QImage::Format_RGB888);
+        for (int y = 0; y < qh; ++y)
+            std::memcpy(mosaic.scanLine((q / 2) * qh + y) + std::size_t(q % 2) * qw * 3,
+                        tile.constScanLine(y), std::size_t(qw) * 3);
+    }
+    Rgb result{width, height, Bytes(std::size_t(width) * height * 3)};
+    for (int y = 0; y < height; ++y)
+        std::memcpy(&result.Data[std::size_t(y) * width * 3], mosaic.constScanLine(y),
+                    std::size_t(width) * 3);
+    return EncodeJpeg(result, quality);
+}
+
 } // namespace cr2

@@ -44,5 +44,11 @@ Rgb DecodeJpeg(const Bytes &jpeg); // throws std::runtime_error
 void JpegSize(const Bytes &jpeg, int &width, int &height);
 // A real photograph scaled (smoothly) to width x height and encoded again.
 Bytes ScaledJpeg(const std::string &photoPath, int width, int height, int quality = 90);
+// Four real photographs, each cropped to fill a quarter and scaled down into it, encoded as
+// one width x height JPEG: a large picture with a camera's detail, where a small photograph
+// blown up would be smoother than any camera's and decode faster. The list starts at
+// photos[first % size], so that files made in turn differ.
+Bytes MosaicJpeg(const std::vector<std::string> &photos, std::size_t first, int width, int height,
+                 int quality = 90);
 
 } // namespace cr2
