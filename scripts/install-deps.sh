@@ -29,6 +29,11 @@ fi
 if [ "${PIXAVANT_MUTATE_DEPS:-0}" = 1 ]; then
     packages+=(python3)
 fi
+# The outside stepping benchmark (bench/viewer/outside-step.sh): the peers it times, a virtual
+# screen and the X libraries of its screen poller.
+if [ "${PIXAVANT_PEER_DEPS:-0}" = 1 ]; then
+    packages+=(geeqie qimgv xvfb xdotool gcc libx11-dev libxext-dev libxtst-dev)
+fi
 # The keyboard walk of scripts/keyboard-walk.sh; no test needs these.
 if [ "${PIXAVANT_WALK_DEPS:-0}" = 1 ]; then
     packages+=(xdotool openbox)
