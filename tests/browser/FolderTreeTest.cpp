@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QIcon>
 #include <QInputMethodEvent>
 #include <QProxyStyle>
 #include <QTest>
@@ -355,6 +356,7 @@ TEST(FolderTreeModelRefresh, GoneFoldersLeaveNewOnesJoinAndTheRestKeepTheirRows)
     ASSERT_TRUE(model.IndexOf(root.file(".hidden")).isValid()); // joins though not listed
     ASSERT_TRUE(model.IndexOf(root.file("P/Q")).isValid());
     const QPersistentModelIndex kept(sub);
+    EXPECT_FALSE(qvariant_cast<QIcon>(model.data(sub, Qt::DecorationRole)).isNull());
 
     const auto rows = [&] {
         std::vector<std::string> names;

@@ -247,6 +247,10 @@ TEST(FastFile, FailuresRaiseInOutErrorsWithFixedMessages) {
     // A pipe with no writer must not hang the opening.
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     EXPECT_EQ(InOutCodeOf([&] { TFastFile f(dir.file("fifo"), 0x40, code); }), 5);
+    // The sandbox hands over descriptors: a folder's is refused the same way.
+    const int folder = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    EXPECT_EQ(InOutCodeOf([&] { TFastFile f(folder); }), 5);
     ::chmod(dir.file("ro").c_str(), 0);
     if (::geteuid() != 0) {
         EXPECT_EQ(InOutCodeOf([&] { TFastFile f(dir.file("ro"), 0x40, code); }), 5);
