@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <new>
 
@@ -13,6 +15,11 @@
 TApplication *Application = nullptr;
 
 TApplication::TApplication(int &argc, char **argv) : QApplication(argc, argv) {
+    // Pictures of megabytes are decoded on worker threads and freed on the GUI thread. With an
+    // arena per thread, the freed pages stayed with the arena that made them: after a walk
+    // through 20 RAW files, 37 to 167 MB more were resident where the read-ahead held 27 MB.
+    // One arena reuses them; small allocations still go through each thread's own cache.
+    ::mallopt(M_ARENA_MAX, 1);
     Application = this;
     RefreshSystemColors();
 }
