@@ -214,8 +214,11 @@ TEST(FastFile, EmptyNameLivesInMemory) {
     EXPECT_EQ(file.Write("xy", 2), 0);
     EXPECT_EQ(file.Size(), 11);
     EXPECT_EQ(file.Seek(0, 0), 0);
-    EXPECT_EQ(file.Read(back, 5), 5);
+    EXPECT_EQ(file.Read(back, 2), 2);
+    EXPECT_EQ(file.Position(), 2);
+    EXPECT_EQ(file.Read(back + 2, 3), 3); // on from where the last read ended
     EXPECT_EQ(std::string(back, 5), "hello");
+    EXPECT_EQ(file.Write("z", 0), 0);
 }
 
 TEST(FastFile, FailuresRaiseInOutErrorsWithFixedMessages) {
