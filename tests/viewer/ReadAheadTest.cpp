@@ -138,6 +138,20 @@ TEST(ReadAheadDecode, ARaisedCancelStopsTheJpegDecode) {
     }
 }
 
+TEST(ReadAheadDecode, AStripOfOnePixelKeepsItsRowOrColumn) {
+    // Decoded at an eighth, 5000 pixels long; a fit on 1920 x 1080 shows 0.384 of it, less than
+    // half a pixel across.
+    const struct {
+        QSize Stored, Held;
+    } cases[] = {{{1, 40000}, {1, 1920}}, {{40000, 1}, {1920, 1}}};
+    for (const auto &c : cases) {
+        const cr2::Bytes jpeg =
+            cr2::EncodeJpeg(cr2::QuarterPicture(c.Stored.width(), c.Stored.height()));
+        const std::vector<std::uint8_t> bytes(jpeg.begin(), jpeg.end());
+        EXPECT_EQ(PreviewForScreen(bytes, QSize(1920, 1080), nullptr).size(), c.Held);
+    }
+}
+
 TEST(ReadAheadDecode, ARawPreviewIsHeldNoLargerThanTheScreenShowsOfIt) {
     testutil::TempDir dir;
     setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
