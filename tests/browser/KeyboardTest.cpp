@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QImage>
+#include <QMenuBar>
 #include <QTest>
 #include <QTimer>
 
@@ -130,6 +131,11 @@ TEST_F(KeyboardTest, ReturnOpensF5RefreshesF1ShowsAboutCtrlQExits) {
     guard.start(5000);
     QTimer::singleShot(0, Main.get(), [this] { Key(Qt::Key_Q, Qt::ControlModifier); });
     EXPECT_EQ(QCoreApplication::exec(), 0);
+
+    QStringList menus;
+    for (const QAction *menu : Main->findChild<QMenuBar *>()->actions())
+        menus << menu->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&View", "&Help"}));
 
     // The menu shows the keys beside its items; the hidden Refresh button names its key.
     EXPECT_EQ(Main->findChild<QAction *>("Action1")->shortcut().toString().toStdString(), "Ctrl+Q");

@@ -138,6 +138,15 @@ TEST(ReadAheadDecode, ARaisedCancelStopsTheJpegDecode) {
     }
 }
 
+TEST(ReadAheadDecode, OnlyARegularFileHasAnIdentity) {
+    testutil::TempDir dir;
+    testutil::WriteFile(dir.file("a.jpg"), std::string("x"));
+    ASSERT_EQ(::mkdir(dir.file("folder.jpg").c_str(), 0755), 0);
+    EXPECT_NE(ScreenFileIdentity(dir.file("a.jpg")), "");
+    EXPECT_EQ(ScreenFileIdentity(dir.file("folder.jpg")), "");
+    EXPECT_EQ(ScreenFileIdentity(dir.file("gone.jpg")), "");
+}
+
 TEST(ReadAheadDecode, AStripOfOnePixelKeepsItsRowOrColumn) {
     // Decoded at an eighth, 5000 pixels long; a fit on 1920 x 1080 shows 0.384 of it, less than
     // half a pixel across.
