@@ -232,20 +232,32 @@ Rgb DecodeJpeg(const Bytes &jpeg) {
     return p;
 }
 
-Bytes ScaledJpeg(const std::string &photoPath, int width, int height, int quality) {
-    std::ifstream in(photoPath, std::ios::binary);
+namespace {
+
+QImage PhotoImage(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
     const Bytes source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const Rgb photo = DecodeJpeg(source);
-    const QImage image(photo.Data.data(), photo.Width, photo.Height, photo.Width * 3,
-                       QImage::Format_RGB888);
-    const QImage scaled =
-        image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .convertToFormat(QImage::Format_RGB888);
-    Rgb result{width, height, Bytes(std::size_t(width) * height * 3)};
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&result.Data[std::size_t(y) * width * 3], scaled.constScanLine(y),
-                    std::size_t(width) * 3);
+    return QImage(photo.Data.data(), photo.Width, photo.Height, photo.Width * 3,
+                  QImage::Format_RGB888)
+        .copy();
+}
+
+Bytes EncodeImage(const QImage &image, int quality) {
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    Rgb result{rgb.width(), rgb.height(), Bytes(std::size_t(rgb.width()) * rgb.height() * 3)};
+    for (int y = 0; y < rgb.height(); ++y)
+        std::memcpy(&result.Data[std::size_t(y) * rgb.width() * 3], rgb.constScanLine(y),
+                    std::size_t(rgb.width()) * 3);
     return EncodeJpeg(result, quality);
+}
+
+} // namespace
+
+Bytes ScaledJpeg(const std::string &photoPath, int width, int height, int quality) {
+    return EncodeImage(PhotoImage(photoPath).scaled(width, height, Qt::IgnoreAspectRatio,
+                                                    Qt::SmoothTransformation),
+                       quality);
 }
 
 Bytes MosaicJpeg(const std::vector<std::string> &photos, std::size_t first, int width, int height,
@@ -254,14 +266,9 @@ Bytes MosaicJpeg(const std::vector<std::string> &photos, std::size_t first, int 
     QImage mosaic(width, height, QImage::Format_RGB888);
     mosaic.fill(Qt::black);
     for (int q = 0; q < 4; ++q) {
-        const std::string &path = photos[(first + std::size_t(q)) % photos.size()];
-        std::ifstream in(path, std::ios::binary);
-        const Bytes source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const Rgb photo = DecodeJpeg(source);
-        const QImage image(photo.Data.data(), photo.Width, photo.Height, photo.Width * 3,
-                           QImage::Format_RGB888);
         const QImage filled =
-            image.scaled(qw, qh, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+            PhotoImage(photos[(first + std::size_t(q)) % photos.size()])
+                .scaled(qw, qh, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
         const QImage tile =
             filled.copy((filled.width() - qw) / 2, (filled.height() - qh) / 2, qw, qh)
                 .convertToFormat(QImage::Format_RGB888);
@@ -269,11 +276,7 @@ Bytes MosaicJpeg(const std::vector<std::string> &photos, std::size_t first, int 
             std::memcpy(mosaic.scanLine((q / 2) * qh + y) + std::size_t(q % 2) * qw * 3,
                         tile.constScanLine(y), std::size_t(qw) * 3);
     }
-    Rgb result{width, height, Bytes(std::size_t(width) * height * 3)};
-    for (int y = 0; y < height; ++y)
-        std::memcpy(&result.Data[std::size_t(y) * width * 3], mosaic.constScanLine(y),
-                    std::size_t(width) * 3);
-    return EncodeJpeg(result, quality);
+    return EncodeImage(mosaic, quality);
 }
 
 } // namespace cr2
