@@ -247,6 +247,7 @@ TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThe
         if (Main->EntryShown(i))
             shown.push_back(Main->EntryCaption(i));
     EXPECT_EQ(shown, (std::vector<std::string>{"b.png", "c.png", "e.png"}));
+    EXPECT_FALSE(Main->EntryShown(Main->EntryCount()));
 
     FocusEntry(1);
     OpenViewer();
@@ -256,6 +257,18 @@ TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThe
         stepped.push_back(ExtractFileName(Main->SelectedPicture()));
     }
     EXPECT_EQ(stepped, (std::vector<std::string>{"c.png", "e.png", "b.png"}));
+
+    // The sort keys are one choice: taking one unticks the other.
+    const auto action = [&](const char *text) {
+        for (QAction *a : Main->findChildren<QAction *>())
+            if (a->text() == QString::fromUtf8(text))
+                return a;
+        return static_cast<QAction *>(nullptr);
+    };
+    ASSERT_TRUE(action("&Name") && action("&Rating"));
+    action("&Rating")->trigger();
+    EXPECT_TRUE(action("&Rating")->isChecked());
+    EXPECT_FALSE(action("&Name")->isChecked());
 
     // Sorted by rating, best first: the filter still holds, Next follows the new order.
     Main->SetSort(TSortKey::Rating, true);
