@@ -224,6 +224,11 @@ TEST_F(FolderTreeTest, ArrowingPastFoldersWritesNothingIntoThem) {
     QTest::keyClick(Main->Tree(), Qt::Key_Return);
     QCoreApplication::processEvents();
     EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+    // No other key does: the rest still runs.
+    QTest::keyClick(Main->Tree(), Qt::Key_Down);
+    QTest::keyClick(Main->Tree(), Qt::Key_Shift);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
 }
 
 TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
