@@ -277,6 +277,21 @@ TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThe
     EXPECT_EQ(ExtractFileName(Main->SelectedPicture()), "c.png");
 }
 
+TEST_F(CullingTest, SortedByDateTakenTheShotsFollowTheirCamerasDates) {
+    // Names in one order, the cameras' dates in another: 2006, 2003, 2004.
+    const std::pair<const char *, const char *> shots[] = {
+        {"a.jpg", "exiv2_exiv2-canon-eos-20d.jpg"},
+        {"b.jpg", "exiv2_exiv2-canon-eos-300d.jpg"},
+        {"c.jpg", "exiv2_exiv2-nikon-d70.jpg"}};
+    for (const auto &[name, sample] : shots)
+        testutil::WriteFile(Folder.file(name),
+                            testutil::ReadFile(std::string(PIXAVANT_SAMPLES) + "/jpg/" + sample));
+    ClickAndWait(Folder.path());
+    Main->SetSort(TSortKey::DateTaken, false);
+    const std::vector<std::string> byDate{"b.jpg", "c.jpg", "a.jpg"};
+    EXPECT_TRUE(testutil::WaitFor([&] { return Captions() == byDate; }));
+}
+
 TEST(GridOrderTest, TheFilterByMarks) {
     const struct {
         TGridFilter Filter;
