@@ -65,6 +65,8 @@ TEST_F(ReadAheadTest, APictureIsHandedOutOnlyForTheFileItWasDecodedFrom) {
 
     // Renamed away, replaced by another file, rewritten: none of them is the picture held.
     std::filesystem::rename(a, FDir.file("elsewhere"));
+    EXPECT_FALSE(readAhead.Ready(Request(a)));
+    EXPECT_EQ(PathOf(readAhead.Ready(Request(b))), b); // the others are kept
     std::filesystem::rename(c, b);
     testutil::WriteFile(c, std::string("rewritten, and longer than before"));
     for (const std::string &path : {a, b, c})
