@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <memory>
+#include <sys/stat.h>
 
 #include "BrowserFixture.h"
 #include "Cr2Writer.h"
@@ -290,6 +292,18 @@ TEST_F(CullingTest, SortedByDateTakenTheShotsFollowTheirCamerasDates) {
     Main->SetSort(TSortKey::DateTaken, false);
     const std::vector<std::string> byDate{"b.jpg", "c.jpg", "a.jpg"};
     EXPECT_TRUE(testutil::WaitFor([&] { return Captions() == byDate; }));
+}
+
+TEST_F(CullingTest, SortedByModificationTimeTheNanosecondsCount) {
+    // Both in the same second: b 100 ns into it, a 500 ns.
+    for (const auto &[name, ns] : {std::pair{"a.png", 500L}, std::pair{"b.png", 100L}}) {
+        testutil::WriteFile(Folder.file(name), "x");
+        const timespec times[2] = {{1'000'000'000, ns}, {1'000'000'000, ns}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, Folder.file(name).c_str(), times, 0), 0);
+    }
+    ClickAndWait(Folder.path());
+    Main->SetSort(TSortKey::Modified, false);
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"b.png", "a.png"}));
 }
 
 TEST(GridOrderTest, TheFilterByMarks) {
