@@ -1,9 +1,9 @@
 // Times steps through pictures the way a user sees them: a key goes to the focused window
-// through XTest, and the screen (or a rectangle of it) is read through shared memory until it
+// through XTest, and the screen is read through shared memory until it
 // has stopped changing. Prints, per step, the time from the key to the last change before the
 // screen stayed still for the quiet period; "-1" when the screen did not change at all.
 //
-// usage: screen-poll NEXT PREV STEPS INTERVAL_MS QUIET_MS [X Y W H]
+// usage: screen-poll NEXT PREV STEPS INTERVAL_MS QUIET_MS
 //   NEXT and PREV are key names (Page_Down, Right, ...); the first half of the steps go
 //   forward, the rest back.
 // or:    screen-poll --launch QUIET_MS PROGRAM ARGS...
@@ -29,8 +29,8 @@ static double Now(void) {
     return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
-static uint64_t Grab(Display *d, Window root, XImage *img, int x, int y) {
-    XShmGetImage(d, root, img, x, y, AllPlanes);
+static uint64_t Grab(Display *d, Window root, XImage *img) {
+    XShmGetImage(d, root, img, 0, 0, AllPlanes);
     // FNV-1a over every pixel: a change of one pixel counts.
     uint64_t h = 1469598103934665603ull;
     const uint32_t *p = (const uint32_t *)img->data;
@@ -59,14 +59,14 @@ static XImage *ShmImage(Display *d, int screen, XShmSegmentInfo *shm, int w, int
 }
 
 // Last change before QUIET_MS of stillness, from t0; -1 when nothing changed by the timeout.
-static double Settle(Display *d, Window root, XImage *img, int x, int y, uint64_t before, double t0,
-                     double quiet, double timeout) {
+static double Settle(Display *d, Window root, XImage *img, uint64_t before, double t0, double quiet,
+                     double timeout) {
     uint64_t last = before;
     double changed = -1, seen = t0;
     for (;;) {
         // A pause between grabs leaves the X server to the program being timed.
         usleep(4000);
-        const uint64_t now = Grab(d, root, img, x, y);
+        const uint64_t now = Grab(d, root, img);
         const double t = Now();
         if (now != last) {
             last = now;
@@ -79,29 +79,10 @@ static double Settle(Display *d, Window root, XImage *img, int x, int y, uint64_
 }
 
 int main(int argc, char **argv) {
-    if (argc >= 4 && strcmp(argv[1], "--launch") == 0) {
-        Display *d = XOpenDisplay(NULL);
-        if (!d || !XShmQueryExtension(d))
-            return 1;
-        const int screen = DefaultScreen(d);
-        XShmSegmentInfo shm;
-        XImage *img = ShmImage(d, screen, &shm, DisplayWidth(d, screen), DisplayHeight(d, screen));
-        const Window root = RootWindow(d, screen);
-        const uint64_t before = Grab(d, root, img, 0, 0);
-        const double t0 = Now();
-        const pid_t child = fork();
-        if (child == 0) {
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
-            execvp(argv[3], argv + 3);
-            _exit(127);
-        }
-        printf("%.1f\n", Settle(d, root, img, 0, 0, before, t0, atof(argv[2]), 20000));
-        return 0;
-    }
-    if (argc != 6 && argc != 10) {
-        fprintf(stderr, "usage: screen-poll NEXT PREV STEPS INTERVAL_MS QUIET_MS [X Y W H]\n");
+    const int launch = argc >= 4 && strcmp(argv[1], "--launch") == 0;
+    if (!launch && argc != 6) {
+        fprintf(stderr, "usage: screen-poll NEXT PREV STEPS INTERVAL_MS QUIET_MS\n"
+                        "       screen-poll --launch QUIET_MS PROGRAM ARGS...\n");
         return 2;
     }
     Display *d = XOpenDisplay(NULL);
@@ -109,24 +90,30 @@ int main(int argc, char **argv) {
         fprintf(stderr, "screen-poll: no display with MIT-SHM\n");
         return 1;
     }
-    const int steps = atoi(argv[3]);
-    const double interval = atof(argv[4]), quiet = atof(argv[5]);
     const int screen = DefaultScreen(d);
     const Window root = RootWindow(d, screen);
-    int x = 0, y = 0, w = DisplayWidth(d, screen), h = DisplayHeight(d, screen);
-    if (argc == 10) {
-        x = atoi(argv[6]);
-        y = atoi(argv[7]);
-        w = atoi(argv[8]);
-        h = atoi(argv[9]);
-    }
     XShmSegmentInfo shm;
-    XImage *img = ShmImage(d, screen, &shm, w, h);
+    XImage *img = ShmImage(d, screen, &shm, DisplayWidth(d, screen), DisplayHeight(d, screen));
+    if (launch) {
+        const uint64_t before = Grab(d, root, img);
+        const double t0 = Now();
+        if (fork() == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execvp(argv[3], argv + 3);
+            _exit(127);
+        }
+        printf("%.1f\n", Settle(d, root, img, before, t0, atof(argv[2]), 20000));
+        return 0;
+    }
+    const int steps = atoi(argv[3]);
+    const double interval = atof(argv[4]), quiet = atof(argv[5]);
     for (int i = 0; i < steps; ++i) {
-        const uint64_t before = Grab(d, root, img, x, y);
+        const uint64_t before = Grab(d, root, img);
         Key(d, i < steps / 2 ? argv[1] : argv[2]);
         const double t0 = Now();
-        printf("%.1f\n", Settle(d, root, img, x, y, before, t0, quiet, 5000));
+        printf("%.1f\n", Settle(d, root, img, before, t0, quiet, 5000));
         fflush(stdout);
         const double rest = t0 + interval - Now();
         if (rest > 0)
