@@ -23,7 +23,6 @@ QString FieldsText(const ShootingInfo &info) {
 void TviewForm::SetUpCulling() {
     FMetaWorker = new TMetaWorker(this);
     FInfoPanel = new QLabel(Panel2);
-    FInfoPanel->setObjectName(QStringLiteral("InfoPanel"));
     // Over the picture's corner, readable on any picture.
     FInfoPanel->setStyleSheet(
         QStringLiteral("QLabel { background: rgba(0, 0, 0, 170); color: white; padding: 8px; }"));

@@ -133,9 +133,16 @@ TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirP
     QTest::keyClick(View.get(), Qt::Key_5);
     EXPECT_NE(View->Caption().find("\u2605\u2605\u2605\u2605\u2605"), std::string::npos)
         << View->Caption();
+    // Stepping back shows the first entry's marks as read; a key marks it too.
+    QTest::keyClick(View.get(), Qt::Key_Left);
+    EXPECT_TRUE(testutil::WaitFor([this] {
+        return View->Caption() == "Pixavant - IMG_0001.CR2.JPG  \u2605\u2605\u2605 Red";
+    })) << View->Caption();
+    QTest::keyClick(View.get(), Qt::Key_4);
+    EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG  \u2605\u2605\u2605\u2605 Red");
 
     auto after = metatest::Exiv2Values("-px", rawSidecar);
-    EXPECT_EQ(after.at("Xmp.xmp.Rating"), "3");
+    EXPECT_EQ(after.at("Xmp.xmp.Rating"), "4");
     EXPECT_EQ(after.at("Xmp.xmp.Label"), "Red");
     for (auto *values : {&before, &after}) {
         values->erase("Xmp.xmp.Rating");
@@ -171,6 +178,7 @@ TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBrin
     EXPECT_EQ(Captions(), (std::vector<std::string>{"a.png", "z.png"}));
     // The viewer went on to the next picture.
     EXPECT_EQ(Main->SelectedPicture(), Folder.file("z.png"));
+    EXPECT_EQ(View->Caption(), "Pixavant - z.png");
 
     QTest::keyClick(View.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(Names(Folder.path()), files);
@@ -178,6 +186,11 @@ TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBrin
     EXPECT_TRUE(Names(trash + "/info").empty());
     EXPECT_EQ(Captions(), listed);
     EXPECT_EQ(Main->SelectedPicture(), Folder.file("IMG_0001.CR2"));
+    // The first entry deleted: its follower comes in its place.
+    QTest::keyClick(View.get(), Qt::Key_Left);
+    QTest::keyClick(View.get(), Qt::Key_Delete);
+    EXPECT_EQ(Names(trash + "/files"), (std::vector<std::string>{"a.png"}));
+    EXPECT_EQ(View->Caption(), "Pixavant - IMG_0001.CR2.JPG");
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
 }
 
@@ -363,7 +376,14 @@ TEST_F(CullingTest, ITogglesTheShootingInformationInBothWindows) {
     ASSERT_TRUE(
         testutil::WaitFor([this] { return View->InfoPanel()->text().contains("Aperture: F5.6"); }));
     EXPECT_TRUE(View->InfoPanel()->isVisible());
+    EXPECT_EQ(View->InfoPanel()->pos(), QPoint(0, 0)); // over the picture's corner
     QTest::keyClick(View.get(), Qt::Key_I);
     EXPECT_FALSE(View->InfoPanel()->isVisible());
     EXPECT_FALSE(Main->ShootingInfoShown());
+    // Shown again, it says so until the file has been read.
+    QTest::keyClick(View.get(), Qt::Key_I);
+    EXPECT_TRUE(View->InfoPanel()->isVisible());
+    EXPECT_EQ(View->InfoPanel()->text(), "Reading...");
+    EXPECT_TRUE(
+        testutil::WaitFor([this] { return View->InfoPanel()->text().contains("Aperture: F5.6"); }));
 }
