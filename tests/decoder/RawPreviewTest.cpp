@@ -174,13 +174,37 @@ TEST_F(RawPreviewTest, TurnsThePreviewUprightForEveryOrientation) {
     }
 }
 
+TEST(PreviewTurnTest, OnlyOurOwnSegmentCarriesATurn) {
+    // A 15-byte payload like ours under another marker, and another program's APP15.
+    const struct {
+        std::uint8_t Marker;
+        std::string Id;
+    } rows[] = {{0xE1, std::string("Pixavant turn", 14)}, {0xEF, "Other program!"}};
+    const cr2::Bytes plain = cr2::EncodeJpeg(cr2::QuarterPicture(16, 16));
+    for (const auto &row : rows) {
+        SCOPED_TRACE(int(row.Marker));
+        cr2::Bytes jpeg(plain.begin(), plain.begin() + 2);
+        const std::string payload = row.Id + char(6);
+        jpeg.insert(jpeg.end(), {0xFF, row.Marker, 0, std::uint8_t(payload.size() + 2)});
+        jpeg.insert(jpeg.end(), payload.begin(), payload.end());
+        jpeg.insert(jpeg.end(), plain.begin() + 2, plain.end());
+        EXPECT_EQ(PreviewTurn(jpeg.data(), jpeg.size()), 0);
+    }
+}
+
 TEST_F(RawPreviewTest, APreviewPathThatCannotBeClearedIsAnError) {
     // A folder where the preview file belongs: removing it fails for another reason than
     // its absence, and the folder is left as it was.
     const std::string preview = TempPreviewFile(TempPreview::Scan);
     ASSERT_EQ(::mkdir(preview.c_str(), 0700), 0);
     const std::string raw = Cr2("a.CR2", cr2::EncodeJpeg(cr2::QuarterPicture(32, 32)));
-    EXPECT_THROW(ExtractPreviewToTemp(raw, TempPreview::Scan), Exception);
+    try {
+        ExtractPreviewToTemp(raw, TempPreview::Scan);
+        ADD_FAILURE() << "no exception";
+    } catch (const Exception &e) {
+        EXPECT_EQ(e.Message(),
+                  "Cannot remove the old preview file \"" + preview + "\": Is a directory");
+    }
     struct stat st {};
     ASSERT_EQ(::stat(preview.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));

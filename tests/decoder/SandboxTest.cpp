@@ -2,6 +2,7 @@
 // next file decodes as usual, and the helper can reach nothing beyond what it is handed.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include "Cr2Writer.h"
 #include "DecodeSandbox.h"
+#include "DecodeWire.h"
 #include "RawPreview.h"
 #include "TestUtil.h"
 
@@ -136,4 +138,23 @@ TEST_F(SandboxTest, AFileThatFailedIsNotDecodedAgainUntilItChanges) {
     // Another file in its place is decoded.
     ASSERT_EQ(::rename(Cr2("new.CR2").c_str(), text.c_str()), 0);
     EXPECT_TRUE(Decodes(text));
+}
+
+TEST_F(SandboxTest, EachWayAFileFailsIsNamedForTheUser) {
+    const std::string spin = FFiles.file("spin.CR2");
+    testutil::WriteFile(spin, std::string(DecodeTestSpinMarker) + std::string(4096, '\0'));
+    const std::atomic<bool> cancelled{true};
+    const struct {
+        std::string Raw;
+        const std::atomic<bool> *Cancel;
+        std::string Text;
+    } rows[] = {{FFiles.file("missing.CR2"), nullptr, "the file cannot be opened"},
+                {FFiles.path(), nullptr, "the file cannot be opened"},
+                {spin, &cancelled, "its decode was cancelled"}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.Raw);
+        EXPECT_EQ(RawPreviewFailureText(
+                      ExtractPreviewToFile(row.Raw, FFiles.file("preview.jpg"), row.Cancel)),
+                  row.Text);
+    }
 }
