@@ -83,9 +83,9 @@ TEST(RawFailureReport, TheBoxNamesTwentyAndCountsTheRest) {
     r.Begin();
     r.ReadOnlyFolder("/card", 7);
     ASSERT_TRUE(r.PassEnded("/card", true));
-    EXPECT_EQ(r.TakeBoxText().find("These RAW files got no new thumbnail:\n\n/card: the folder is "
-                                   "read-only"),
-              0u);
+    EXPECT_EQ(r.TakeBoxText(), "These RAW files got no new thumbnail:\n\n/card: the folder is "
+                               "read-only, so no thumbnail file can be written beside its RAW "
+                               "files");
     r.Begin();
     r.ReadOnlyFolder("/card", 7);
     EXPECT_FALSE(r.PassEnded("/card", true));

@@ -243,6 +243,20 @@ TEST_F(FolderTreeTest, TextTypedThroughAnInputMethodFindsAndScansTheFolder) {
     EXPECT_EQ(Thumbnails(Root.file("C")), std::set<std::string>{"C.CR2.JPG"});
 }
 
+TEST_F(FolderTreeTest, DraggingTheMouseOntoAFolderScansIt) {
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    auto centre = [this](const char *name) {
+        return Main->Tree()->visualRect(Main->TreeModel()->IndexOf(Root.file(name))).center();
+    };
+    QWidget *viewport = Main->Tree()->viewport();
+    QTest::mousePress(viewport, Qt::LeftButton, {}, centre("A"));
+    QTest::mouseMove(viewport, centre("C"));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, centre("C"));
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+}
+
 TEST_F(FolderTreeTest, DoubleClickingAFolderOpensItAndScansItOnce) {
     ASSERT_EQ(::mkdir(Root.file("C/sub").c_str(), 0755), 0);
     const QModelIndex c = Main->TreeModel()->IndexOf(Root.file("C"));
