@@ -11,6 +11,7 @@
 #include <streambuf>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "Exceptions.h"
@@ -37,9 +38,8 @@ public:
     int Fd() const { return FFd; }
     int Close() // 0, or the error of the last write the system reports at close
     {
-        const int result = ::close(FFd);
-        FFd = -1;
-        return result == 0 ? 0 : errno;
+        // Forgotten as it is closed: the number may be another thread's file a moment later.
+        return ::close(std::exchange(FFd, -1)) == 0 ? 0 : errno;
     }
 
 private:
