@@ -21,8 +21,8 @@ namespace {
 // Address space for one helper: a 100-megapixel picture and its scaled copy fit many times.
 constexpr rlim_t AddressSpaceLimit = rlim_t(1) << 30;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool Sanitized = true; // its shadow memory needs terabytes of address space
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool Sanitized = true; // their shadow memory needs terabytes of address space
 #else
 constexpr bool Sanitized = false;
 #endif
