@@ -1,6 +1,6 @@
 #include "MetaWorker.h"
 
-#include <QMetaObject>
+#include "GuiThread.h"
 
 TMetaWorker::TMetaWorker(QObject *parent) : QObject(parent), FThread([this] { Run(); }) {}
 
@@ -53,12 +53,9 @@ void TMetaWorker::Run() {
         } catch (...) {
             // A reader that raises has nothing to show; the next job still runs.
         }
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation = job.first, result = std::move(result)]() mutable {
-                Deliver(generation, std::move(result));
-            },
-            Qt::QueuedConnection);
+        PostTo(this, [this, generation = job.first, result = std::move(result)]() mutable {
+            Deliver(generation, std::move(result));
+        });
     }
 }
 

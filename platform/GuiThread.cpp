@@ -14,6 +14,27 @@ void CallOnGuiThread(const std::function<void()> &f) {
         f();
         return;
     }
+    PostingBegins();
     QMetaObject::invokeMethod(
-        qApp, [&f] { f(); }, Qt::BlockingQueuedConnection);
+        qApp,
+        [&f] {
+            EventDelivered();
+            f();
+            EventPosted();
+        },
+        Qt::BlockingQueuedConnection);
+    PostingEnds();
+    EventDelivered();
+}
+
+void PostTo(QObject *context, std::function<void()> f) {
+    PostingBegins();
+    QMetaObject::invokeMethod(
+        context,
+        [f = std::move(f)] {
+            EventDelivered();
+            f();
+        },
+        Qt::QueuedConnection);
+    PostingEnds();
 }

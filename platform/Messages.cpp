@@ -78,6 +78,7 @@ public:
     explicit Dispatcher(QObject *parent) : QObject(parent) {}
     bool event(QEvent *e) override {
         if (e->type() == MessageEventType) {
+            EventDelivered();
             static_cast<MessageEvent *>(e)->Deliver();
             return true;
         }
@@ -105,7 +106,9 @@ BOOL Post(HWND window, UINT msg, WPARAM w, LPARAM l, TBitmap *bitmap) {
         delete bitmap;
         return 0;
     }
+    PostingBegins();
     QCoreApplication::postEvent(d, new MessageEvent(window, msg, w, l, bitmap));
+    PostingEnds();
     return 1;
 }
 
@@ -151,7 +154,16 @@ LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
     Dispatcher *d = TheDispatcher();
     if (!d || !IsWindow(window))
         return 0;
+    PostingBegins();
     QMetaObject::invokeMethod(
-        d, [&] { Dispatch(window, m); }, Qt::BlockingQueuedConnection);
+        d,
+        [&] {
+            EventDelivered();
+            Dispatch(window, m);
+            EventPosted();
+        },
+        Qt::BlockingQueuedConnection);
+    PostingEnds();
+    EventDelivered();
     return m.Result;
 }

@@ -105,8 +105,7 @@ void TThread::Run() {
         }
     }
     if (FEndContext)
-        QMetaObject::invokeMethod(
-            FEndContext.get(), [this] { DoTerminate(); }, Qt::QueuedConnection);
+        PostTo(FEndContext.get(), [this] { DoTerminate(); });
     else
         MarkFinished();
 }

@@ -11,6 +11,7 @@
 #include "Exceptions.h"
 #include "FileRead.h"
 #include "FileSystem.h"
+#include "GuiThread.h"
 #include "JpegCodec.h"
 #include "JpegConv.h"
 #include "JpegMarkers.h"
@@ -144,8 +145,7 @@ void TRawConverter::Start(const std::string &folder, std::vector<std::string> na
     FActive = threads;
     FRunning = true;
     if (threads == 0) {
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        PostTo(this, [this] { Deliver(); });
         return;
     }
     for (int i = 0; i < threads; ++i)
@@ -194,8 +194,7 @@ void TRawConverter::Work(int worker) {
 
 void TRawConverter::PostDelivery() {
     FDeliveryPosted = true;
-    QMetaObject::invokeMethod(
-        this, [this] { Deliver(); }, Qt::QueuedConnection);
+    PostTo(this, [this] { Deliver(); });
 }
 
 void TRawConverter::Deliver() {

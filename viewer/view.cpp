@@ -20,6 +20,7 @@
 #include "Application.h"
 #include "ExtractOptions.h"
 #include "FileSystem.h"
+#include "GuiThread.h"
 #include "JpegCodec.h"
 #include "PreviewPicture.h"
 #include "RawFormats.h"
@@ -532,10 +533,7 @@ void TviewForm::SetReadAhead(bool on) {
     if (on && !FReadAhead) {
         FReadAhead = std::make_unique<TReadAhead>();
         // Set before any decode is asked for; run on the read-ahead's thread.
-        FReadAhead->OnDecoded = [this] {
-            QMetaObject::invokeMethod(
-                this, [this] { ReadAheadDecoded(); }, Qt::QueuedConnection);
-        };
+        FReadAhead->OnDecoded = [this] { PostTo(this, [this] { ReadAheadDecoded(); }); };
     } else if (!on) {
         FReadAhead.reset();
         if (!FRawAwaited.empty()) {
