@@ -9,6 +9,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -749,7 +750,7 @@ TEST(ShellIcons, OneIndexPerDistinctIconAndIconsForAnyFile) {
     EXPECT_EQ(icon->Width(), 32);
 
     // Icons from a worker thread as well, without touching GUI objects there.
-    int fromWorker = -1;
+    std::atomic<int> fromWorker = -1;
     std::thread worker([&] { fromWorker = GetSysIconIndex(dir.file("c.txt")); });
     ASSERT_TRUE(testutil::WaitFor([&] { return fromWorker >= 0; }));
     worker.join();
