@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 # Extra CMake settings, e.g. CMAKE_FLAGS=-DPIXAVANT_WERROR=ON as CI builds.
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build display run test test-sanitize bench package mutate clean
+.PHONY: deps configure build display run test test-sanitize test-thread bench package mutate clean
 
 deps:
 	./scripts/install-deps.sh
@@ -33,6 +33,16 @@ test-sanitize: deps
 	cmake --build build-sanitize -j $(JOBS)
 	cd build-sanitize && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The threaded parts under ThreadSanitizer: the RAW pass and the windows' workers (test_browser),
+# the extractor (test_shell) and the viewer's read-ahead (test_viewer). A report fails the run.
+TSAN_TESTS = browser/test_browser shell/test_shell viewer/test_viewer
+test-thread: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DPIXAVANT_THREAD_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target $(notdir $(TSAN_TESTS))
+	set -e; for t in $(TSAN_TESTS); do echo "--- $$t"; \
+	    QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="suppressions=$(CURDIR)/tests/tsan.supp" \
+	    build-tsan/tests/$$t --gtest_brief=1; done
+
 bench:
 	PIXAVANT_BENCH_DEPS=1 ./scripts/install-deps.sh
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DPIXAVANT_BENCH=ON
@@ -48,4 +58,4 @@ mutate:
 	python3 scripts/mutate $(MUTATE_PATHS)
 
 clean:
-	rm -rf $(BUILD) build-sanitize build-bench build-mutate build-mutate-sanitize
+	rm -rf $(BUILD) build-sanitize build-tsan build-bench build-mutate build-mutate-sanitize
