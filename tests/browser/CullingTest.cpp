@@ -194,6 +194,17 @@ TEST_F(CullingTest, DeleteTakesTheRawItsThumbnailAndSidecarToTheTrashAndUndoBrin
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
 }
 
+TEST_F(CullingTest, DeletingTheOnlyPictureClosesTheViewerWithNothingShown) {
+    testutil::WriteFile(Folder.file("only.jpg"), cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));
+    ClickAndWait(Folder.path());
+    FocusEntry(0);
+    OpenViewer();
+    QTest::keyClick(View.get(), Qt::Key_Delete);
+    EXPECT_TRUE(Captions().empty());
+    EXPECT_FALSE(View->isVisible());
+    EXPECT_EQ(View->RImage1->Picture().Graphic(), nullptr);
+}
+
 TEST_F(CullingTest, APairOfRawAndJpegIsOnePhotoToDeleteOnlyWhenChosenInTheMenu) {
     WriteCr2("IMG_0001.CR2");
     testutil::WriteFile(Folder.file("IMG_0001.JPG"), cr2::EncodeJpeg(cr2::QuarterPicture(64, 48)));

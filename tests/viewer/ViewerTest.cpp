@@ -1111,6 +1111,11 @@ TEST_F(ViewerTest, TheTopBarSaysWhereThePictureIsInTheList) {
     Open(1);
     EXPECT_EQ(View->LabelPosition->text(), "2 of 3");
     EXPECT_EQ(View->LabelPosition->parentWidget(), View->Panel1);
+    // At the bar's right, 20 pixels clear of its edge, over the bar's whole height.
+    const QRect at = View->LabelPosition->geometry();
+    EXPECT_EQ(at.right(), View->Panel1->width() - 1 - 20);
+    EXPECT_EQ(at.height(), View->Panel1->height());
+    EXPECT_EQ(View->LabelPosition->alignment(), Qt::AlignRight | Qt::AlignVCenter);
     View->Button2Click();
     View->Button2Click(); // wraps
     EXPECT_EQ(View->LabelPosition->text(), "1 of 3");
