@@ -63,9 +63,11 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
     }
     void TearDown() override {
-        BrowserTest::TearDown();
-        Full.reset();
+        // The windows go first: a thread their last events start then ends within the base's
+        // wait for every thread, instead of leaking after it.
         View.reset();
+        Full.reset();
+        BrowserTest::TearDown();
         setenv("HOME", FOldHome.c_str(), 1);
     }
     void WriteCr2(const std::string &name) {
