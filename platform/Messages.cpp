@@ -151,19 +151,8 @@ LRESULT SendMessageA(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
         Dispatch(window, m);
         return m.Result;
     }
-    Dispatcher *d = TheDispatcher();
-    if (!d || !IsWindow(window))
+    if (!TheDispatcher() || !IsWindow(window))
         return 0;
-    PostingBegins();
-    QMetaObject::invokeMethod(
-        d,
-        [&] {
-            EventDelivered();
-            Dispatch(window, m);
-            EventPosted();
-        },
-        Qt::BlockingQueuedConnection);
-    PostingEnds();
-    EventDelivered();
+    CallOnGuiThread([&] { Dispatch(window, m); });
     return m.Result;
 }
