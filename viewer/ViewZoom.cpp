@@ -56,18 +56,12 @@ TViewZoom::~TViewZoom() {
     KillRequest();
 }
 
-void TViewZoom::Opened(const std::string &path, QSize fullSize) {
+void TViewZoom::Opened(const std::string &path) {
     KillRequest();
     FPath = path;
-    FFullSize = fullSize;
     FFull = QImage();
     FFullFailed = false;
     FTurned = QImage();
-    FTurnedQuarters = -1;
-    // A preview decoded at its full size is already the full picture.
-    if (const auto *jpeg = dynamic_cast<const TJPEGImage *>(FImage->Picture().Graphic()))
-        if (fullSize.isValid() && jpeg->Image().size() == fullSize)
-            FFull = jpeg->Image();
     RequestFull();
     Show();
 }
@@ -83,15 +77,9 @@ int TViewZoom::QuarterTurns() const {
 }
 
 QSize TViewZoom::SeenSize() const {
-    QSize size;
-    if (!FFull.isNull())
-        size = FFull.size();
-    else if (FFullSize.isValid())
-        size = FFullSize;
-    else
-        // Not known yet: the copy shown stands for it.
+    if (FFull.isNull()) // not known yet: the copy shown stands for it
         return QSize(FImage->Rotated().Width(), FImage->Rotated().Height());
-    return QuarterTurns() % 2 ? size.transposed() : size;
+    return QuarterTurns() % 2 ? FFull.size().transposed() : FFull.size();
 }
 
 double TViewZoom::FitScale() const {
@@ -110,7 +98,6 @@ void TViewZoom::Show() {
         return;
     }
     QImage seen;
-    double ratio = 1; // device pixels of the shown copy per pixel of the full picture
     const int quarters = QuarterTurns();
     if (!FFull.isNull()) {
         if (FTurnedQuarters != quarters) {
@@ -119,11 +106,8 @@ void TViewZoom::Show() {
             FTurnedQuarters = quarters;
         }
         seen = FTurned;
-    } else if ((FFullSize.isValid() || FFullFailed) && !FImage->Rotated().Empty()) {
-        seen = FImage->Rotated().Image();
-        const int copyWidth = FImage->Picture().Width();
-        if (FFullSize.isValid() && copyWidth > 0)
-            ratio = double(FFullSize.width()) / copyWidth;
+    } else if (FFullFailed && !FImage->Rotated().Empty()) {
+        seen = FImage->Rotated().Image(); // the file cannot be read whole: enlarge what is shown
     } else {
         // Waiting for the full picture, whose size is not known yet.
         FView->hide();
@@ -131,7 +115,7 @@ void TViewZoom::Show() {
         return;
     }
     FZoom.Centre = zoom::ClampCentre(FView->DeviceSize(), SeenSize(), FZoom.Scale, FZoom.Centre);
-    FView->SetPicture(seen, TZoomView{FZoom.Scale * ratio, FZoom.Centre});
+    FView->SetPicture(seen, TZoomView{FZoom.Scale, FZoom.Centre});
     const bool movable =
         zoom::Overflows(FView->DeviceSize(), SeenSize(), FZoom.Scale, Qt::Horizontal) ||
         zoom::Overflows(FView->DeviceSize(), SeenSize(), FZoom.Scale, Qt::Vertical);
@@ -145,11 +129,6 @@ void TViewZoom::Show() {
 
 void TViewZoom::RequestFull() {
     if (FFitted || !FFull.isNull() || FFullFailed || FRequest || FPath.empty())
-        return;
-    // A copy shown at no more than its own size needs nothing finer.
-    const int copyWidth = FImage->Picture().Width();
-    if (FFullSize.isValid() && copyWidth > 0 &&
-        FZoom.Scale * FFullSize.width() / copyWidth <= 1 + 1e-9)
         return;
     auto *request = new TFullPictureRequest(FPath);
     request->SetOnTerminate(
@@ -166,7 +145,6 @@ void TViewZoom::FullDone(TFullPictureRequest *request) {
         return;
     if (request->Made) {
         FFull = request->Picture;
-        FFullSize = FFull.size();
         FTurnedQuarters = -1;
     } else {
         FFullFailed = true;

@@ -2,7 +2,8 @@
 // is one picture pixel per device pixel, moved by dragging and the arrow keys. The zoom and the
 // spot it shows stay when the viewer steps to another picture. At a zoom the picture is shown
 // from the file at its full size, decoded in the background when the zoom first asks for it;
-// until then the picture already shown stands in for it, enlarged.
+// until then the fitted view stays. A file that cannot be decoded whole is shown enlarged from
+// the copy already shown.
 #pragma once
 
 #include <QImage>
@@ -23,13 +24,12 @@ public:
     explicit TViewZoom(TRotateImage *image);
     ~TViewZoom() override;
 
-    // A picture was opened: its path and, when known, the size of the full picture of which the
-    // control shows a smaller copy (empty when not known yet).
-    void Opened(const std::string &path, QSize fullSize);
+    // A picture was opened; the control shows a copy fitted to the screen.
+    void Opened(const std::string &path);
     // The control's picture was turned a quarter.
     void Turned(bool counterClockwise);
 
-    // Z and 1 toggle between the fitted view and 100 %, + and - zoom in steps, and the arrow
+    // Z toggles between the fitted view and 100 %, + and - zoom in steps, and the arrow
     // keys move along an axis where the zoomed picture is larger than the view. False for any
     // other key (so Left and Right step through the pictures when there is nothing to move).
     bool Key(QKeyEvent *event);
@@ -67,7 +67,6 @@ private:
     bool FFitted = true;
     TZoomView FZoom;
     std::string FPath;
-    QSize FFullSize;
     QImage FFull; // upright
     bool FFullFailed = false;
     QImage FTurned; // FFull as seen, made once per turn

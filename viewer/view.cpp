@@ -168,11 +168,11 @@ void TviewForm::OpenPicture(const std::string &path, const std::string &entryCap
                 FShellSize = RImage1->size();
                 FShellPictureCurrent = true;
                 ShowShellPicture(path, ready->Made, ready->Bitmap.get(), ready->Flags);
-                FZoom->Opened(path, QSize());
+                FZoom->Opened(path);
                 return;
             }
         RequestShellThumbnail();
-        FZoom->Opened(path, QSize());
+        FZoom->Opened(path);
         return;
     }
     FShellPath.clear();
@@ -215,7 +215,7 @@ void TviewForm::ShowRawPreview(const std::string &path, const QImage &image) {
         Memo1->setPlainText(QStringLiteral("Ready"));
     }
     // The full size is not known from a picture fitted to the screen: the zoom decodes it.
-    FZoom->Opened(path, QSize());
+    FZoom->Opened(path);
 }
 
 void TviewForm::ReadAheadDecoded() {
