@@ -1084,15 +1084,24 @@ TEST_F(ViewerTest, ZoomKeepsItsSpotAcrossPicturesTurnsThePointerAndTheHand) {
     mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
     EXPECT_TRUE(near(shownAt(to), held));
 
-    // + and - step from the fitted view to either side of it.
+    // + and - step from the fitted view, not from the zoom left, to either side of it; no step
+    // is more than half as large again as the one below it.
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(View.get(), Qt::Key_Plus);
     QTest::keyClick(View.get(), Qt::Key_Z);
     ASSERT_TRUE(zoom->Fitted());
     const double fit = double(View->RImage1->GetDestRect().Width()) * ratio / coded.width();
     QTest::keyClick(View.get(), Qt::Key_Plus);
     EXPECT_GT(zoom->Scale(), fit);
+    EXPECT_LE(zoom->Scale(), 1.5 * fit);
     QTest::keyClick(View.get(), Qt::Key_Z);
     QTest::keyClick(View.get(), Qt::Key_Minus);
     EXPECT_LT(zoom->Scale(), fit);
+
+    // However often it is turned, the zoom shows the picture as the control has it.
+    for (int i = 0; i < 45; ++i)
+        View->SpeedButton4Click();
+    EXPECT_EQ(zoom->View()->Picture().size(), coded.size().transposed());
 }
 
 TEST_F(ViewerTest, ZoomOnAFileThatCannotBeReadWholeEnlargesThePictureShown) {
