@@ -397,6 +397,7 @@ TEST_F(CullingTest, ITogglesTheShootingInformationInBothWindows) {
     QTest::keyClick(View.get(), Qt::Key_I);
     EXPECT_TRUE(View->InfoPanel()->isVisible());
     EXPECT_EQ(View->InfoPanel()->text(), "Reading...");
+    EXPECT_EQ(View->InfoPanel()->size(), View->InfoPanel()->sizeHint()); // not the last text's
     EXPECT_TRUE(
         testutil::WaitFor([this] { return View->InfoPanel()->text().contains("Aperture: F5.6"); }));
 }
