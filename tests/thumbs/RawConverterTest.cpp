@@ -23,6 +23,7 @@
 #include "DecodeWire.h"
 #include "Dialogs.h"
 #include "Exceptions.h"
+#include "HostileJpeg.h"
 #include "JpegConv.h"
 #include "JpegTestUtil.h"
 #include "PreviewPicture.h"
@@ -177,6 +178,7 @@ TEST(RawConverterTest, APassRemovesTheTemporaryFilesOfKilledRunsAndNothingElse) 
         {".pixavant-" + dead + "-0000abcd.tmp.keep", true},
         {".pixavant-" + dead + "-0000ABCD.tmp", true},
         {".pixavant-" + dead + "-abcd.tmp", true},
+        {".pixavant-2000000000-0000abcd.tmp", false}, // ten digits, above any id in use
     };
     for (const auto &row : rows)
         testutil::WriteFile(dir.file(row.Name), std::string("partial"));
@@ -190,6 +192,20 @@ TEST(RawConverterTest, APassRemovesTheTemporaryFilesOfKilledRunsAndNothingElse) 
         EXPECT_EQ(testutil::FileExists(dir.file(row.Name)), row.Stays) << row.Name;
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file(linked)));
     EXPECT_TRUE(testutil::FileExists(dir.file(names[0])));
+}
+
+TEST(RawConverterTest, APreviewTheConverterRefusesLeavesNothingBesideTheRawFile) {
+    cr2::Cr2Options options;
+    options.PreviewJpeg = hostile::ManyScanJpeg(2048, 2048, 2000); // too many scans for its size
+    testutil::TempDir dir;
+    cr2::WriteCr2(dir.file("IMG_0001.CR2"), options);
+    TRawConverter converter(1);
+    const PassLog log = RunPass(converter, dir.path(), {"IMG_0001.CR2"});
+    ASSERT_EQ(log.Results.size(), 1u);
+    EXPECT_EQ(log.Results[0].Outcome, TRawOutcome::Failed) << log.Results[0].Error;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 TEST(RawConverterTest, SwappedRawFilesAreConvertedAgainEachIntoItsOwnThumbnail) {
