@@ -301,6 +301,7 @@ TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThe
     // Sorted by rating, best first: the filter still holds, Next follows the new order.
     Main->SetSort(TSortKey::Rating, true);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"c.png", "e.png", "b.png", "a.png", "d.png"}));
+    EXPECT_EQ(Main->List()->ItemIndex(), 2); // b.png stays selected where it went
     QTest::keyClick(View.get(), Qt::Key_Space);
     EXPECT_EQ(ExtractFileName(Main->SelectedPicture()), "c.png");
 }
