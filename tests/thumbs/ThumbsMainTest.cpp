@@ -124,8 +124,10 @@ TEST_F(ThumbCreator, UsesTheUpDownSizesAndThePrefix) {
     EXPECT_EQ(form->WidthUpDown->Position(), 80);
     form->WidthEdit->setText("40000");
     EXPECT_EQ(form->WidthUpDown->Position(), 80);
-    form->WidthUpDown->SetPosition(40000);
-    EXPECT_EQ(form->WidthUpDown->Position(), 32767);
+    for (TUpDown *upDown : {form->WidthUpDown, form->HeightUpDown}) {
+        upDown->SetPosition(40000);
+        EXPECT_EQ(upDown->Position(), 32767);
+    }
 }
 
 TEST_F(ThumbCreator, TheUpDownArrowsStepThePositionWithinItsRange) {
