@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QInputMethodEvent>
 #include <QProxyStyle>
+#include <QPushButton>
 #include <QTest>
 
 #include <cstdio>
@@ -255,6 +256,22 @@ TEST_F(FolderTreeTest, DraggingTheMouseOntoAFolderScansIt) {
     QTest::mouseRelease(viewport, Qt::LeftButton, {}, centre("C"));
     ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
     EXPECT_EQ(Main->SelFolder(), Root.file("C"));
+}
+
+TEST_F(FolderTreeTest, TheBrowseButtonStartsAtTheFolderShownAndScansTheOneChosen) {
+    ClickAndWait(Root.file("A"));
+    const int scans = Main->ScanCount();
+    std::string asked;
+    auto scope = testutil::ChangeServices([&](TPlatformServices &s) {
+        s.BrowseForFolder = [&](const std::string &, const std::string &preselected) {
+            asked = preselected;
+            return Root.file("B");
+        };
+    });
+    Main->findChild<QPushButton *>("BtnBrowse")->click();
+    ASSERT_TRUE(testutil::WaitFor([&] { return Main->ScanCount() > scans && Idle(); }));
+    EXPECT_EQ(asked, Root.file("A"));
+    EXPECT_EQ(Main->SelFolder(), Root.file("B"));
 }
 
 TEST_F(FolderTreeTest, DoubleClickingAFolderOpensItAndScansItOnce) {
