@@ -777,6 +777,12 @@ TEST_F(ViewerTest, WindowsAndControlsAreLaidOutAsDesigned) {
     const QRect panel(View->Panel2->mapTo(View.get(), QPoint(0, 0)), View->Panel2->size());
     EXPECT_EQ(panel, QRect(20, 40, window.width() - 40, window.height() - 60));
     EXPECT_EQ(View->RImage1->geometry(), View->Panel2->rect());
+    // The designer's other controls (the name, the memo, the shell options) stay hidden.
+    std::vector<QWidget *> shown;
+    for (QWidget *child : View->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        if (child->isVisible())
+            shown.push_back(child);
+    EXPECT_EQ(shown, (std::vector<QWidget *>{View->Panel1, View->Panel2->parentWidget()}));
     const QImage shot = View->grab().toImage();
     for (const QPoint margin : {QPoint(10, 100), QPoint(window.width() - 10, 100),
                                 QPoint(window.width() / 2, window.height() - 10)})
