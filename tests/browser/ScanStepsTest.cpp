@@ -132,6 +132,10 @@ void CheckSteps(const std::vector<TSnapshot> &steps, const std::vector<std::stri
             EXPECT_EQ(s.Status, IconStatus);
             EXPECT_EQ(s.Max, int(raws.size()));
             EXPECT_EQ(s.List, std::vector<std::string>(raws.begin(), raws.begin() + rawSeen));
+            // Taken as the entry arrives: the bar and the file name still show this file.
+            EXPECT_EQ(s.Position, int(rawSeen) - 1);
+            EXPECT_EQ(s.File, " " + raws[rawSeen - 1] + " (" + std::to_string(rawSeen) + " of " +
+                                  std::to_string(raws.size()) + ")");
             break;
         case WM_THUMB_ITEMSTARTED:
             EXPECT_EQ(s.Status, iconsDone ? ThumbStatus : IconStatus);
