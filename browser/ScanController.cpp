@@ -1,21 +1,5 @@
 #include "ScanController.h"
 
-const char *ScanStateName(TScanState state) {
-    switch (state) {
-    case TScanState::Idle:
-        return "idle";
-    case TScanState::RawPass:
-        return "RAW pass";
-    case TScanState::Listing:
-        return "listing";
-    case TScanState::Extracting:
-        return "extracting";
-    case TScanState::Stopping:
-        return "stopping";
-    }
-    return "?";
-}
-
 void TScanController::Refresh() {
     if (FClosed)
         return;

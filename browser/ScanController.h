@@ -17,8 +17,6 @@ enum class TScanState {
     Stopping,   // asked to end: waits for the current RAW file or for the extractor's end
 };
 
-const char *ScanStateName(TScanState state);
-
 // What a scan asks of its window.
 class IScanView {
 public:
