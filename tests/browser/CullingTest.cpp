@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -128,6 +129,18 @@ TEST_F(CullingTest, MarksByKeyInTheGridAndTheViewerReachTheSidecarsAndKeepTheirP
     };
     EXPECT_GT(count(0, LabelColor("Red")), 20);
     EXPECT_GT(count(0, QColor(0xb8, 0x86, 0x0b)), 20);
+    // The label's dot first, the stars clear of it on its right.
+    auto columns = [&](QColor color) {
+        int first = grid.width(), last = -1;
+        for (int y = 0; y < grid.height(); ++y)
+            for (int x = 0; x < grid.width(); ++x)
+                if (grid.pixelColor(x, y) == color) {
+                    first = std::min(first, x);
+                    last = std::max(last, x);
+                }
+        return std::pair{first, last};
+    };
+    EXPECT_LT(columns(LabelColor("Red")).second, columns(QColor(0xb8, 0x86, 0x0b)).first);
     EXPECT_EQ(count(1, LabelColor("Red")) + count(1, QColor(0xb8, 0x86, 0x0b)), 0);
 
     FocusEntry(1);
