@@ -1086,6 +1086,7 @@ TEST_F(ViewerTest, ZoomKeepsItsSpotAcrossPicturesTurnsThePointerAndTheHand) {
         QApplication::sendEvent(zoom->View(), &event);
     };
     mouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    EXPECT_EQ(zoom->View()->cursor().shape(), Qt::ClosedHandCursor); // the hand takes hold
     mouse(QEvent::MouseMove, to, Qt::LeftButton);
     mouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
     EXPECT_TRUE(near(shownAt(to), held));
