@@ -72,18 +72,19 @@ void TScanController::Start() {
     FFolder = FView.FolderShown();
     FState = TScanState::RawPass;
     FScanUpdate.emplace(FView);
+    bool rawPass = false;
     try {
         FView.ScanStarted(FFolder);
-        FRawFiles = FView.RawFiles(FFolder);
-        if (!FRawFiles.empty())
-            FView.StartRawPass(FFolder, FRawFiles);
+        const std::vector<std::string> raws = FView.RawFiles(FFolder);
+        rawPass = !raws.empty();
+        if (rawPass)
+            FView.StartRawPass(FFolder, raws);
     } catch (...) {
-        FRawFiles.clear();
         FScanUpdate.reset();
         Finish();
         throw;
     }
-    if (FRawFiles.empty())
+    if (!rawPass)
         List();
 }
 
@@ -97,7 +98,6 @@ void TScanController::RawPassDone(bool complete) {
 
 void TScanController::EndRawPass(bool complete) {
     FView.RawPassEnded(FFolder, complete);
-    FRawFiles.clear();
     if (FState == TScanState::Stopping) {
         // Stopped or superseded: nothing is listed; the completion step restarts if asked.
         FScanUpdate.reset();

@@ -109,7 +109,6 @@ private:
     bool FWaitingForExtractor = false; // in Stopping: the extractor, not a RAW file
     int FScanCount = 0;
     std::string FFolder;
-    std::vector<std::string> FRawFiles;
     // From the start of a scan to the end of its listing.
     std::optional<TListUpdate> FScanUpdate;
     // Opened by the listing, ended by the icon pass's end or the extractor's.
