@@ -299,6 +299,21 @@ TEST_F(ViewerTest, AStalledRawDecodeLeavesTheWindowsAnsweringAndTheNextStepSuper
     EXPECT_LT(stopping.elapsed(), 3000); // left alone it would run its 5 s budget
 }
 
+TEST_F(ViewerTest, AStepToAPictureChangedSinceItWasReadAheadDecodesItAgain) {
+    WriteRaw("A.CR2", 40, 30);
+    WriteRaw("B.CR2", 48, 30);
+    List({"A.CR2.JPG", "B.CR2.JPG"});
+    View->SetReadAhead(true);
+    Open(0);
+    ASSERT_TRUE(testutil::WaitFor([&] { return View->ReadAhead()->Held() >= 1; }));
+    View->Button2Click();
+    ASSERT_TRUE(testutil::WaitFor([&] { return View->ReadAhead()->Held() >= 2; }));
+    // Both are held, so nothing is being read ahead when A, rewritten, is shown again.
+    WriteRaw("A.CR2", 56, 30);
+    View->Button2Click();
+    EXPECT_TRUE(testutil::WaitFor([&] { return View->RImage1->Picture().Width() == 56; }));
+}
+
 TEST_F(ViewerTest, ARawFileThatCrashesItsDecoderShowsTheDefaultIconAndTheNextOneItsPreview) {
     PIXAVANT_REQUIRE_SAMPLES();
     // Byte 65 gives the DNG's IFD0 Compression tag a count of 0x80000001, on which the RAW
@@ -423,7 +438,8 @@ TEST(PreviewScale, DecodesNoSmallerThanAScreenShowsEitherWayRound) {
     EXPECT_EQ(PreviewScaleDenom(16000, 1000, QSize(1920, 1080)), 8); // needs 0.12
     EXPECT_EQ(PreviewScaleDenom(15000, 1000, QSize(1920, 1080)), 4); // needs 0.128
     EXPECT_EQ(PreviewScaleDenom(640, 480, QSize(1920, 1080)), 1);
-    EXPECT_EQ(PreviewScaleDenom(0, 0, QSize(1920, 1080)), 1);
+    EXPECT_EQ(PreviewScaleDenom(5184, 0, QSize(1920, 1080)), 1); // no size known: whole
+    EXPECT_EQ(PreviewScaleDenom(0, 3456, QSize(1920, 1080)), 1);
     EXPECT_EQ(PreviewScaleDenom(5184, 3456, QSize()), 1);
 }
 
