@@ -55,6 +55,7 @@ struct TShellScript {
     bool Stripes = false; // one-pixel columns of Fill and blue instead of a plain fill
     // While set, Extract waits (at most ten seconds) for it to clear: a slow picture.
     std::atomic<bool> Hold{false};
+    std::atomic<int> Kills{0}; // extractions stopped through their task
 
     struct TRequest {
         std::string Path;
@@ -72,7 +73,7 @@ struct TShellScript {
 
 TShellScript *Script = nullptr;
 
-class TRecordingExtractor : public TComObject<IExtractImage> {
+class TRecordingExtractor : public TComObject<IExtractImage, IRunnableTask> {
 public:
     explicit TRecordingExtractor(std::string path) : FPath(std::move(path)) {}
 
@@ -80,6 +81,11 @@ public:
         if (iid == IID_IUnknown || iid == IID_IExtractImage) {
             AddRef();
             *out = static_cast<IExtractImage *>(this);
+            return S_OK;
+        }
+        if (iid == IID_IRunnableTask) {
+            AddRef();
+            *out = static_cast<IRunnableTask *>(this);
             return S_OK;
         }
         *out = nullptr;
@@ -97,7 +103,7 @@ public:
         return Script->LocationResult;
     }
     HRESULT Extract(HBITMAP *bitmap) override {
-        for (int i = 0; i < 1000 && Script->Hold; ++i)
+        for (int i = 0; i < 1000 && Script->Hold && !FKilled; ++i)
             QThread::msleep(10);
         if (Script->ExtractFails)
             return E_FAIL;
@@ -113,9 +119,21 @@ public:
         return S_OK;
     }
 
+    // As the shell's extractors do: Kill lets a held Extract go at once.
+    HRESULT Kill(BOOL) override {
+        FKilled = true;
+        ++Script->Kills;
+        return S_OK;
+    }
+    HRESULT Run() override { return E_NOTIMPL; }
+    HRESULT Suspend() override { return E_NOTIMPL; }
+    HRESULT Resume() override { return E_NOTIMPL; }
+    ULONG IsRunning() override { return IRTIR_TASK_RUNNING; }
+
 private:
     std::string FPath;
     QSize FSize;
+    std::atomic<bool> FKilled{false};
 };
 
 class ViewerTest : public ::testing::Test {
@@ -576,11 +594,13 @@ TEST_F(ViewerTest, TheWindowNeverWaitsForTheShellAndShowsTheLastPictureAskedFor)
     View->SpeedButton5Click();
     EXPECT_EQ(View->RImage1->Angle(), 90);
 
-    // Another picture asked for meanwhile: the first one's picture, when it comes, is dropped.
+    // Another picture asked for meanwhile: the first one's extraction is stopped and its
+    // picture, should it come, dropped.
     Main->List()->SetItemIndex(1);
     Main->ListViewDblClick();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+    EXPECT_EQ(FScript.Kills, 1);
     EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
     FScript.Hold = false;
     Settle();
