@@ -270,6 +270,8 @@ TEST(GridOrderTest, RawAndJpegOfOneNameArePartners) {
     };
     for (const auto &row : rows)
         EXPECT_EQ(PairPartner(row.Pictures, 0), row.Partner) << row.Pictures[1];
+    for (const int outside : {-1, 2}) // no entry there, so no partner
+        EXPECT_EQ(PairPartner(rows[0].Pictures, outside), -1) << outside;
 }
 
 TEST_F(CullingTest, TheFilterShowsTheEntriesRatedHighEnoughAndNextWrapsWithinThem) {
