@@ -596,11 +596,12 @@ TEST_F(ViewerTest, TheWindowNeverWaitsForTheShellAndShowsTheLastPictureAskedFor)
 
     // Another picture asked for meanwhile: the first one's extraction is stopped and its
     // picture, should it come, dropped.
+    ASSERT_TRUE(testutil::WaitFor([&] { return !FScript.Asked().empty(); })); // under way
     Main->List()->SetItemIndex(1);
     Main->ListViewDblClick();
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-    EXPECT_EQ(FScript.Kills, 1);
+    EXPECT_TRUE(testutil::WaitFor([&] { return FScript.Kills == 1; }));
     EXPECT_EQ(MemoLines(), QStringList{"Extracting..."});
     FScript.Hold = false;
     Settle();
