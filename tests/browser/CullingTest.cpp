@@ -250,6 +250,10 @@ TEST_F(CullingTest, APairOfRawAndJpegIsOnePhotoToDeleteOnlyWhenChosenInTheMenu) 
         QTest::keyClick(Main->List(), Qt::Key_Z, Qt::ControlModifier);
         EXPECT_EQ(Captions(), listed);
         EXPECT_EQ(Main->SelectedEntry(), row.Entry);
+        // Each entry brought back has its place in the listing again.
+        Main->SetSort(TSortKey::Name, true);
+        EXPECT_EQ(Captions(), (std::vector<std::string>(listed.rbegin(), listed.rend())));
+        Main->SetSort(TSortKey::Name, false);
     }
     EXPECT_TRUE(Boxes.empty()) << Boxes.front();
 }
